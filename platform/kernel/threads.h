@@ -1,0 +1,34 @@
+// Threads that consent to being suspended and terminated.
+//
+// Linux cannot suspend or kill a thread from outside, so SuspendThread, ResumeThread and
+// TerminateThread only post a request; the target honours it at its next consent point. Every
+// platform call that can block (Sleep, ReadFile, WriteFile, WaitCommEvent, SendMessageW,
+// MessageBoxW) is one: it waits through consent_poll(), which also wakes on the thread's own
+// control eventfd. A suspended thread parks there until resumed; a terminated thread unwinds
+// from there (a private exception caught by the thread's trampoline), so destructors run and
+// no lock is held. Consent points must never be reached while holding a platform lock.
+#pragma once
+
+#include <kov02/ce.h>
+
+#include <poll.h>
+
+#include <cstddef>
+#include <string>
+
+namespace kov02::kernel {
+
+// poll() on `fds` plus the calling thread's control eventfd. Returns as poll() does for the
+// caller's fds (>0 some ready, 0 timed out, -1 error with errno set). `timeout_ms` -1 waits
+// without limit; time spent parked counts against it. Suspend and terminate requests are
+// honoured inside; EINTR is retried.
+int consent_poll(pollfd* fds, std::size_t count, int timeout_ms);
+
+// Honours a pending suspend or terminate request without blocking otherwise.
+void consent_point();
+
+// The calling thread's name for debug lines: "main" for the process's first thread,
+// "thread-N" for the N-th thread started by CreateThread.
+std::string current_thread_name();
+
+}  // namespace kov02::kernel
