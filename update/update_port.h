@@ -21,6 +21,9 @@ void CloseUpdatePort();
 void SendByte(BYTE byte);
 int WaitForByte(BYTE byte);
 DWORD CasterThread(LPVOID parameter);
+// 1 once the update port has gone away under the run (the device was pulled or its far end
+// closed): the waits then fail at once, so the update thread ends its run instead of spinning.
+int UpdatePortLost();
 // One write call of a whole frame or chunk to the open update port; returns the count written.
 DWORD WriteBlock(const BYTE* data, DWORD size);
 // Every purge of the update port: abort and clear both directions.
