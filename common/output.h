@@ -10,10 +10,19 @@ inline constexpr int IDC_LOG = 5;  // control id of the log pane
 inline constexpr int MESSAGE_BUFFER_CHARS = 512;
 extern WCHAR g_szMessage[MESSAGE_BUFFER_CHARS];
 
-// Appends text to the log pane of main window `hwnd` (EM_REPLACESEL to control 5, synchronous).
-// A null hwnd shows nothing.
+// Appends text to the log pane of main window `hwnd` (EM_REPLACESEL to control 5, synchronous:
+// the caller waits until the UI thread has taken the text). A null hwnd shows nothing.
 void LogPane(HWND hwnd, LPCWSTR text);
 // LogPane while the debug direction is not None.
 void LogPaneIfDebug(HWND hwnd, LPCWSTR text);
-// Formats one line (bounded, never past its buffer) and writes it to the debug output.
-void Trace(LPCWSTR format, ...);
+
+// The longest debug line Trace formats; a longer one is cut, never overrun.
+inline constexpr int TRACE_LINE_CHARS = 512;
+
+// Formats one line and writes it to the debug output. The formats carry their own "\r\n".
+template <class... Args>
+void Trace(LPCWSTR format, Args... args) {
+  WCHAR line[TRACE_LINE_CHARS];
+  wnsprintfW(line, TRACE_LINE_CHARS, format, args...);
+  OutputDebugStringW(line);
+}

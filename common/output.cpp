@@ -1,0 +1,16 @@
+// Log pane output: the pane is control IDC_LOG of the main window, and text enters it only
+// through EM_REPLACESEL, so it lands at the caret (or over the selection) the user left.
+#include "common/output.h"
+
+#include "common/state.h"
+
+WCHAR g_szMessage[MESSAGE_BUFFER_CHARS] = {};
+
+void LogPane(HWND hwnd, LPCWSTR text) {
+  if (hwnd == nullptr) return;
+  SendMessageW(GetDlgItem(hwnd, IDC_LOG), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+}
+
+void LogPaneIfDebug(HWND hwnd, LPCWSTR text) {
+  if (g_nDebugDir.load(std::memory_order_relaxed) != 0) LogPane(hwnd, text);
+}
