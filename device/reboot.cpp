@@ -1,0 +1,26 @@
+// The handset reboot, through the kernel's I/O-control entry point looked up by name at run
+// time in the core library rather than imported.
+#include "common/output.h"
+#include "device/device.h"
+
+int RebootDevice(HWND hwnd, WORD, HWND, WORD) {
+  HMODULE coreLibrary = LoadLibraryW(L"COREDLL.DLL");
+  if (coreLibrary == nullptr) {
+    LogPaneIfDebug(hwnd, L"LoadLibrary() call fails !\r\n");
+    return 1;
+  }
+  auto kernelIoControl = reinterpret_cast<PFN_KernelIoControl>(GetProcAddress(coreLibrary, L"KernelIoControl"));
+  if (kernelIoControl == nullptr) {
+    LogPaneIfDebug(hwnd, L"GetProcAddress() call fails !\r\n");
+    FreeLibrary(coreLibrary);
+    return 1;
+  }
+  // The program itself uses the core library throughout, so the entry point stays callable
+  // after the release.
+  if (!FreeLibrary(coreLibrary)) LogPaneIfDebug(hwnd, L"Coredll.dll is not freed !\r\n");
+  if (!kernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr)) {
+    LogPaneIfDebug(hwnd, L"Failed to call KernelIoControl() to reboot!\r\n");
+    return 1;
+  }
+  return 0;
+}

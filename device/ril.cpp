@@ -1,0 +1,53 @@
+// Requests to the radio interface layer: suspend, resume and reset, each one open of RIL1:,
+// one control request that carries no data, and one line in the log pane.
+#include "common/output.h"
+#include "device/device.h"
+
+namespace {
+
+struct RilRequest {
+  DWORD code;
+  LPCWSTR success;
+  LPCWSTR openFailure;     // formats take the last-error code as 0x%08lX
+  LPCWSTR requestFailure;
+};
+
+constexpr RilRequest kSuspend = {IOCTL_RIL_SUSPEND, L"RIL has been suspended\r\n",
+                                 L"Failed to open RIL1:, error code: 0x%08lX\r\n",
+                                 L"Failed to suspend RIL action, error code: 0x%08lX\r\n"};
+constexpr RilRequest kResume = {IOCTL_RIL_RESUME, L"RIL has been resumed\r\n",
+                                L"Failed to open RIL1:, error code: 0x%08lX\r\n",
+                                L"Failed to resume RIL action, error code: 0x%08lX\r\n"};
+constexpr RilRequest kReset = {IOCTL_RIL_RESET, L"GSM/GPRS has been reset\r\n",
+                               L"Failed to open RIL1,CANNOT reset:, error code: 0x%08lX\r\n",
+                               L"Failed to reset GSM/GPRS module, error code: 0x%08lX\r\n"};
+
+// Only a caller with a window formats a line: the shared buffer belongs to the UI thread, and
+// the update thread calls without one.
+void ShowFailure(HWND hwnd, LPCWSTR format, DWORD error) {
+  if (hwnd == nullptr) return;
+  wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS, format, error);
+  LogPane(hwnd, g_szMessage);
+}
+
+int SendRilRequest(HWND hwnd, const RilRequest& request) {
+  HANDLE device = CreateFileW(L"RIL1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (device == INVALID_HANDLE_VALUE) {
+    ShowFailure(hwnd, request.openFailure, GetLastError());
+    return 1;
+  }
+  if (!DeviceIoControl(device, request.code, nullptr, 0, nullptr, 0, nullptr, nullptr)) {
+    ShowFailure(hwnd, request.requestFailure, GetLastError());
+    CloseHandle(device);
+    return 1;
+  }
+  LogPane(hwnd, request.success);
+  CloseHandle(device);
+  return 0;
+}
+
+}  // namespace
+
+int SuspendRil(HWND hwnd, WORD, HWND, WORD) { return SendRilRequest(hwnd, kSuspend); }
+int ResumeRil(HWND hwnd, WORD, HWND, WORD) { return SendRilRequest(hwnd, kResume); }
+int ResetRadioModule(HWND hwnd, WORD, HWND, WORD) { return SendRilRequest(hwnd, kReset); }
