@@ -1,0 +1,184 @@
+// Bridge port acquisition and release: "Get COMs" opens FFUART (side A) and the chosen side B,
+// records their handles in g_hFF and g_hBT and starts the pumps; "Release COMs" undoes it.
+//
+// A handle word is the only record that a port is open. Everything here runs on the UI thread,
+// the only writer of g_bRun, g_hFF and g_hBT; the pumps read the words afresh on every pass.
+#include <cwchar>
+
+#include "bridge/bridge.h"
+#include "common/output.h"
+#include "common/state.h"
+
+namespace {
+
+constexpr int PORT_NAME_CHARS = 32;
+constexpr DWORD BRIDGE_PURGE_MASK = PURGE_TXCLEAR | PURGE_RXCLEAR;  // 0x0C
+
+// One of the two registry-named UARTs: where its number lives, how a failed open reads, and
+// which handle word records it.
+struct BridgeUart {
+  LPCWSTR key;
+  LPCWSTR failFormat;
+  std::atomic<HANDLE>* word;
+};
+
+const BridgeUart kSideA{L"Drivers\\BuiltIn\\Serial", L"Open FF(%s) failed.\r\n", &g_hFF};
+const BridgeUart kSideB{L"Drivers\\BuiltIn\\Serial2", L"Open BT(%s) failed.\r\n", &g_hBT};
+
+// A side-B port with a fixed name, opened with the driver's own settings.
+struct FixedPort {
+  LPCWSTR name;
+  LPCWSTR failFormat;
+  LPCWSTR openedFormat;
+};
+
+const FixedPort kIrdaPort{L"COM3:", L"Open IRDA(%s) failed.\r\n", L"IRDA(%s) opened\r\n"};
+const FixedPort kRawIrPort{L"COM5:", L"Open IR(%s) failed.\r\n", L"%s (IR)opened\r\n"};
+
+// Formats one line into the shared message buffer and appends it to the log pane.
+void LogPort(HWND hwnd, LPCWSTR format, LPCWSTR portName) {
+  wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS, format, portName);
+  LogPane(hwnd, g_szMessage);
+}
+
+// Fills `name` with "COM%d:" from the key's "Index" when it reads as a 32-bit number below 10;
+// otherwise leaves it empty.
+void PortNameFromRegistry(LPCWSTR key, WCHAR (&name)[PORT_NAME_CHARS]) {
+  name[0] = L'\0';
+  HKEY hKey = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return;
+  DWORD index = 0;
+  DWORD size = sizeof index;
+  if (RegQueryValueExW(hKey, L"Index", nullptr, nullptr, reinterpret_cast<BYTE*>(&index), &size) ==
+          ERROR_SUCCESS &&
+      index < 10) {
+    wnsprintfW(name, PORT_NAME_CHARS, L"COM%d:", static_cast<int>(index));
+  }
+  RegCloseKey(hKey);
+}
+
+// Read and write, exclusive, existing device only. An empty name is a failed open.
+HANDLE OpenPortByName(LPCWSTR name) {
+  if (name[0] == L'\0') return INVALID_HANDLE_VALUE;
+  return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// 115200 8N1 without parity checking, null stripping or XON/XOFF, on top of what the driver
+// reports; both buffers purged; reads return within about 1 ms, writes have no time-out.
+// The results are not looked at: the port counts as open whatever they say.
+void ConfigureBridgePort(HANDLE port) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  GetCommState(port, &dcb);
+  dcb.BaudRate = CBR_115200;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.fParity = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  SetCommState(port, &dcb);
+  PurgeComm(port, BRIDGE_PURGE_MASK);
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 1;
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = 0;
+  SetCommTimeouts(port, &timeouts);
+}
+
+int OpenFixedPort(HWND hwnd, const FixedPort& port) {
+  HANDLE handle = OpenPortByName(port.name);
+  if (handle == INVALID_HANDLE_VALUE) {
+    LogPort(hwnd, port.failFormat, port.name);
+    return 0;
+  }
+  LogPort(hwnd, port.openedFormat, port.name);
+  g_hBT.store(handle, std::memory_order_relaxed);
+  return 1;
+}
+
+// Opens side B as g_nSource chooses it; any other value opens nothing.
+void OpenSideB(HWND hwnd) {
+  switch (g_nSource.load(std::memory_order_relaxed)) {
+    case 1:
+      OpenBridgePort(hwnd, L"BTUART");
+      break;
+    case 2:
+      OpenRawIrPort(hwnd);
+      break;
+    case 3:
+      OpenIrdaPort(hwnd);
+      break;
+    default:
+      break;
+  }
+}
+
+bool IsOpen(const std::atomic<HANDLE>& word) {
+  return word.load(std::memory_order_relaxed) != INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+int OpenBridgePort(HWND hwnd, LPCWSTR logicalName) {
+  const BridgeUart& side = std::wcscmp(logicalName, L"FFUART") == 0 ? kSideA : kSideB;
+  WCHAR name[PORT_NAME_CHARS];
+  PortNameFromRegistry(side.key, name);
+  HANDLE handle = OpenPortByName(name);
+  if (handle == INVALID_HANDLE_VALUE) {
+    LogPort(hwnd, side.failFormat, name);
+    return 0;
+  }
+  LogPort(hwnd, L"%s opened\r\n", name);
+  side.word->store(handle, std::memory_order_relaxed);
+  ConfigureBridgePort(handle);
+  return 1;
+}
+
+int OpenIrdaPort(HWND hwnd) {
+  return OpenFixedPort(hwnd, kIrdaPort);
+}
+
+int OpenRawIrPort(HWND hwnd) {
+  return OpenFixedPort(hwnd, kRawIrPort);
+}
+
+int GetComs(HWND hwnd, WORD, HWND, WORD) {
+  OpenBridgePort(hwnd, L"FFUART");
+  OpenSideB(hwnd);
+  if (!IsOpen(g_hBT) || !IsOpen(g_hFF)) {
+    LogPane(hwnd, L"one of the handles is INVALID_HANDLE_VALUE\r\n");
+    return 1;
+  }
+  g_bRun.store(1, std::memory_order_relaxed);
+  StartPumps(hwnd);
+  if (g_hThreadFFtoBT.load(std::memory_order_relaxed) != nullptr &&
+      g_hThreadBTtoFF.load(std::memory_order_relaxed) != nullptr) {
+    LogPane(hwnd, L"Baudrate:115200,Parity:none\r\nStopbits:1,Databits:8\r\n");
+  }
+  return 0;
+}
+
+// Clears the run flag before anything else, so a pump that wakes from a read on a closed port
+// ends instead of reporting a write failure; then closes, marks closed and stops the pumps.
+// The handle table keeps a closed handle from ever reaching another file, so a pump still in a
+// read or write on it gets an error, never a stranger's bytes.
+void StopBridge() {
+  HANDLE ff = g_hFF.load(std::memory_order_relaxed);
+  HANDLE bt = g_hBT.load(std::memory_order_relaxed);
+  g_bRun.store(0, std::memory_order_relaxed);
+  if (ff != INVALID_HANDLE_VALUE) CloseHandle(ff);
+  if (bt != INVALID_HANDLE_VALUE) CloseHandle(bt);
+  g_hFF.store(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
+  g_hBT.store(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
+  StopPumps();
+}
+
+int ReleaseComs(HWND hwnd, WORD, HWND, WORD) {
+  StopBridge();
+  LogPane(hwnd, L"COMs released, R/W threads stopped\r\n");
+  return 0;
+}
