@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need; only the missing ones.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config   # compiler and build
+  libgtest-dev libgmock-dev          # unit tests
+  libgtk-3-dev                       # the GUI front-end
+  libcli11-dev                       # the simulator's command line
+  xvfb xdotool imagemagick           # the GUI smoke test: virtual display, keys, screenshot
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
