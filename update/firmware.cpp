@@ -1,0 +1,94 @@
+// The firmware image transfer: the command bytes, the two size records, the image in chunks
+// with its two checksums, and the closing offer to reset the module and reboot the handset.
+#include "common/output.h"
+#include "common/state.h"
+#include "device/device.h"
+#include "update/package.h"
+#include "update/update.h"
+#include "update/update_port.h"
+
+// The image stream stops at the size the file system reported, and reports every chunk.
+static ChunkPlan ImagePlan(DWORD size) {
+  return {IMAGE_CHUNK,
+          size,
+          L" The last section sent; %d chars!!\r\n",
+          true,
+          L" Break because dwBytesRead=0!!\r\n",
+          true};
+}
+
+// 0x54's record: fixed in Flash-only mode, else the first 3 bytes of file_size.bin (0x00 for
+// any it lacks). 0 when file_size.bin does not open, in either mode.
+static int SendFileSizeRecord(BYTE (&record)[3]) {
+  HANDLE file = OpenPackageFile(FILE_SIZE_FILE);
+  if (file == INVALID_HANDLE_VALUE) {
+    Trace(L"file_size.bin open fail!!!!\r\n");
+    return 0;
+  }
+  if (g_bFlashOnly.load(std::memory_order_relaxed) == 1) {
+    for (int i = 0; i < 3; ++i) record[i] = FLASH_ONLY_SIZE_RECORD[i];
+    Trace(L"Write fixed file size\r\n");
+  } else {
+    DWORD got = 0;
+    ReadFile(file, record, sizeof record, &got, nullptr);
+    Trace(L"Write file size from file\r\n");
+  }
+  WriteBlock(record, sizeof record);
+  CloseHandle(file);
+  return 1;
+}
+
+// After the module accepted the image: the success lines and the Yes/No question.
+static void OfferResetAndReboot(HWND hwnd) {
+  Trace(L"Send firmware....ok");
+  LogPaneIfDebug(hwnd, L"\r\nSend firmware....ok\r\n");
+  Sleep(200);
+  if (MessageBoxW(nullptr, L"Reboot device/Reset module !", L"Successful", MB_YESNO) == IDYES) {
+    ResetRadioModule(nullptr);
+    RebootDevice(nullptr);
+  }
+}
+
+// Sends the image's size record, its chunks and checksums; returns with the file closed.
+static void SendImage(HANDLE image, HWND hwnd) {
+  Trace(L"Download.bin open succeed!!!! \r\n");
+  DWORD size = GetFileSize(image, nullptr);
+  BYTE record[3];
+  PutBigEndian(size, record);
+  WriteBlock(record, sizeof record);
+  Trace(L"Write the compressed file size\r\n");
+  Sleep(20);
+  ChunkTally tally = SendChunks(image, ImagePlan(size), hwnd);
+  Trace(L" Sending Checksum %X  %X !!\r\n", tally.even, tally.odd);
+  SendByte(tally.even);
+  SendByte(tally.odd);
+  Trace(L"File upload complete!! file size %d , %X h , Size char %X  %X  %X\r\n", static_cast<int>(size),
+        size, record[0], record[1], record[2]);
+  CloseHandle(image);
+}
+
+int SendFirmware(HWND hwnd) {
+  BYTE record[3] = {0x00, 0x00, 0x00};
+  SendByte(CMD_BAUDRATE);
+  Trace(L"Send 0x50 to configure baudrate as 115.2k !!!\r\n");
+  Sleep(100);
+  Trace(L"Memory Check, We would get 3 char here !!!!\r\n");
+  WaitForByte(ACK_DONE);
+  Trace(L"Memory Check, We should get 3 char above !!!!\r\n");
+  SendByte(CMD_FILE_SIZE);
+  if (!SendFileSizeRecord(record)) return 0;
+  for (int i = 0; i < 3; ++i) WaitForByte(ACK_DONE);
+  bool flashOnly = g_bFlashOnly.load(std::memory_order_relaxed) == 1;
+  HANDLE image = OpenPackageFile(flashOnly ? FLASH_ONLY_FILE : EEP_FLASH_FILE);
+  if (image == INVALID_HANDLE_VALUE) {
+    Trace(L"download.bin open fail!!!!\r\n");
+    return 0;
+  }
+  SendImage(image, hwnd);
+  if (!WaitForByte(ACK_DONE)) {
+    Trace(L"Send firmware....fail");
+    return 0;
+  }
+  OfferResetAndReboot(hwnd);
+  return 1;
+}

@@ -1,0 +1,59 @@
+// The firmware package's files and the chunked sender of stage 2 and the image.
+#include "update/package.h"
+
+#include <cwchar>
+
+#include "common/output.h"
+#include "common/state.h"
+#include "update/update_port.h"
+
+int FormPackagePath(WCHAR (&path)[PACKAGE_PATH_CHARS], LPCWSTR name) {
+  // The handset's formatter: -1 when the text was cut to the buffer.
+  return wnsprintfW(path, PACKAGE_PATH_CHARS, L"%s%s", g_szWorkDir, name) < 0 ? 0 : 1;
+}
+
+HANDLE OpenPackageFile(LPCWSTR name, WCHAR (&path)[PACKAGE_PATH_CHARS]) {
+  if (!FormPackagePath(path, name)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
+}
+
+HANDLE OpenPackageFile(LPCWSTR name) {
+  WCHAR path[PACKAGE_PATH_CHARS];
+  return OpenPackageFile(name, path);
+}
+
+// Trace and star after one chunk of a stream that reports each chunk.
+static void ReportChunk(ChunkTally& tally, DWORD written, HWND hwnd) {
+  Trace(L"Write %d bytes!, Totally write %d bytes\r\n", static_cast<int>(written),
+        static_cast<int>(tally.total));
+  LogPaneIfDebug(hwnd, L"*");
+  if (CountStar(tally)) LogPaneIfDebug(hwnd, L"\r\n");
+}
+
+ChunkTally SendChunks(HANDLE file, const ChunkPlan& plan, HWND hwnd) {
+  static constexpr DWORD BUFFER = IMAGE_CHUNK > STAGE2_CHUNK ? IMAGE_CHUNK : STAGE2_CHUNK;
+  BYTE buffer[BUFFER];
+  ChunkTally tally;
+  while (tally.total != plan.limit) {
+    DWORD want = NextChunkRequest(tally.total, plan.limit, plan.chunk < BUFFER ? plan.chunk : BUFFER);
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, want, &got, nullptr)) got = 0;
+    if (got == 0) {
+      if (plan.emptyReadTrace != nullptr) Trace(plan.emptyReadTrace);
+      break;
+    }
+    FoldChunk(tally, {buffer, got});
+    DWORD written = WriteBlock(buffer, got);
+    if (plan.reportEachChunk) ReportChunk(tally, written, hwnd);
+    if (got < plan.chunk) {
+      Trace(plan.lastSectionFormat, static_cast<int>(plan.lastShowsWritten ? written : got));
+      break;
+    }
+    WaitForByte(ACK_CHUNK);
+  }
+  return tally;
+}
