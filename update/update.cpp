@@ -5,11 +5,10 @@
 #include "common/output.h"
 #include "common/state.h"
 #include "device/device.h"
+#include "shell/resources/resource_ids.h"
 #include "update/package.h"
 #include "update/update_port.h"
 
-// The "Flash only" command; "EEP+Flash" (117) is the other one served here.
-static constexpr WORD FLASH_ONLY_COMMAND = 118;
 // The missing-files line is formatted into a buffer of this many characters.
 static constexpr int MISSING_TEXT_CHARS = 100;
 
@@ -57,7 +56,7 @@ int OnUpdateFirmware(HWND hwnd, WORD commandId, HWND, WORD) {
   }
   SuspendRil(hwnd);
   Sleep(500);
-  g_bFlashOnly.store(commandId == FLASH_ONLY_COMMAND ? 1 : 0, std::memory_order_relaxed);
+  g_bFlashOnly.store(commandId == IDM_UPD_FLASH_ONLY ? 1 : 0, std::memory_order_relaxed);
   g_hUpdateThread.store(CreateThread(nullptr, 0, UpdateThread, hwnd, 0, nullptr), std::memory_order_relaxed);
   return 1;
 }

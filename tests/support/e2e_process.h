@@ -1,0 +1,273 @@
+// End-to-end test support: child processes whose stdin a test writes and whose stdout it reads
+// line by line with time-outs, and a private temporary folder. Header-only; test code only.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A fresh folder under $TMPDIR (or /tmp), removed with everything in it when it goes.
+class TempDir {
+ public:
+  explicit TempDir(std::string_view prefix = "kov02-e2e") {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + std::string(prefix) + "-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(std::string_view name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+inline void write_file(const fs::path& path, std::string_view text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+inline std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Deterministic bytes of a given size, different for each seed.
+inline std::string pattern_bytes(std::size_t size, unsigned seed = 1) {
+  std::string out(size, '\0');
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (char& c : out) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x & 0xFF);
+  }
+  return out;
+}
+
+// How a child is started: the program and its arguments, extra or replaced environment
+// variables (the test's own environment is inherited), its working folder and where its
+// stderr goes (inherited when empty).
+struct Spawn {
+  std::vector<std::string> argv;
+  std::map<std::string, std::string> env;
+  fs::path cwd;
+  fs::path stderr_file;
+};
+
+// A running child with a pipe on its stdin and its stdout. Its stdout is read as lines ("\r\n"
+// or "\n" ended; "\r" dropped); text not yet ended by a line break is the pending tail, which
+// a wait also matches (a prompt, or stars still growing on their line).
+class Child {
+ public:
+  explicit Child(const Spawn& spawn) { start(spawn); }
+  ~Child() { stop(); }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // Writes `line` and a newline to the child's stdin.
+  bool send_line(std::string_view line) {
+    std::string text = std::string(line) + "\n";
+    for (std::size_t at = 0; at < text.size();) {
+      ssize_t n = ::write(in_, text.data() + at, text.size() - at);
+      if (n <= 0) return false;
+      at += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  void close_stdin() {
+    if (in_ >= 0) ::close(in_);
+    in_ = -1;
+  }
+
+  // Waits until a line (or the pending tail) contains `text`, reading for at most `limit`.
+  // Only text after the previous match is searched, so successive waits follow the output in
+  // order. Returns the matching line.
+  std::optional<std::string> wait_for(std::string_view text, std::chrono::milliseconds limit = 30s) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+      for (; cursor_ < lines_.size(); ++cursor_)
+        if (lines_[cursor_].find(text) != std::string::npos) return lines_[cursor_++];
+      if (tail_.find(text) != std::string::npos) {
+        std::string hit = tail_;
+        lines_.push_back(std::move(tail_));
+        tail_.clear();
+        cursor_ = lines_.size();
+        return hit;
+      }
+      if (!read_some(deadline)) return std::nullopt;
+    }
+  }
+
+  // Reads whatever arrives for `quiet` more; returns nothing. Useful before counting lines.
+  void drain(std::chrono::milliseconds quiet) {
+    const auto deadline = Clock::now() + quiet;
+    while (read_some(deadline)) {
+    }
+  }
+
+  // Every complete line read so far, and the pending tail.
+  const std::vector<std::string>& lines() const { return lines_; }
+  const std::string& tail() const { return tail_; }
+  std::string transcript() const {
+    std::string all;
+    for (const auto& l : lines_) all += l + "\n";
+    return all + tail_;
+  }
+
+  // Waits for the child to end; its exit status, 128 + signal when killed, or nullopt when it
+  // still runs after `limit`. Output that arrives meanwhile is kept.
+  std::optional<int> wait_exit(std::chrono::milliseconds limit = 30s) {
+    const auto deadline = Clock::now() + limit;
+    while (!status_) {
+      reap();
+      if (status_) break;
+      if (Clock::now() >= deadline) return std::nullopt;
+      if (!read_some(std::min(deadline, Clock::now() + 20ms))) std::this_thread::sleep_for(5ms);
+    }
+    drain(0ms);
+    return status_;
+  }
+
+  // Asks the child to end (SIGTERM), then insists (SIGKILL) after `grace`; returns its status.
+  int stop(std::chrono::milliseconds grace = 3s) {
+    if (pid_ > 0 && !status_) {
+      ::kill(pid_, SIGTERM);
+      if (!wait_exit(grace)) {
+        ::kill(pid_, SIGKILL);
+        wait_exit(10s);
+      }
+    }
+    close_stdin();
+    if (out_ >= 0) ::close(out_);
+    out_ = -1;
+    return status_.value_or(-1);
+  }
+
+ private:
+  void start(const Spawn& spawn);
+  void reap() {
+    int status = 0;
+    if (status_ || pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) != pid_) return;
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  // Reads once, waiting until `deadline`; false when nothing came (time-out or end of file).
+  bool read_some(Clock::time_point deadline) {
+    if (out_ < 0) return false;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd p{out_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) return false;
+    char buffer[4096];
+    ssize_t n = ::read(out_, buffer, sizeof buffer);
+    if (n <= 0) {
+      ::close(out_);
+      out_ = -1;
+      return false;
+    }
+    for (ssize_t i = 0; i < n; ++i) take(buffer[i]);
+    return true;
+  }
+  void take(char c) {
+    if (c == '\r') return;
+    if (c != '\n') {
+      tail_ += c;
+      return;
+    }
+    lines_.push_back(std::move(tail_));
+    tail_.clear();
+  }
+
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::optional<int> status_;
+  std::vector<std::string> lines_;
+  std::string tail_;
+  std::size_t cursor_ = 0;
+};
+
+inline void Child::start(const Spawn& spawn) {
+  ::signal(SIGPIPE, SIG_IGN);  // a child that ended makes send_line fail, not the test die
+  int in[2], out[2];
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  std::map<std::string, std::string> env;
+  for (char** e = environ; *e; ++e) {
+    std::string_view kv(*e);
+    auto eq = kv.find('=');
+    if (eq != std::string_view::npos)
+      env.emplace(std::string(kv.substr(0, eq)), std::string(kv.substr(eq + 1)));
+  }
+  for (const auto& [k, v] : spawn.env) env[k] = v;
+  std::vector<std::string> envText;
+  for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
+  std::vector<char*> argv, envp;
+  for (const auto& a : spawn.argv) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (auto& e : envText) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  if (!spawn.stderr_file.empty())
+    posix_spawn_file_actions_addopen(&actions, 2, spawn.stderr_file.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0600);
+  if (!spawn.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, spawn.cwd.c_str());
+  int rc = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(in[0]);
+  ::close(out[1]);
+  in_ = in[1];
+  out_ = out[0];
+  if (rc != 0) {
+    pid_ = -1;
+    stop();
+    throw std::runtime_error("cannot start " + spawn.argv[0] + ": " + std::to_string(rc));
+  }
+}
+
+// Polls `ready` every 10 ms until it holds or `limit` passes.
+template <typename Predicate>
+bool eventually(Predicate ready, std::chrono::milliseconds limit = 10s) {
+  const auto deadline = Clock::now() + limit;
+  while (!ready()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+}  // namespace e2e

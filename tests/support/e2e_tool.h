@@ -1,0 +1,102 @@
+// End-to-end test support: a program folder in a temp folder holding a working copy of the
+// built tool beside its package files, a registry file for it, and the tool started there with
+// the console front-end and a private XDG_RUNTIME_DIR.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "e2e_process.h"
+
+namespace e2e {
+
+// A registry file in REGEDIT4 syntax, built key by key.
+class Registry {
+ public:
+  Registry& key(std::string_view path) {
+    text_ += "\n[" + std::string(path) + "]\n";
+    return *this;
+  }
+  Registry& sz(std::string_view name, std::string_view value) {
+    text_ += quote(name) + "=" + quote(value) + "\n";
+    return *this;
+  }
+  Registry& dword(std::string_view name, std::uint32_t value) {
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", value);
+    text_ += quote(name) + "=dword:" + hex + "\n";
+    return *this;
+  }
+  std::string text() const { return "REGEDIT4\n" + text_; }
+
+ private:
+  static std::string quote(std::string_view s) {
+    std::string out = "\"";
+    for (char c : s) {
+      if (c == '\\' || c == '"') out += '\\';
+      out += c;
+    }
+    return out + "\"";
+  }
+  std::string text_;
+};
+
+// The registry keys the tool reads.
+inline constexpr std::string_view REG_DEVICES = "HKEY_LOCAL_MACHINE\\Platform\\Devices";
+inline constexpr std::string_view REG_KERNEL = "HKEY_LOCAL_MACHINE\\Platform\\Kernel";
+inline constexpr std::string_view REG_DEBUG = "HKEY_LOCAL_MACHINE\\Platform\\Debug";
+inline constexpr std::string_view REG_SERIAL = "HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial";
+inline constexpr std::string_view REG_SERIAL2 = "HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial2";
+
+// The built tool, copied (or hard-linked) into a fresh folder so that its own directory, where
+// it looks for the firmware package, is that folder.
+class ProgramFolder {
+ public:
+  explicit ProgramFolder(const fs::path& built_tool = KOV02TOOL_PATH) : dir_("kov02-prog") {
+    std::error_code linked;
+    fs::create_hard_link(built_tool, program(), linked);
+    if (linked) fs::copy_file(built_tool, program(), fs::copy_options::overwrite_existing);
+    fs::create_directory(dir_ / "run");
+    ::chmod((dir_ / "run").c_str(), 0700);
+  }
+  const fs::path& path() const { return dir_.path(); }
+  fs::path operator/(std::string_view name) const { return dir_ / name; }
+  fs::path program() const { return dir_ / "kov02tool"; }
+  fs::path registry_file() const { return dir_ / "kov02tool.reg"; }
+  fs::path debug_log() const { return dir_ / "debug.log"; }
+  fs::path stderr_file() const { return dir_ / "stderr.txt"; }
+
+  void put(std::string_view name, std::string_view bytes) const { write_file(dir_ / name, bytes); }
+  void remove(std::string_view name) const { fs::remove(dir_ / name); }
+
+  // A registry whose debug output goes to debug_log(); add the devices the test needs.
+  Registry base_registry() const {
+    Registry r;
+    r.key(REG_DEBUG).sz("Output", "file:" + debug_log().string());
+    return r;
+  }
+
+  // Starts the tool here with the console front-end and `registry` as its registry file.
+  std::unique_ptr<Child> start(const Registry& registry, std::map<std::string, std::string> env = {}) const {
+    write_file(registry_file(), registry.text());
+    env.emplace("KOV02_UI", "console");
+    env.emplace("KOV02_REGISTRY", registry_file().string());
+    env.emplace("XDG_RUNTIME_DIR", (dir_ / "run").string());
+    return std::make_unique<Child>(Spawn{{program().string()}, env, dir_.path(), stderr_file()});
+  }
+
+  // Lines of the debug output file that contain `text`.
+  int count_debug_lines(std::string_view text) const {
+    std::ifstream in(debug_log());
+    int count = 0;
+    for (std::string line; std::getline(in, line);)
+      if (line.find(text) != std::string::npos) ++count;
+    return count;
+  }
+
+ private:
+  TempDir dir_;
+};
+
+}  // namespace e2e
