@@ -8,6 +8,7 @@
 #pragma once
 
 #include <kov02/ce.h>
+#include <poll.h>
 
 #include <atomic>
 #include <memory>

@@ -10,7 +10,6 @@
 #pragma once
 
 #include <kov02/ce.h>
-
 #include <poll.h>
 
 #include <cstddef>
@@ -30,5 +29,9 @@ void consent_point();
 // The calling thread's name for debug lines: "main" for the process's first thread,
 // "thread-N" for the N-th thread started by CreateThread.
 std::string current_thread_name();
+
+// The priority last set on a thread (0..7, THREAD_PRIORITY_NORMAL until set), or -1 with
+// ERROR_INVALID_HANDLE when `thread` names no thread. Accepts the current-thread pseudo-handle.
+int thread_priority(HANDLE thread);
 
 }  // namespace kov02::kernel

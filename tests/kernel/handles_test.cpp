@@ -1,0 +1,174 @@
+#include "kernel/handles.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <set>
+#include <thread>
+
+#include "test_objects.h"
+
+namespace kov02::kernel {
+namespace {
+
+using testing::PipeObject;
+
+int open_fd_count() {
+  int count = 0;
+  DIR* dir = ::opendir("/proc/self/fd");
+  while (::readdir(dir) != nullptr) ++count;
+  ::closedir(dir);
+  return count;
+}
+
+TEST(Handles, CloseWakesAReaderWithInvalidHandleAndLeaksNoFd) {
+  const int fds_before = open_fd_count();
+  const std::size_t handles_before = live_handle_count();
+  for (int cycle = 0; cycle < 1000; ++cycle) {
+    HANDLE handle = insert_handle(std::make_shared<PipeObject>());
+    ASSERT_NE(handle, nullptr);
+    BOOL ok = TRUE;
+    DWORD error = 0;
+    std::thread reader([&] {
+      char byte;
+      DWORD got = 0;
+      ok = ReadFile(handle, &byte, 1, &got, nullptr);
+      error = GetLastError();
+    });
+    ASSERT_TRUE(CloseHandle(handle));
+    reader.join();
+    ASSERT_FALSE(ok) << "cycle " << cycle;
+    ASSERT_EQ(error, ERROR_INVALID_HANDLE) << "cycle " << cycle;
+  }
+  EXPECT_EQ(open_fd_count(), fds_before);
+  EXPECT_EQ(live_handle_count(), handles_before);
+}
+
+TEST(Handles, ReadStillDeliversBytesWhileTheHandleIsOpen) {
+  auto pipe = std::make_shared<PipeObject>();
+  HANDLE handle = insert_handle(pipe);
+  ASSERT_EQ(::write(pipe->write_fd(), "ab", 2), 2);
+  char buffer[4] = {};
+  DWORD got = 0;
+  ASSERT_TRUE(ReadFile(handle, buffer, sizeof buffer, &got, nullptr));
+  EXPECT_EQ(got, 2u);
+  EXPECT_EQ(std::string(buffer, got), "ab");
+  CloseHandle(handle);
+}
+
+TEST(Handles, ClosedUnknownAndSpecialHandlesFailWithInvalidHandle) {
+  HANDLE closed = insert_handle(std::make_shared<PipeObject>());
+  ASSERT_TRUE(CloseHandle(closed));
+  const HANDLE cases[] = {closed, nullptr, INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(0x7FFF0)};
+  for (HANDLE handle : cases) {
+    char byte = 0;
+    DWORD count = 99;
+    SetLastError(0);
+    EXPECT_FALSE(ReadFile(handle, &byte, 1, &count, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(count, 0u);
+    SetLastError(0);
+    EXPECT_FALSE(WriteFile(handle, &byte, 1, &count, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    SetLastError(0);
+    EXPECT_EQ(GetFileSize(handle, nullptr), INVALID_FILE_SIZE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(handle));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  }
+}
+
+TEST(Handles, OperationsAnObjectCannotDoAreRefused) {
+  HANDLE handle = insert_handle(std::make_shared<testing::CountingSink>());
+  char byte;
+  DWORD got;
+  EXPECT_FALSE(ReadFile(handle, &byte, 1, &got, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(GetFileSize(handle, nullptr), INVALID_FILE_SIZE);
+  CloseHandle(handle);
+}
+
+TEST(Handles, ValuesAreNotHandedOutAgainSoonAfterAClose) {
+  std::set<HANDLE> seen;
+  for (int i = 0; i < 500; ++i) {
+    HANDLE handle = insert_handle(std::make_shared<testing::CountingSink>());
+    EXPECT_TRUE(seen.insert(handle).second) << "value reused after " << i << " closes";
+    CloseHandle(handle);
+  }
+}
+
+TEST(Handles, AnInFlightOperationKeepsItsObjectAlive) {
+  auto sink = std::make_shared<testing::CountingSink>();
+  std::weak_ptr<testing::CountingSink> watch = sink;
+  HANDLE handle = insert_handle(std::move(sink));
+  auto held = lookup_handle(handle);
+  CloseHandle(handle);
+  EXPECT_FALSE(watch.expired());
+  EXPECT_TRUE(held->closed());
+  EXPECT_EQ(lookup_handle(handle), nullptr);
+  held.reset();
+  EXPECT_TRUE(watch.expired());
+}
+
+TEST(Handles, WaitFdReportsTimeOutReadinessAndClose) {
+  auto pipe = std::make_shared<PipeObject>();
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  EXPECT_EQ(wait_fd(*pipe, fds[0], POLLIN, 0), WaitResult::timed_out);
+  ASSERT_EQ(::write(fds[1], "x", 1), 1);
+  short revents = 0;
+  EXPECT_EQ(wait_fd(*pipe, fds[0], POLLIN, 0, &revents), WaitResult::ready);
+  EXPECT_TRUE(revents & POLLIN);
+  pipe->close();
+  EXPECT_EQ(wait_fd(*pipe, fds[0], POLLIN, -1), WaitResult::closed);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+TEST(Errors, ErrnoMapsOntoTheHandsetCodes) {
+  struct Row {
+    int error;
+    DWORD expected;
+  };
+  const Row rows[] = {
+      {0, ERROR_SUCCESS},
+      {ENOENT, ERROR_FILE_NOT_FOUND},
+      {ENOTDIR, ERROR_PATH_NOT_FOUND},
+      {EACCES, ERROR_ACCESS_DENIED},
+      {EPERM, ERROR_ACCESS_DENIED},
+      {EBUSY, ERROR_ACCESS_DENIED},
+      {EBADF, ERROR_INVALID_HANDLE},
+      {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
+      {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
+      {EINVAL, ERROR_INVALID_PARAMETER},
+      {EPIPE, ERROR_BROKEN_PIPE},
+      {EIO, ERROR_IO_DEVICE},
+      {ETIMEDOUT, ERROR_TIMEOUT},
+      {ENOTTY, ERROR_NOT_SUPPORTED},
+      {EDOM, ERROR_GEN_FAILURE},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(error_from_errno(row.error), row.expected) << "errno " << row.error;
+  }
+  errno = ENOENT;
+  set_last_error_from_errno();
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(Errors, LastErrorBelongsToTheCallingThread) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  DWORD seen = 1;
+  std::thread other([&] {
+    seen = GetLastError();
+    SetLastError(ERROR_BUSY);
+  });
+  other.join();
+  EXPECT_EQ(seen, ERROR_SUCCESS);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+}  // namespace
+}  // namespace kov02::kernel

@@ -1,0 +1,216 @@
+#include "kernel/threads.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "kernel/handles.h"
+#include "test_objects.h"
+
+namespace kov02::kernel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::CountingSink;
+
+// Polls `condition` for up to five seconds: long enough for any sane machine, never a timing claim.
+template <class Condition>
+bool eventually(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+DWORD exit_code_of(HANDLE thread) {
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(thread, &code));
+  return code;
+}
+
+DWORD WriteAndSleepForever(LPVOID parameter) {
+  HANDLE sink = parameter;
+  for (;;) {
+    DWORD put;
+    WriteFile(sink, "x", 1, &put, nullptr);
+    Sleep(1);
+  }
+}
+
+TEST(Threads, SuspendStopsWritesResumeRestartsThemTerminateEndsTheThread) {
+  auto sink = std::make_shared<CountingSink>();
+  HANDLE sink_handle = insert_handle(sink);
+  HANDLE thread = CreateThread(nullptr, 0, WriteAndSleepForever, sink_handle, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_TRUE(eventually([&] { return sink->bytes.load() > 0; }));
+
+  EXPECT_EQ(SuspendThread(thread), 0u);
+  const long at_suspend = sink->bytes.load();
+  std::this_thread::sleep_for(30ms);
+  EXPECT_EQ(sink->bytes.load(), at_suspend);
+  EXPECT_EQ(exit_code_of(thread), STILL_ACTIVE);
+
+  EXPECT_EQ(ResumeThread(thread), 1u);
+  EXPECT_TRUE(eventually([&] { return sink->bytes.load() > at_suspend; }));
+
+  EXPECT_TRUE(TerminateThread(thread, 7));
+  EXPECT_EQ(exit_code_of(thread), 7u);
+  const long at_end = sink->bytes.load();
+  std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(sink->bytes.load(), at_end);
+  CloseHandle(thread);
+  CloseHandle(sink_handle);
+}
+
+DWORD SleepForever(LPVOID) {
+  Sleep(0xFFFFFFFFu);
+  return 1;
+}
+
+TEST(Threads, SuspendCountsNestAndAThreadInAnEndlessSleepCanBeStopped) {
+  HANDLE thread = CreateThread(nullptr, 0, SleepForever, nullptr, 0, nullptr);
+  EXPECT_EQ(SuspendThread(thread), 0u);
+  EXPECT_EQ(SuspendThread(thread), 1u);
+  EXPECT_EQ(ResumeThread(thread), 2u);
+  EXPECT_EQ(ResumeThread(thread), 1u);
+  EXPECT_EQ(ResumeThread(thread), 0u);
+  EXPECT_TRUE(TerminateThread(thread, 3));
+  EXPECT_EQ(exit_code_of(thread), 3u);
+  CloseHandle(thread);
+}
+
+TEST(Threads, ASuspendedThreadCanBeTerminated) {
+  HANDLE thread = CreateThread(nullptr, 0, SleepForever, nullptr, 0, nullptr);
+  SuspendThread(thread);
+  EXPECT_TRUE(TerminateThread(thread, 9));
+  EXPECT_EQ(exit_code_of(thread), 9u);
+  CloseHandle(thread);
+}
+
+struct Unwound {
+  std::atomic<bool> entered{false};
+  std::atomic<bool> destroyed{false};
+};
+
+DWORD SleepHoldingAnObject(LPVOID parameter) {
+  struct Guard {
+    Unwound* flag;
+    ~Guard() { flag->destroyed = true; }
+  } guard{static_cast<Unwound*>(parameter)};
+  guard.flag->entered = true;
+  Sleep(0xFFFFFFFFu);
+  return 0;
+}
+
+TEST(Threads, ATerminatedThreadUnwindsItsStack) {
+  Unwound unwound;
+  HANDLE thread = CreateThread(nullptr, 0, SleepHoldingAnObject, &unwound, 0, nullptr);
+  ASSERT_TRUE(eventually([&] { return unwound.entered.load(); }));
+  ASSERT_TRUE(TerminateThread(thread, 0));
+  EXPECT_TRUE(unwound.destroyed);
+  CloseHandle(thread);
+}
+
+DWORD ReturnFortyTwo(LPVOID) {
+  return 42;
+}
+
+TEST(Threads, FinishedThreadsReportTheirCodeAndIgnoreStopRequests) {
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, ReturnFortyTwo, nullptr, 0, &id);
+  EXPECT_NE(id, 0u);
+  ASSERT_TRUE(eventually([&] { return exit_code_of(thread) != STILL_ACTIVE; }));
+  EXPECT_EQ(exit_code_of(thread), 42u);
+  SuspendThread(thread);
+  EXPECT_TRUE(TerminateThread(thread, 5));
+  EXPECT_EQ(exit_code_of(thread), 42u);
+  CloseHandle(thread);
+}
+
+TEST(Threads, ExitCodeOfSomethingThatIsNoThreadFails) {
+  HANDLE sink = insert_handle(std::make_shared<CountingSink>());
+  HANDLE closed = CreateThread(nullptr, 0, ReturnFortyTwo, nullptr, 0, nullptr);
+  CloseHandle(closed);
+  const HANDLE cases[] = {INVALID_HANDLE_VALUE, nullptr, reinterpret_cast<HANDLE>(0x7FFF0), sink, closed};
+  for (HANDLE handle : cases) {
+    DWORD code = 0;
+    SetLastError(0);
+    EXPECT_FALSE(GetExitCodeThread(handle, &code));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(SuspendThread(handle), 0xFFFFFFFFu);
+    EXPECT_FALSE(TerminateThread(handle, 0));
+  }
+  CloseHandle(sink);
+}
+
+DWORD WaitForRelease(LPVOID parameter) {
+  auto* gate = static_cast<std::atomic<int>*>(parameter);
+  while (gate->load() == 0) Sleep(1);
+  gate->store(2);
+  return 0;
+}
+
+TEST(Threads, ClosingAThreadHandleLeavesTheThreadRunning) {
+  std::atomic<int> gate{0};
+  HANDLE thread = CreateThread(nullptr, 0, WaitForRelease, &gate, 0, nullptr);
+  ASSERT_TRUE(CloseHandle(thread));
+  gate = 1;
+  EXPECT_TRUE(eventually([&] { return gate.load() == 2; }));
+}
+
+DWORD ReportPriorityAndName(LPVOID parameter) {
+  auto* out = static_cast<std::string*>(parameter);
+  const bool set = SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+  *out = current_thread_name() + (set ? " set " : " refused ") +
+         std::to_string(thread_priority(GetCurrentThread()));
+  return 0;
+}
+
+TEST(Threads, PriorityIsRecordedOnTheHandsetScale) {
+  std::string report;
+  HANDLE thread = CreateThread(nullptr, 0, ReportPriorityAndName, &report, 0, nullptr);
+  ASSERT_TRUE(eventually([&] { return exit_code_of(thread) != STILL_ACTIVE; }));
+  EXPECT_EQ(report.substr(0, 7), "thread-");
+  EXPECT_NE(report.find(" set 3"), std::string::npos) << report;
+
+  EXPECT_TRUE(SetThreadPriority(thread, THREAD_PRIORITY_IDLE));
+  EXPECT_EQ(thread_priority(thread), THREAD_PRIORITY_IDLE);
+  EXPECT_FALSE(SetThreadPriority(thread, 8));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(SetThreadPriority(thread, -1));
+  EXPECT_EQ(thread_priority(thread), THREAD_PRIORITY_IDLE);
+  EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL));
+  EXPECT_EQ(thread_priority(GetCurrentThread()), THREAD_PRIORITY_TIME_CRITICAL);
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+  CloseHandle(thread);
+}
+
+TEST(Threads, TheFirstThreadIsCalledMain) {
+  EXPECT_EQ(current_thread_name(), "main");
+}
+
+TEST(Threads, ConsentPollHonoursItsTimeOut) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(consent_poll(nullptr, 0, 20), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 20ms);
+}
+
+DWORD TerminateItself(LPVOID) {
+  TerminateThread(GetCurrentThread(), 11);
+  return 0;
+}
+
+TEST(Threads, AThreadCanTerminateItself) {
+  HANDLE thread = CreateThread(nullptr, 0, TerminateItself, nullptr, 0, nullptr);
+  ASSERT_TRUE(eventually([&] { return exit_code_of(thread) != STILL_ACTIVE; }));
+  EXPECT_EQ(exit_code_of(thread), 11u);
+  CloseHandle(thread);
+}
+
+}  // namespace
+}  // namespace kov02::kernel
