@@ -1,0 +1,252 @@
+// The shared serial contract: time-outs, events, errors and the input queue.
+#include "serial/port.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <limits>
+
+#include "kernel/threads.h"
+#include "serial/comm_timeouts.h"
+
+namespace kov02::serial {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kDefaultInputLimit = 65536;
+constexpr std::size_t kMinInputLimit = 4096;
+// While the input queue is full the line cannot be polled for input (it stays readable), so a
+// waiter looks again at this pace until a reader makes room.
+constexpr int kFullQueueRecheckMs = 50;
+constexpr DWORD kKnownEvents = 0x01FF;  // EV_RXCHAR .. EV_RING
+constexpr DWORD kPurgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
+
+std::int64_t elapsed_ms(Clock::time_point since) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+}
+
+// Milliseconds a read may still wait, kNoBound for no limit.
+std::int64_t read_wait_ms(const ReadBounds& bounds, Clock::time_point start, Clock::time_point last_byte,
+                          DWORD count) {
+  std::int64_t wait = kNoBound;
+  if (bounds.total_ms != kNoBound) wait = std::max<std::int64_t>(0, bounds.total_ms - elapsed_ms(start));
+  if (count > 0 && bounds.interval_ms != kNoBound) {
+    const std::int64_t gap = std::max<std::int64_t>(0, bounds.interval_ms - elapsed_ms(last_byte));
+    wait = (wait == kNoBound) ? gap : std::min(wait, gap);
+  }
+  return wait;
+}
+
+int poll_ms(std::int64_t wait) {
+  if (wait == kNoBound) return -1;
+  return static_cast<int>(std::min<std::int64_t>(wait, std::numeric_limits<int>::max()));
+}
+
+BOOL fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+}  // namespace
+
+SerialPort::SerialPort(const DCB& initial) : dcb_(initial), input_limit_(kDefaultInputLimit) {}
+
+BOOL SerialPort::get_state(DCB* dcb) {
+  std::lock_guard lock(mutex_);
+  *dcb = dcb_;
+  return TRUE;
+}
+
+BOOL SerialPort::set_state(const DCB& dcb) {
+  const DWORD error = apply_state(dcb);
+  if (error != ERROR_SUCCESS) return fail(error);
+  std::lock_guard lock(mutex_);
+  dcb_ = dcb;
+  return TRUE;
+}
+
+BOOL SerialPort::get_timeouts(COMMTIMEOUTS* timeouts) {
+  std::lock_guard lock(mutex_);
+  *timeouts = timeouts_;
+  return TRUE;
+}
+
+BOOL SerialPort::set_timeouts(const COMMTIMEOUTS& timeouts) {
+  const DWORD error = apply_timeouts(timeouts);
+  if (error != ERROR_SUCCESS) return fail(error);
+  std::lock_guard lock(mutex_);
+  timeouts_ = timeouts;
+  return TRUE;
+}
+
+COMMTIMEOUTS SerialPort::timeouts() {
+  std::lock_guard lock(mutex_);
+  return timeouts_;
+}
+
+// No operation here is overlapped, so the abort flags have nothing of this caller's in flight;
+// a ReadFile or WaitCommEvent blocked in another thread is not cut short by them.
+BOOL SerialPort::purge(DWORD flags) {
+  if (flags & ~kPurgeFlags) return fail(ERROR_INVALID_PARAMETER);
+  std::lock_guard lock(mutex_);
+  if (flags & PURGE_RXCLEAR) input_.clear();
+  flush_line((flags & PURGE_RXCLEAR) != 0, (flags & PURGE_TXCLEAR) != 0);
+  return TRUE;
+}
+
+BOOL SerialPort::escape(DWORD function) {
+  DWORD error = ERROR_INVALID_PARAMETER;
+  switch (function) {
+    case SETDTR:
+    case CLRDTR:
+      error = set_modem_line(true, function == SETDTR);
+      break;
+    case SETRTS:
+    case CLRRTS:
+      error = set_modem_line(false, function == SETRTS);
+      break;
+    default:
+      break;
+  }
+  return error == ERROR_SUCCESS ? TRUE : fail(error);
+}
+
+// The output queue is the line's own; the input request bounds how much the port takes off the
+// line ahead of the reader.
+BOOL SerialPort::setup(DWORD in_queue, DWORD) {
+  std::lock_guard lock(mutex_);
+  if (in_queue != 0) input_limit_ = std::max<std::size_t>(in_queue, kMinInputLimit);
+  return TRUE;
+}
+
+// Modem-status and transmit-empty events are accepted in a mask but never reported: the lines a
+// pty lacks cannot change, and nothing waits on them.
+BOOL SerialPort::set_mask(DWORD mask) {
+  if (mask & ~kKnownEvents) return fail(ERROR_INVALID_PARAMETER);
+  std::lock_guard lock(mutex_);
+  mask_ = mask;
+  pending_events_ &= mask;
+  return TRUE;
+}
+
+BOOL SerialPort::clear_error(DWORD* errors, COMSTAT* status) {
+  std::lock_guard lock(mutex_);
+  pull_locked(0);
+  if (errors) *errors = errors_;
+  errors_ = 0;
+  if (status) {
+    *status = COMSTAT{};
+    status->cbInQue = static_cast<DWORD>(input_.size()) + line_input_pending();
+    status->cbOutQue = line_output_pending();
+  }
+  return TRUE;
+}
+
+void SerialPort::mark_hung_up() {
+  std::lock_guard lock(mutex_);
+  hung_up_ = true;
+}
+
+void SerialPort::pull_locked(short revents) {
+  if (hung_up_) return;
+  const std::size_t room = input_.size() < input_limit_ ? input_limit_ - input_.size() : 0;
+  const std::size_t before = input_.size();
+  const Pulled pulled = pull(input_, room, revents);
+  pending_events_ |= pulled.marks.events & mask_;
+  errors_ |= pulled.marks.errors;
+  // A poll that says the line is gone while nothing more can be read is a hang-up too, however
+  // the read itself answered: waiting on it again would return at once, forever.
+  const bool nothing = input_.size() == before && pulled.marks.events == 0 && pulled.marks.errors == 0;
+  hung_up_ = pulled.hung_up || (nothing && room > 0 && (revents & kGoneEvents));
+}
+
+DWORD SerialPort::take_locked(BYTE* out, DWORD size) {
+  const DWORD count = static_cast<DWORD>(std::min<std::size_t>(size, input_.size()));
+  std::copy_n(input_.begin(), count, out);
+  input_.erase(input_.begin(), input_.begin() + count);
+  return count;
+}
+
+DWORD SerialPort::events_locked() const {
+  const DWORD received = input_.empty() ? 0 : EV_RXCHAR;
+  return (received | pending_events_) & mask_;
+}
+
+SerialPort::Wait SerialPort::wait_input(int timeout_ms, short* revents) {
+  short events = POLLIN;
+  {
+    std::lock_guard lock(mutex_);
+    if (input_.size() >= input_limit_) {
+      events = 0;
+      if (timeout_ms < 0 || timeout_ms > kFullQueueRecheckMs) timeout_ms = kFullQueueRecheckMs;
+    }
+  }
+  *revents = 0;
+  switch (kernel::wait_fd(*this, input_fd(), events, timeout_ms, revents)) {
+    case kernel::WaitResult::ready:
+      return Wait::ready;
+    case kernel::WaitResult::timed_out:
+      return Wait::timed_out;
+    default:
+      return Wait::failed;  // closed (ERROR_INVALID_HANDLE) or a poll failure; last error set
+  }
+}
+
+BOOL SerialPort::fail_removed() {
+  return fail(kDeviceGone);
+}
+
+// Events already true when the call comes (bytes queued, a break not yet reported) end it at once:
+// callers wait several times in a row for bytes the far end sent together.
+BOOL SerialPort::wait_event(DWORD* events) {
+  *events = 0;
+  short revents = 0;
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (mask_ == 0) return fail(ERROR_INVALID_PARAMETER);
+      pull_locked(revents);
+      const DWORD found = events_locked();
+      if (found != 0) {
+        pending_events_ &= ~found;
+        *events = found;
+        return TRUE;
+      }
+      if (hung_up_) return fail_removed();
+    }
+    if (wait_input(-1, &revents) == Wait::failed) return FALSE;
+  }
+}
+
+BOOL SerialPort::read(void* buffer, DWORD size, DWORD* got) {
+  auto* out = static_cast<BYTE*>(buffer);
+  const ReadBounds bounds = read_bounds(timeouts(), size);
+  const Clock::time_point start = Clock::now();
+  Clock::time_point last_byte = start;
+  DWORD count = 0;
+  short revents = 0;
+  *got = 0;
+  for (;;) {
+    bool gone = false;
+    {
+      std::lock_guard lock(mutex_);
+      pull_locked(revents);
+      const DWORD taken = take_locked(out + count, size - count);
+      if (taken > 0) last_byte = Clock::now();
+      count += taken;
+      gone = hung_up_;
+    }
+    *got = count;
+    if (count == size || (count > 0 && (bounds.any_byte_ends || gone))) return TRUE;
+    if (gone) return fail_removed();
+    const std::int64_t wait = read_wait_ms(bounds, start, last_byte, count);
+    if (wait == 0) return TRUE;
+    if (wait_input(poll_ms(wait), &revents) == Wait::failed) return FALSE;
+  }
+}
+
+}  // namespace kov02::serial

@@ -1,0 +1,91 @@
+// A serial port behind a handle: the part of the handset's serial contract every line shares
+// (read time-outs, the event mask and WaitCommEvent, accumulated line errors, the input queue),
+// over a small set of line operations that a tty and the in-process fake each implement.
+//
+// Input moves from the line into the port's own queue when an operation looks (pull), never by
+// a thread of its own, so marks in the stream become events in arrival order. One mutex guards
+// the port's state and is never held across a blocking wait: a thread may write while another
+// waits or reads, and CloseHandle from any thread wakes both.
+#pragma once
+
+#include <kov02/ce.h>
+
+#include <cstddef>
+#include <deque>
+#include <mutex>
+
+#include "kernel/handles.h"
+#include "serial/line_marks.h"
+
+namespace kov02::serial {
+
+class SerialPort : public kernel::KernelObject {
+ public:
+  // What the CE face calls; each returns the face's BOOL with the last error set on FALSE.
+  BOOL get_state(DCB* dcb);
+  BOOL set_state(const DCB& dcb);
+  BOOL get_timeouts(COMMTIMEOUTS* timeouts);
+  BOOL set_timeouts(const COMMTIMEOUTS& timeouts);
+  BOOL purge(DWORD flags);
+  BOOL escape(DWORD function);
+  BOOL setup(DWORD in_queue, DWORD out_queue);
+  BOOL set_mask(DWORD mask);
+  BOOL wait_event(DWORD* events);
+  BOOL clear_error(DWORD* errors, COMSTAT* status);
+  BOOL read(void* buffer, DWORD size, DWORD* got) override;
+
+ protected:
+  // What one look at the line found.
+  struct Pulled {
+    LineMarks marks;
+    bool hung_up = false;  // the device is gone: nothing more will come
+  };
+
+  explicit SerialPort(const DCB& initial);
+
+  // Moves at most `room` received data bytes onto the back of `into` without blocking. `revents`
+  // is what the last poll of input_fd() said (0 when none ran). Called with the port's mutex held.
+  virtual Pulled pull(std::deque<BYTE>& into, std::size_t room, short revents) = 0;
+  // The fd that polls readable while the line holds input.
+  virtual int input_fd() const = 0;
+  // Applies settings to the line; ERROR_SUCCESS or the refusal's code.
+  virtual DWORD apply_state(const DCB& dcb) = 0;
+  virtual DWORD apply_timeouts(const COMMTIMEOUTS&) { return ERROR_SUCCESS; }
+  // Raises or lowers DTR or RTS; ERROR_SUCCESS or the failure's code.
+  virtual DWORD set_modem_line(bool dtr, bool raise) = 0;
+  // Discards what the line holds in either direction. Called with the port's mutex held.
+  virtual void flush_line(bool input, bool output) = 0;
+  // Bytes the line holds that pull() has not taken yet, and bytes not yet sent.
+  virtual DWORD line_input_pending() = 0;
+  virtual DWORD line_output_pending() = 0;
+
+  // The state as last set, under the mutex, for the line operations that need it.
+  COMMTIMEOUTS timeouts();
+  DCB state_locked() const { return dcb_; }
+  // Records that the device went away (a write saw it first).
+  void mark_hung_up();
+
+ private:
+  enum class Wait { ready, timed_out, failed };
+
+  void pull_locked(short revents);
+  DWORD take_locked(BYTE* out, DWORD size);
+  DWORD events_locked() const;
+  Wait wait_input(int timeout_ms, short* revents);
+  BOOL fail_removed();
+
+  std::mutex mutex_;
+  DCB dcb_;
+  COMMTIMEOUTS timeouts_{};
+  DWORD mask_ = 0;
+  DWORD pending_events_ = 0;  // EV_BREAK / EV_ERR seen while in the mask, not yet reported
+  DWORD errors_ = 0;          // CE_* accumulated until ClearCommError
+  std::deque<BYTE> input_;
+  std::size_t input_limit_;
+  bool hung_up_ = false;
+};
+
+// The error code a device that went away reports.
+inline constexpr DWORD kDeviceGone = ERROR_DEVICE_REMOVED;
+
+}  // namespace kov02::serial
