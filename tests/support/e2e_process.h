@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,6 +162,12 @@ class Child {
     return status_;
   }
 
+  // CPU seconds (user + system) the child used; known once it has ended.
+  double cpu_seconds() const {
+    auto seconds = [](timeval t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage_.ru_utime) + seconds(usage_.ru_stime);
+  }
+
   // Asks the child to end (SIGTERM), then insists (SIGKILL) after `grace`; returns its status.
   int stop(std::chrono::milliseconds grace = 3s) {
     if (pid_ > 0 && !status_) {
@@ -180,7 +187,7 @@ class Child {
   void start(const Spawn& spawn);
   void reap() {
     int status = 0;
-    if (status_ || pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) != pid_) return;
+    if (status_ || pid_ <= 0 || ::wait4(pid_, &status, WNOHANG, &usage_) != pid_) return;
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   // Reads once, waiting until `deadline`; false when nothing came (time-out or end of file).
@@ -210,6 +217,7 @@ class Child {
   }
 
   pid_t pid_ = -1;
+  rusage usage_{};
   int in_ = -1;
   int out_ = -1;
   std::optional<int> status_;

@@ -53,7 +53,10 @@ inline constexpr std::string_view REG_SERIAL2 = "HKEY_LOCAL_MACHINE\\Drivers\\Bu
 // it looks for the firmware package, is that folder.
 class ProgramFolder {
  public:
-  explicit ProgramFolder(const fs::path& built_tool = KOV02TOOL_PATH) : dir_("kov02-prog") {
+#ifdef KOV02TOOL_PATH
+  ProgramFolder() : ProgramFolder(KOV02TOOL_PATH) {}
+#endif
+  explicit ProgramFolder(const fs::path& built_tool) : dir_("kov02-prog") {
     std::error_code linked;
     fs::create_hard_link(built_tool, program(), linked);
     if (linked) fs::copy_file(built_tool, program(), fs::copy_options::overwrite_existing);
