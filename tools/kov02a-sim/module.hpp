@@ -1,0 +1,176 @@
+// The simulated radio module as a pure state machine: bytes in with their arrival times, bytes
+// out, and a record of everything it saw. It owns no descriptor and reads no clock, so tables
+// of bytes and times test it without a line.
+//
+// Normal mode answers AT commands. A reset request restarts it into the boot ROM, which answers
+// a stream of 0x55 with 0xA0 and then takes the stage-1 frame, the stage-2 stream and the image
+// transfer, checking every length, order, pause and checksum on the way. A rejected stage
+// leaves the module silent until the next reset; after the image it is back in normal mode.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "at_commands.hpp"
+#include "faults.hpp"
+#include "summary.hpp"
+#include "wire.hpp"
+
+namespace kov02a_sim {
+
+struct ModuleOptions {
+  std::uint32_t noise = 0;  // bytes sent before 0xA0, never 0xA0 themselves
+  FaultPlan faults;
+  std::uint8_t wrong_byte = 0x5A;           // sent in place of an acknowledgement by a wrong-ack fault
+  std::optional<std::uint8_t> nak;          // sent when a stage is rejected; by default nothing
+  bool fail_ril = false;                    // refuse every RIL request
+  std::optional<std::uint64_t> drop_after;  // leave the line after this many image bytes, once
+  std::uint32_t sync_needed = 3;            // consecutive 0x55 after a reset that catch the boot ROM
+  Micros tolerance{2000};                   // accepted shortfall on the required pauses
+  Micros boot_window{2'000'000};            // a reset seeing no sync stream this long boots normally
+  Micros stall_after{1'000'000};            // silence inside a frame that makes it a short frame
+  Micros burst_gap{5000};                   // a lone 0x55 followed by this much silence is a stray
+};
+
+enum class Phase {
+  Normal,
+  RomSync,
+  Stage1,
+  Stage2Size,
+  Stage2Data,
+  Stage2Check,
+  BaudCommand,
+  FileSizeCommand,
+  FileSizeRecord,
+  ImageSizeRecord,
+  ImageData,
+  ImageChecksums,
+  Halted,
+};
+
+enum class ControlRequest { Ril, Reboot };
+
+class Module {
+ public:
+  explicit Module(ModuleOptions options);
+
+  // Bytes that all arrived at `arrival`, handled at `now` (later when the line is paced);
+  // returns what the module sends back.
+  Bytes feed(ByteView bytes, Micros arrival, Micros now);
+  Bytes feed(ByteView bytes, Micros at) { return feed(bytes, at, at); }
+
+  // A request from the handset's RIL or reboot hook. Returns whether it was accepted: known
+  // codes only, and no RIL request while told to refuse them. Every request is recorded.
+  bool control(ControlRequest request, std::uint32_t code, Micros now);
+
+  // Time passing without bytes: the boot ROM's window and frames that stop half way.
+  void tick(Micros now);
+  // When tick() next has something to do.
+  std::optional<Micros> next_deadline() const;
+
+  // The line went away; an attempt in progress ends as dropped.
+  void line_lost(Micros now);
+  // The simulator stops; an attempt in progress ends as unfinished.
+  void finish(Micros now);
+
+  // Each is true once after the event: an attempt ended; the module wants to leave the line.
+  bool take_run_ended() { return std::exchange(run_ended_, false); }
+  bool take_drop_request() { return std::exchange(drop_requested_, false); }
+  // True once after an image arrived in full (accepted or not); image() then holds it.
+  bool take_image_ready() { return std::exchange(image_ready_, false); }
+  const Bytes& image() const { return image_; }
+
+  Phase phase() const { return phase_; }
+  const Summary& summary() const { return summary_; }
+
+ private:
+  // A data stream taken in acknowledged chunks: the stage-2 file or the image.
+  struct Body {
+    std::uint64_t expected = 0;
+    std::size_t chunk = 0;
+    std::uint64_t received = 0;
+    std::uint8_t even = 0;  // XOR of the bytes at even offsets
+    std::uint8_t odd = 0;
+  };
+  // A pause the sender owes before its next byte.
+  struct Pause {
+    Micros from{};
+    Micros min{};
+    std::optional<Micros> RunRecord::*slot = nullptr;
+    std::string_view code;
+    std::string_view after;
+  };
+  // A point after which the sender must wait for the module's answer.
+  struct Decision {
+    Micros at{};
+    std::string_view code;
+    std::string_view text;
+    bool reported = false;
+  };
+
+  void on_byte(std::uint8_t byte, Micros arrival);
+  void on_normal(std::uint8_t byte);
+  void on_sync(std::uint8_t byte);
+  void on_stage1(std::uint8_t byte, Micros arrival);
+  void finish_stage1();
+  void on_stage2_size(std::uint8_t byte, Micros arrival);
+  void on_body(std::uint8_t byte);
+  void finish_stage2(std::uint8_t byte);
+  void on_command(std::uint8_t byte, Micros arrival);
+  void on_file_size_record(std::uint8_t byte);
+  void on_image_size_record(std::uint8_t byte, Micros arrival);
+  void on_image_checksums(std::uint8_t byte);
+
+  bool collect(std::uint8_t byte, std::size_t count);
+  void drop_stray_sync();
+  void begin_body(StageRecord& stage, std::uint64_t size, std::size_t chunk);
+  void check_drop();
+  void answer(AckPoint point, Bytes bytes);
+  void accept(StageRecord& stage, AckPoint point, Phase next);
+  void reject(StageRecord& stage, std::string_view code, const std::string& text, Phase next);
+  void arm_pause(Micros from, Micros min, std::optional<Micros> RunRecord::*slot, std::string_view code,
+                 std::string_view after);
+  void check_pause(Micros arrival);
+  void decide(std::string_view code, std::string_view text);
+  void check_decision(Micros arrival);
+  bool mid_frame() const;
+  void report_stall();
+
+  void restart_rom();
+  void start_run();
+  void end_run(std::string_view outcome);
+  void set_phase(Phase phase);
+  void violate(std::string_view code, const std::string& text);
+  RunRecord& run() { return summary_.runs.back(); }
+  std::uint8_t noise_byte();
+
+  ModuleOptions options_;
+  Summary summary_;
+  AtResponder at_;
+  Phase phase_ = Phase::Normal;
+  Micros now_{};
+  Bytes out_;
+  Bytes field_;  // the frame or record being collected
+  Micros field_start_{};
+  Body body_;
+  Bytes image_;
+  std::optional<Pause> pause_;
+  std::optional<Decision> decision_;
+  Micros reset_at_{};
+  Micros last_arrival_{};
+  std::uint32_t sync_streak_ = 0;
+  std::uint32_t sync_seen_ = 0;
+  std::uint32_t noise_state_ = 0x2545F491;
+  bool run_active_ = false;
+  bool run_ended_ = false;
+  bool drop_requested_ = false;
+  bool image_ready_ = false;
+  bool owed_ack_ = false;  // the last answer was withheld or wrong, so the sender may be waiting
+  bool stall_reported_ = false;
+  bool order_reported_ = false;
+};
+
+}  // namespace kov02a_sim
