@@ -1,0 +1,147 @@
+// The built program with the console front-end: start-up, single instance, the shell's own
+// commands, and the radio and reboot commands over exec: hooks.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "e2e_tool.h"
+
+namespace {
+
+using namespace e2e;
+
+// An executable hook script in the program folder that exits with `status`.
+std::string hook(const ProgramFolder& folder, std::string_view name, int status) {
+  fs::path path = folder / name;
+  write_file(path, "#!/bin/sh\necho \"$@\" >> \"$0.calls\"\nexit " + std::to_string(status) + "\n");
+  ::chmod(path.c_str(), 0755);
+  return path.string();
+}
+
+// Waits until the tool's UI thread is serving commands: the About box is a round trip.
+void wait_ready(Child& tool) {
+  ASSERT_TRUE(tool.send_line("command 120"));
+  ASSERT_TRUE(tool.wait_for("box: About", 20s)) << tool.transcript();
+  ASSERT_TRUE(tool.send_line("answer ok"));
+}
+
+TEST(ShellEndToEnd, EachWayOutEndsWithStatusZero) {
+  for (const char* way : {"key ctrl+q", "menu System/Exit", "ok"}) {
+    ProgramFolder folder;
+    auto tool = folder.start(folder.base_registry());
+    wait_ready(*tool);
+    ASSERT_TRUE(tool->send_line(way));
+    EXPECT_EQ(tool->wait_exit(20s), 0) << way << "\n" << tool->transcript();
+  }
+}
+
+TEST(ShellEndToEnd, WorkingDirectoryIsTracedInTheHandsetForm) {
+  ProgramFolder folder;
+  auto tool = folder.start(folder.base_registry());
+  wait_ready(*tool);
+  std::string expected = folder.path().string() + "/";
+  std::replace(expected.begin(), expected.end(), '/', '\\');
+  EXPECT_EQ(folder.count_debug_lines("get current dir " + expected), 1) << read_file(folder.debug_log());
+  tool->send_line("key ctrl+q");
+  EXPECT_EQ(tool->wait_exit(), 0);
+}
+
+TEST(ShellEndToEnd, SecondInstanceExitsMinusOneAndRaisesTheFirst) {
+  ProgramFolder folder;
+  auto first = folder.start(folder.base_registry());
+  wait_ready(*first);
+  auto second = folder.start(folder.base_registry());
+  EXPECT_EQ(second->wait_exit(20s), 255) << second->transcript();
+  EXPECT_TRUE(first->wait_for("raised", 10s)) << first->transcript();
+  first->send_line("key ctrl+q");
+  EXPECT_EQ(first->wait_exit(), 0);
+}
+
+TEST(ShellEndToEnd, RadioRequestsReportTheHookOutcome) {
+  ProgramFolder folder;
+  std::string ok = hook(folder, "ril-ok", 0);
+  auto tool = folder.start(folder.base_registry().key(REG_DEVICES).sz("RIL1:", "exec:" + ok));
+  wait_ready(*tool);
+  tool->send_line("menu System/Suspend RIL");
+  EXPECT_TRUE(tool->wait_for("RIL has been suspended"));
+  tool->send_line("menu System/Resume RIL");
+  EXPECT_TRUE(tool->wait_for("RIL has been resumed"));
+  tool->send_line("menu System/Reset RIL Module");
+  EXPECT_TRUE(tool->wait_for("GSM/GPRS has been reset"));
+  tool->send_line("key ctrl+q");
+  EXPECT_EQ(tool->wait_exit(), 0);
+  EXPECT_EQ(read_file(ok + ".calls"), "0x03001F80\n0x03001F84\n0x03001F88\n");
+}
+
+TEST(ShellEndToEnd, RadioRequestFailuresShowTheErrorCode) {
+  ProgramFolder folder;
+  std::string failing = hook(folder, "ril-fail", 3);
+  auto tool = folder.start(folder.base_registry().key(REG_DEVICES).sz("RIL1:", "exec:" + failing));
+  wait_ready(*tool);
+  tool->send_line("menu System/Suspend RIL");
+  EXPECT_TRUE(tool->wait_for("Failed to suspend RIL action, error code: 0x0000001F")) << tool->transcript();
+  tool->send_line("menu System/Reset RIL Module");
+  EXPECT_TRUE(tool->wait_for("Failed to reset GSM/GPRS module, error code: 0x0000001F"));
+  tool->send_line("key ctrl+q");
+  EXPECT_EQ(tool->wait_exit(), 0);
+}
+
+TEST(ShellEndToEnd, UnmappedRadioDeviceFailsToOpen) {
+  ProgramFolder folder;
+  auto tool = folder.start(folder.base_registry());
+  wait_ready(*tool);
+  tool->send_line("menu System/Suspend RIL");
+  EXPECT_TRUE(tool->wait_for("Failed to open RIL1:, error code: 0x00000002")) << tool->transcript();
+  tool->send_line("menu System/Reset RIL Module");
+  EXPECT_TRUE(tool->wait_for("Failed to open RIL1,CANNOT reset:, error code: 0x00000002"));
+  tool->send_line("key ctrl+q");
+  EXPECT_EQ(tool->wait_exit(), 0);
+}
+
+TEST(ShellEndToEnd, RebootWithoutHookIsRefusedAndSilentUnderDebugNone) {
+  ProgramFolder folder;
+  auto tool = folder.start(folder.base_registry());
+  wait_ready(*tool);
+  tool->send_line("menu System/Reboot Device");
+  EXPECT_TRUE(tool->wait_for("Failed to call KernelIoControl() to reboot!")) << tool->transcript();
+  tool->send_line("menu Tools/Debug Message/None");
+  tool->send_line("menu System/Reboot Device");
+  tool->send_line("menu System/Suspend RIL");  // a line that always shows, to bound the wait
+  ASSERT_TRUE(tool->wait_for("Failed to open RIL1:"));
+  std::string all = tool->transcript();
+  std::size_t first = all.find("reboot!");
+  EXPECT_EQ(all.find("reboot!", first + 1), std::string::npos) << all;
+  tool->send_line("key ctrl+q");
+  EXPECT_EQ(tool->wait_exit(), 0);
+}
+
+TEST(ShellEndToEnd, RebootRunsTheConfiguredHookWithTheRebootCode) {
+  ProgramFolder folder;
+  std::string reboot = hook(folder, "reboot-ok", 0);
+  auto tool = folder.start(folder.base_registry().key(REG_KERNEL).sz("Reboot", "exec:" + reboot));
+  wait_ready(*tool);
+  tool->send_line("menu System/Reboot Device");
+  tool->send_line("menu System/Suspend RIL");
+  ASSERT_TRUE(tool->wait_for("Failed to open RIL1:"));
+  EXPECT_EQ(tool->transcript().find("reboot!"), std::string::npos);
+  tool->send_line("key ctrl+q");
+  EXPECT_EQ(tool->wait_exit(), 0);
+  EXPECT_EQ(read_file(reboot + ".calls"), "0x0101003C\n");
+}
+
+TEST(ShellEndToEnd, GrayedItemsAreRefusedButTheirCommandsStillDispatch) {
+  ProgramFolder folder;
+  auto tool = folder.start(folder.base_registry());
+  wait_ready(*tool);
+  tool->send_line("menu Tools/Select Source/Raw Irda");
+  tool->send_line("menu System/Get COMs");
+  // With Raw Irda refused the source is still IrDA: side B is COM3:.
+  EXPECT_TRUE(tool->wait_for("Open IRDA(COM3:) failed.")) << tool->transcript();
+  tool->send_line("menu System/Release COMs");
+  tool->send_line("command 111");
+  tool->send_line("menu System/Get COMs");
+  EXPECT_TRUE(tool->wait_for("Open IR(COM5:) failed.")) << tool->transcript();
+  tool->send_line("key ctrl+q");
+  EXPECT_EQ(tool->wait_exit(), 0);
+}
+
+}  // namespace
