@@ -1,15 +1,18 @@
 // The firmware package's files and the chunked sender of stage 2 and the image.
 #include "update/package.h"
 
-#include <cwchar>
+#include <iterator>
 
 #include "common/output.h"
 #include "common/state.h"
 #include "update/update_port.h"
 
+// The working directory is read no further than its 100 characters, terminated or not.
+static_assert(std::size(g_szWorkDir) == 100);
+
 int FormPackagePath(WCHAR (&path)[PACKAGE_PATH_CHARS], LPCWSTR name) {
   // The handset's formatter: -1 when the text was cut to the buffer.
-  return wnsprintfW(path, PACKAGE_PATH_CHARS, L"%s%s", g_szWorkDir, name) < 0 ? 0 : 1;
+  return wnsprintfW(path, PACKAGE_PATH_CHARS, L"%.100s%s", g_szWorkDir, name) < 0 ? 0 : 1;
 }
 
 HANDLE OpenPackageFile(LPCWSTR name, WCHAR (&path)[PACKAGE_PATH_CHARS]) {

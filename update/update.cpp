@@ -27,10 +27,11 @@ int CheckFirmwarePackage() {
 }
 
 // The missing-files line for the working directory. A directory too long for the buffer is
-// cut, and the line still ends with its line break.
+// cut, and the line still ends with its line break. %.100s reads the directory no further than
+// its own buffer.
 static void FormatMissingFiles(WCHAR (&text)[MISSING_TEXT_CHARS]) {
-  if (wnsprintfW(text, MISSING_TEXT_CHARS, L"Cannot get firmware files from %s directory\r\n", g_szWorkDir) <
-      0) {
+  if (wnsprintfW(text, MISSING_TEXT_CHARS, L"Cannot get firmware files from %.100s directory\r\n",
+                 g_szWorkDir) < 0) {
     text[MISSING_TEXT_CHARS - 3] = L'\r';
     text[MISSING_TEXT_CHARS - 2] = L'\n';
     text[MISSING_TEXT_CHARS - 1] = L'\0';

@@ -1,0 +1,112 @@
+// End-to-end test support: the module simulator on pseudo-terminals, the hooks that reach it
+// (RIL1: and the reboot service), and readers for its JSON summary.
+#pragma once
+
+#include <memory>
+#include <regex>
+
+#include "e2e_process.h"
+
+namespace e2e {
+
+// kov02a-sim started in `dir` with its module pty linked at dir/module, its control socket at
+// dir/sim.sock, each received image saved at dir/received.bin and its latest JSON summary kept
+// at dir/summary.json. `extra` adds options (faults, --baud, --null-modem ...).
+class Sim {
+ public:
+#ifdef KOV02A_SIM_PATH
+  Sim(const fs::path& dir, std::vector<std::string> extra = {})
+      : Sim(KOV02A_SIM_PATH, dir, std::move(extra)) {}
+#endif
+  Sim(const fs::path& program, const fs::path& dir, std::vector<std::string> extra)
+      : program_(program), dir_(dir) {
+    std::vector<std::string> argv = {
+        program_.string(),       "--link",       link().string(),           "--control",
+        control().string(),      "--save-image", received_image().string(), "--summary-file",
+        summary_file().string(), "--json"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    child_ = std::make_unique<Child>(Spawn{argv, {}, dir_, dir_ / "sim-stderr.txt"});
+    auto module = child_->wait_for("module ", 20s);
+    if (!module || !child_->wait_for("ready", 20s))
+      throw std::runtime_error("kov02a-sim did not start: " + child_->transcript() +
+                               read_file(dir_ / "sim-stderr.txt"));
+    module_pty_ = module->substr(module->find("module ") + 7);
+  }
+  ~Sim() {
+    stop();
+  }
+  Sim(const Sim&) = delete;
+  Sim& operator=(const Sim&) = delete;
+
+  // The pty the tool opens as COM1:.
+  const std::string& module_pty() const {
+    return module_pty_;
+  }
+  fs::path link() const {
+    return dir_ / "module";
+  }
+  fs::path control() const {
+    return dir_ / "sim.sock";
+  }
+  fs::path received_image() const {
+    return dir_ / "received.bin";
+  }
+  fs::path summary_file() const {
+    return dir_ / "summary.json";
+  }
+
+  // Registry values for the tool's RIL1: device and reboot service.
+  std::string ril_hook() const {
+    return "exec:" + program_.string() + " ctl --control " + control().string() + " ril";
+  }
+  std::string reboot_hook() const {
+    return "exec:" + program_.string() + " ctl --control " + control().string() + " reboot";
+  }
+
+  // The latest JSON summary (rewritten after every attempt and control request).
+  std::string summary() const {
+    return read_file(summary_file());
+  }
+  Child& process() {
+    return *child_;
+  }
+
+  // Stops the simulator (SIGTERM); its status. Its last summary stays in process().
+  int stop() {
+    return child_ ? child_->stop(10s) : -1;
+  }
+
+ private:
+  fs::path program_;
+  fs::path dir_;
+  std::unique_ptr<Child> child_;
+  std::string module_pty_;
+};
+
+// Every value of string field `key` in `json`, in order.
+inline std::vector<std::string> json_strings(const std::string& json, const std::string& key) {
+  std::vector<std::string> out;
+  const std::regex field("\"" + key + "\":\"([^\"]*)\"");
+  for (auto it = std::sregex_iterator(json.begin(), json.end(), field); it != std::sregex_iterator(); ++it)
+    out.push_back((*it)[1]);
+  return out;
+}
+
+// The simulator's control requests by name ("suspend", "reset", "reboot" ...), in order.
+inline std::vector<std::string> control_names(const std::string& summary) {
+  return json_strings(summary, "name");
+}
+
+// The outcome of each update attempt ("accepted", "stage1-rejected" ...), in order.
+inline std::vector<std::string> run_outcomes(const std::string& summary) {
+  return json_strings(summary, "outcome");
+}
+
+// The violation codes the simulator recorded, in order.
+inline std::vector<std::string> violation_codes(const std::string& summary) {
+  auto at = summary.find("\"violations\":[");
+  return at == std::string::npos ? std::vector<std::string>{"(no summary)"}
+                                 : json_strings(summary.substr(at), "code");
+}
+
+}  // namespace e2e
