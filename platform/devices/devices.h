@@ -1,0 +1,41 @@
+// The device namespace behind CreateFileW, and the exec: hooks that stand in for drivers and
+// kernel services this machine does not have.
+//
+// Device names end in ':' and exist only when HKEY_LOCAL_MACHINE\Platform\Devices maps them:
+//   "COM1:"="/dev/ttyUSB0"          a tty (platform/serial)
+//   "COM9:"="fake:NAME"             an in-process fake port (tests)
+//   "RIL1:"="exec:PROGRAM [ARGS]"   DeviceIoControl runs PROGRAM ARGS 0xCCCCCCCC
+// HKEY_LOCAL_MACHINE\Platform\Kernel "Reboot"="exec:..." serves KernelIoControl(IOCTL_HAL_REBOOT).
+#pragma once
+
+#include <kov02/ce.h>
+
+#include <chrono>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kov02::devices {
+
+// Splits an exec: command on blanks into program and arguments; no shell, no quoting.
+std::vector<std::string> split_command(std::string_view command);
+
+// Runs a hook: argv plus the control code as one last argument ("0x" and eight upper-case hex
+// digits), stdin from /dev/null and stdout onto stderr (stdout belongs to the console UI).
+// Waiting is a consent point. Exit status 0: TRUE. Any other end: FALSE with ERROR_GEN_FAILURE;
+// a program that cannot be started: ERROR_FILE_NOT_FOUND; one still running after the time limit
+// is killed: ERROR_TIMEOUT.
+BOOL run_hook(const std::vector<std::string>& argv, DWORD code);
+
+// The hook time limit, 30 s unless changed (tests shorten it).
+void set_hook_time_limit(std::chrono::milliseconds limit);
+
+// The control code as a hook argument: "0x03001F88".
+std::string format_control_code(DWORD code);
+
+}  // namespace kov02::devices
+
+// The kernel's I/O-control entry, reached by the program through GetProcAddress on COREDLL.DLL.
+// IOCTL_HAL_REBOOT runs the Reboot hook; without one, and for every other code, FALSE with
+// ERROR_NOT_SUPPORTED: the host is never rebooted unless the registry says how.
+BOOL KernelIoControl(DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize, LPDWORD returned);

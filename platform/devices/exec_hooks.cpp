@@ -1,0 +1,143 @@
+// exec: hooks: commands run without a shell for device controls and the reboot service.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+
+#include "devices/devices.h"
+#include "kernel/handles.h"
+#include "kernel/threads.h"
+
+namespace kov02::devices {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<std::chrono::milliseconds::rep> g_time_limit_ms{30000};
+
+// Kills and reaps a child that is being abandoned (time-out, or the waiting thread terminated).
+class Child {
+ public:
+  explicit Child(pid_t pid) : pid_(pid), pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {}
+  ~Child() {
+    if (pidfd_ >= 0) ::close(pidfd_);
+    if (reaped_) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // Waits up to `timeout_ms` for the end; true with `status` once it has ended.
+  bool wait(int timeout_ms, int* status) {
+    if (pidfd_ >= 0) {
+      pollfd ended = {pidfd_, POLLIN, 0};
+      kernel::consent_poll(&ended, 1, timeout_ms);
+    } else {
+      // Without pidfds (older kernels) the end is polled for.
+      kernel::consent_poll(nullptr, 0, std::min(timeout_ms, 20));
+    }
+    // waitpid: the pid once ended, 0 while running, -1 with errno (ECHILD: reaped elsewhere).
+    const pid_t result = ::waitpid(pid_, status, WNOHANG);
+    if (result == 0) return false;
+    reaped_ = true;
+    if (result < 0) *status = -1;
+    return true;
+  }
+
+ private:
+  pid_t pid_;
+  int pidfd_;
+  bool reaped_ = false;
+};
+
+int spawn(const std::vector<std::string>& args, pid_t* pid) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // The program ignores SIGPIPE and its threads may block signals; a hook starts clean.
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  // posix_spawn: 0, or an errno value (the program could not be run).
+  const int result = ::posix_spawn(pid, argv[0], &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return result;
+}
+
+int remaining_ms(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
+}
+
+}  // namespace
+
+std::vector<std::string> split_command(std::string_view command) {
+  std::vector<std::string> words;
+  constexpr std::string_view kBlanks = " \t";
+  for (std::size_t start = command.find_first_not_of(kBlanks); start != std::string_view::npos;) {
+    const std::size_t end = command.find_first_of(kBlanks, start);
+    words.emplace_back(command.substr(start, end - start));
+    start = command.find_first_not_of(kBlanks, end);
+  }
+  return words;
+}
+
+std::string format_control_code(DWORD code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+  return text;
+}
+
+void set_hook_time_limit(std::chrono::milliseconds limit) {
+  g_time_limit_ms = limit.count();
+}
+
+BOOL run_hook(const std::vector<std::string>& argv, DWORD code) {
+  if (argv.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  std::vector<std::string> args = argv;
+  args.push_back(format_control_code(code));
+  pid_t pid = 0;
+  if (const int error = spawn(args, &pid); error != 0) {
+    SetLastError(error == ENOENT || error == EACCES || error == ENOEXEC ? ERROR_FILE_NOT_FOUND
+                                                                        : kernel::error_from_errno(error));
+    return FALSE;
+  }
+  Child child(pid);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(g_time_limit_ms.load());
+  int status = 0;
+  while (!child.wait(remaining_ms(deadline), &status)) {
+    if (Clock::now() >= deadline) {
+      SetLastError(ERROR_TIMEOUT);
+      return FALSE;  // ~Child kills and reaps it
+    }
+  }
+  if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) return TRUE;
+  SetLastError(ERROR_GEN_FAILURE);
+  return FALSE;
+}
+
+}  // namespace kov02::devices

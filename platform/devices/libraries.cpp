@@ -1,0 +1,79 @@
+// The one library the program loads, COREDLL.DLL, as a built-in export table, and the kernel's
+// I/O-control entry behind it.
+#include <cstdint>
+#include <cwctype>
+#include <iterator>
+#include <optional>
+#include <string_view>
+
+#include "devices/devices.h"
+#include "kernel/text.h"
+#include "registry/registry.h"
+
+namespace {
+
+// Module values live apart from handles; any non-null value that is not the program's would do.
+const HMODULE kCoreLibrary = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x01F60000u));
+
+struct Export {
+  std::wstring_view name;
+  FARPROC address;
+};
+
+const Export kCoreExports[] = {
+    {L"KernelIoControl", reinterpret_cast<FARPROC>(&KernelIoControl)},
+};
+
+bool equals_ignoring_case(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
+           return std::towlower(static_cast<wint_t>(x)) == std::towlower(static_cast<wint_t>(y));
+         });
+}
+
+}  // namespace
+
+HMODULE LoadLibraryW(LPCWSTR name) {
+  if (name && (equals_ignoring_case(name, L"COREDLL.DLL") || equals_ignoring_case(name, L"COREDLL"))) {
+    return kCoreLibrary;
+  }
+  SetLastError(name ? ERROR_MOD_NOT_FOUND : ERROR_INVALID_PARAMETER);
+  return nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCWSTR name) {
+  if (module != kCoreLibrary) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  // Ordinals (small integer "names") are not exported.
+  if (name && !IS_INTRESOURCE(name)) {
+    for (const Export& entry : kCoreExports) {
+      if (entry.name == name) return entry.address;
+    }
+  }
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return nullptr;
+}
+
+BOOL FreeLibrary(HMODULE module) {
+  if (module == kCoreLibrary) return TRUE;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
+BOOL KernelIoControl(DWORD code, LPVOID, DWORD, LPVOID, DWORD, LPDWORD returned) {
+  if (returned) *returned = 0;
+  const std::optional<std::wstring> hook =
+      code == IOCTL_HAL_REBOOT ? kov02::registry::lookup_string(L"Platform\\Kernel", L"Reboot")
+                               : std::nullopt;
+  if (!hook || !hook->starts_with(L"exec:")) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  if (!kov02::registry::hooks_allowed()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  return kov02::devices::run_hook(kov02::devices::split_command(kov02::kernel::to_utf8(hook->substr(5))),
+                                  code);
+}

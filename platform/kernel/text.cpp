@@ -1,0 +1,96 @@
+// UTF-8 <-> wide text, and the path mappers built on it.
+#include "kernel/text.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "kernel/paths.h"
+
+namespace kov02::kernel {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool valid_code_point(char32_t c) {
+  return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+}
+
+void append_utf8(std::string& out, char32_t c) {
+  if (!valid_code_point(c)) c = kReplacement;
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Decodes one sequence at `text[i]`; advances `i` past it (one byte when malformed).
+char32_t decode_one(std::string_view text, std::size_t& i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  const int length = lead < 0x80           ? 1
+                     : (lead >> 5) == 0x6  ? 2
+                     : (lead >> 4) == 0xE  ? 3
+                     : (lead >> 3) == 0x1E ? 4
+                                           : 0;
+  if (length == 0 || i + length > text.size()) {
+    ++i;
+    return kReplacement;
+  }
+  constexpr char32_t kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+  char32_t c = lead & kLeadMask[length];
+  for (int k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) {
+      ++i;
+      return kReplacement;
+    }
+    c = (c << 6) | (next & 0x3F);
+  }
+  if (c < kMinimum[length] || !valid_code_point(c)) {
+    ++i;
+    return kReplacement;
+  }
+  i += length;
+  return c;
+}
+
+}  // namespace
+
+std::string to_utf8(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t c : text) append_utf8(out, static_cast<char32_t>(static_cast<std::uint32_t>(c)));
+  return out;
+}
+
+std::wstring from_utf8(std::string_view text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) out += static_cast<wchar_t>(decode_one(text, i));
+  return out;
+}
+
+std::string linux_path(std::wstring_view handset) {
+  std::string path = to_utf8(handset);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+std::wstring handset_path(std::string_view linux) {
+  std::wstring path = from_utf8(linux);
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
+}
+
+}  // namespace kov02::kernel

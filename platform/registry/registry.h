@@ -1,0 +1,45 @@
+// The platform's configuration store: one registry file in REGEDIT4 syntax, named by the
+// environment variable KOV02_REGISTRY and loaded once at start-up. Only HKEY_LOCAL_MACHINE is
+// kept. The handset's Reg* calls, the device map and the debug output all read it through here.
+#pragma once
+
+#include <kov02/ce.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kov02::registry {
+
+struct Value {
+  DWORD type = 0;
+  // REG_SZ: the wide characters and their terminator; REG_DWORD: 4 bytes, little-endian;
+  // REG_BINARY: the bytes as written.
+  std::vector<BYTE> data;
+};
+
+// Replaces the registry with the file's content. On failure the registry is left as it was and
+// `error` receives one line naming the file, the line and the fault ("/etc/x.reg:12: unterminated
+// string"), or the file and why it cannot be read. Warns once on stderr, and refuses exec: hooks
+// from then on, when the file is writable by its group or by other users.
+bool load_file(const std::string& path, std::string* error);
+
+// As load_file, for text in hand; `origin` stands for the file name in errors. Hooks are allowed.
+bool load_string(std::string_view text, std::string* error, std::string_view origin = "<string>");
+
+// Empties the registry (what start-up has when KOV02_REGISTRY is not set).
+void clear();
+
+// `key` is a path below HKEY_LOCAL_MACHINE ("Platform\\Devices"; the root may be written too);
+// `name` a value name ("" for the default value). Both are case-insensitive.
+bool key_exists(std::wstring_view key);
+std::optional<Value> lookup(std::wstring_view key, std::wstring_view name);
+// The value as text when it is a string value; nullopt when missing or of another type.
+std::optional<std::wstring> lookup_string(std::wstring_view key, std::wstring_view name);
+
+// False while the loaded file could be changed by users other than its owner: exec: hooks run
+// commands, so they are refused then.
+bool hooks_allowed();
+
+}  // namespace kov02::registry

@@ -1,0 +1,113 @@
+#include "kernel/debug_output.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "registry/registry.h"
+#include "temp_dir.h"
+
+namespace kov02::kernel {
+namespace {
+
+using testing::TempDir;
+
+class DebugOutputTest : public ::testing::Test {
+ protected:
+  // Points the debug output at `setting` ("stderr", "file:...") through the registry.
+  bool configure(const std::string& setting, std::string* error) {
+    const std::string text =
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Debug]\n\"Output\"=\"" + setting + "\"\n";
+    std::string parse_error;
+    EXPECT_TRUE(registry::load_string(text, &parse_error)) << parse_error;
+    return configure_debug_output(error);
+  }
+  void TearDown() override {
+    registry::clear();
+    std::string ignored;
+    configure_debug_output(&ignored);
+    set_debug_output_hook(nullptr);
+  }
+  std::vector<std::string> lines_of(const std::string& path) {
+    std::vector<std::string> lines;
+    std::istringstream stream(testing::read_text(path));
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+  }
+  TempDir dir_;
+};
+
+TEST_F(DebugOutputTest, TheHookSeesTextsExactlyAsWritten) {
+  std::vector<std::wstring> seen;
+  set_debug_output_hook([&](std::wstring_view text) { seen.emplace_back(text); });
+  std::string error;
+  ASSERT_TRUE(configure("file:" + dir_.file("log"), &error)) << error;
+  OutputDebugStringW(L"Open : COM1:\r\n");
+  OutputDebugStringW(L"no break");
+  set_debug_output_hook(nullptr);
+  OutputDebugStringW(L"unseen\r\n");
+  EXPECT_EQ(seen, (std::vector<std::wstring>{L"Open : COM1:\r\n", L"no break"}));
+}
+
+TEST_F(DebugOutputTest, EachTextBecomesTimestampedLinesWithTheThreadName) {
+  std::string error;
+  ASSERT_TRUE(configure("file:" + dir_.file("log"), &error)) << error;
+  OutputDebugStringW(L"Open : COM1:\r\n");
+  OutputDebugStringW(L"no break");
+  OutputDebugStringW(L"first\r\nsecond\r\n");
+  OutputDebugStringW(L"caf\u00e9\r\n");
+  const std::vector<std::string> lines = lines_of(dir_.file("log"));
+  const std::vector<std::string> texts = {"Open : COM1:", "no break", "first", "second", "caf\xC3\xA9"};
+  ASSERT_EQ(lines.size(), texts.size());
+  const std::regex shape(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[main\] (.*))");
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines[i], match, shape)) << lines[i];
+    EXPECT_EQ(match[1], texts[i]);
+  }
+}
+
+TEST_F(DebugOutputTest, LinesFromManyThreadsNeverInterleave) {
+  std::string error;
+  ASSERT_TRUE(configure("file:" + dir_.file("log"), &error)) << error;
+  const std::wstring body(300, L'x');
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) OutputDebugStringW((body + L"\r\n").c_str());
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  const std::vector<std::string> lines = lines_of(dir_.file("log"));
+  ASSERT_EQ(lines.size(), 800u);
+  const std::string tail = "] " + std::string(300, 'x');
+  for (const std::string& line : lines) {
+    ASSERT_TRUE(line.ends_with(tail)) << line;
+    ASSERT_EQ(line.find('x'), line.size() - 300) << line;
+  }
+}
+
+TEST_F(DebugOutputTest, UnusableDestinationsAreReported) {
+  struct Row {
+    std::string setting;
+    std::string reason;
+  };
+  const Row rows[] = {
+      {"file:" + dir_.file("missing/log"), "cannot open debug output " + dir_.file("missing/log") + ": "},
+      {"syslog", "must be \"stderr\" or \"file:PATH\""},
+      {"file:", "must be \"stderr\" or \"file:PATH\""},
+  };
+  for (const Row& row : rows) {
+    std::string error;
+    EXPECT_FALSE(configure(row.setting, &error)) << row.setting;
+    EXPECT_NE(error.find(row.reason), std::string::npos) << error;
+  }
+  std::string error;
+  EXPECT_TRUE(configure("stderr", &error)) << error;
+}
+
+}  // namespace
+}  // namespace kov02::kernel

@@ -1,0 +1,218 @@
+#include "devices/devices.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "kernel/paths.h"
+#include "kernel/threads.h"
+#include "registry/registry.h"
+#include "temp_dir.h"
+
+namespace kov02::devices {
+namespace {
+
+using kernel::testing::TempDir;
+using namespace std::chrono_literals;
+
+constexpr DWORD kResetModule = 0x03001F88;
+
+// Hook scripts in a private folder and a registry that maps devices onto them.
+class HookTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    args_ = dir_.file("args");
+    dir_.write("ok.sh", "#!/bin/sh\necho \"$@\" > " + args_ + "\n", 0700);
+    dir_.write("fail.sh", "#!/bin/sh\nexit 3\n", 0700);
+    dir_.write("hang.sh", "#!/bin/sh\necho $$ > " + dir_.file("pid") + "\nexec sleep 30\n", 0700);
+    dir_.write("plain.sh", "#!/bin/sh\nexit 0\n", 0600);
+  }
+  void TearDown() override {
+    registry::clear();
+    set_hook_time_limit(30s);
+  }
+  void load(const std::string& body) {
+    std::string error;
+    ASSERT_TRUE(registry::load_string("REGEDIT4\n" + body, &error)) << error;
+  }
+  void map_ril(const std::string& command) {
+    load("[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"RIL1:\"=\"exec:" + command + "\"\n");
+  }
+  HANDLE open_ril() {
+    return CreateFileW(L"RIL1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+  TempDir dir_;
+  std::string args_;
+};
+
+TEST_F(HookTest, AControlRunsTheCommandWithTheCodeAppended) {
+  map_ril(dir_.file("ok.sh") + "  --quiet\tnow");
+  HANDLE ril = open_ril();
+  ASSERT_NE(ril, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(DeviceIoControl(ril, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(kernel::testing::read_text(args_), "--quiet now 0x03001F88\n");
+  CloseHandle(ril);
+}
+
+TEST_F(HookTest, AFailingCommandIsAGeneralFailure) {
+  map_ril(dir_.file("fail.sh"));
+  HANDLE ril = open_ril();
+  ASSERT_NE(ril, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(DeviceIoControl(ril, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
+  CloseHandle(ril);
+}
+
+TEST_F(HookTest, DevicesThatCannotRunDoNotOpen) {
+  const std::string commands[] = {dir_.file("absent.sh"), dir_.file("plain.sh"), dir_.path(), ""};
+  for (const std::string& command : commands) {
+    map_ril(command);
+    EXPECT_EQ(open_ril(), INVALID_HANDLE_VALUE) << command;
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << command;
+  }
+}
+
+TEST_F(HookTest, UnmappedDeviceNamesDoNotExist) {
+  load("[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"COM1:\"=\"fake:nobody\"\n");
+  const wchar_t* names[] = {L"RIL1:", L"COM9:", L"FFUART:"};
+  for (const wchar_t* name : names) {
+    EXPECT_EQ(CreateFileW(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  }
+}
+
+TEST_F(HookTest, AHungCommandIsKilledAtTheTimeLimit) {
+  set_hook_time_limit(200ms);
+  map_ril(dir_.file("hang.sh"));
+  HANDLE ril = open_ril();
+  EXPECT_FALSE(DeviceIoControl(ril, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+  const pid_t pid = std::stoi(kernel::testing::read_text(dir_.file("pid")));
+  EXPECT_EQ(::kill(pid, 0), -1);  // killed and reaped
+  CloseHandle(ril);
+}
+
+struct Control {
+  HANDLE device;
+  std::atomic<bool> returned{false};
+};
+
+DWORD ControlOnce(LPVOID parameter) {
+  auto* control = static_cast<Control*>(parameter);
+  DeviceIoControl(control->device, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr);
+  control->returned = true;
+  return 0;
+}
+
+TEST_F(HookTest, AThreadWaitingForACommandCanBeTerminated) {
+  map_ril(dir_.file("hang.sh"));
+  Control control{open_ril()};
+  HANDLE thread = CreateThread(nullptr, 0, ControlOnce, &control, 0, nullptr);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (kernel::testing::read_text(dir_.file("pid")).empty() &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(2ms);
+  }
+  const std::string pid_text = kernel::testing::read_text(dir_.file("pid"));
+  ASSERT_FALSE(pid_text.empty());
+  ASSERT_TRUE(TerminateThread(thread, 4));
+  EXPECT_FALSE(control.returned);
+  EXPECT_EQ(::kill(std::stoi(pid_text), 0), -1);
+  CloseHandle(thread);
+  CloseHandle(control.device);
+}
+
+TEST_F(HookTest, ControlsOnHandlesThatAreNoExecDeviceAreRefused) {
+  const std::wstring file = kernel::handset_path(dir_.file("ok.sh"));
+  HANDLE plain = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(plain, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(DeviceIoControl(plain, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+  CloseHandle(plain);
+  EXPECT_FALSE(DeviceIoControl(plain, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(DeviceIoControl(INVALID_HANDLE_VALUE, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(HookTest, HooksAreRefusedWhenOthersMayWriteTheRegistry) {
+  const std::string text =
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"RIL1:\"=\"exec:" + dir_.file("ok.sh") +
+      "\"\n[HKEY_LOCAL_MACHINE\\Platform\\Kernel]\n\"Reboot\"=\"exec:" + dir_.file("ok.sh") + "\"\n";
+  std::string error;
+  ASSERT_TRUE(registry::load_file(dir_.write("shared.reg", text, 0666), &error)) << error;
+  EXPECT_EQ(open_ril(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+using RebootEntry = BOOL (*)(DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD);
+
+BOOL reboot() {
+  HMODULE core = LoadLibraryW(L"coredll.dll");
+  EXPECT_NE(core, nullptr);
+  auto entry = reinterpret_cast<RebootEntry>(GetProcAddress(core, L"KernelIoControl"));
+  EXPECT_NE(entry, nullptr);
+  const BOOL result = entry ? entry(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr) : FALSE;
+  const DWORD error = GetLastError();
+  EXPECT_TRUE(FreeLibrary(core));
+  SetLastError(error);
+  return result;
+}
+
+TEST_F(HookTest, RebootRunsTheConfiguredHookOrIsRefused) {
+  struct Row {
+    std::string hook;  // empty: none configured
+    BOOL result;
+    DWORD error;
+  };
+  const Row rows[] = {
+      {dir_.file("ok.sh"), TRUE, 0},
+      {dir_.file("fail.sh"), FALSE, ERROR_GEN_FAILURE},
+      {dir_.file("absent.sh"), FALSE, ERROR_FILE_NOT_FOUND},
+      {"", FALSE, ERROR_NOT_SUPPORTED},
+  };
+  for (const Row& row : rows) {
+    load(row.hook.empty() ? ""
+                          : "[HKEY_LOCAL_MACHINE\\Platform\\Kernel]\n\"Reboot\"=\"exec:" + row.hook + "\"\n");
+    SetLastError(0);
+    EXPECT_EQ(reboot(), row.result) << row.hook;
+    EXPECT_EQ(GetLastError(), row.error) << row.hook;
+  }
+  EXPECT_EQ(kernel::testing::read_text(args_), "0x0101003C\n");
+}
+
+TEST_F(HookTest, OtherKernelControlsAreNotSupported) {
+  load("[HKEY_LOCAL_MACHINE\\Platform\\Kernel]\n\"Reboot\"=\"exec:" + dir_.file("ok.sh") + "\"\n");
+  EXPECT_FALSE(KernelIoControl(0x01010040, nullptr, 0, nullptr, 0, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+  EXPECT_TRUE(kernel::testing::read_text(args_).empty());
+}
+
+TEST(Libraries, OnlyTheCoreLibraryAndItsKernelEntryExist) {
+  EXPECT_EQ(LoadLibraryW(L"COREDLL.DLL"), LoadLibraryW(L"CoreDll.dll"));
+  EXPECT_EQ(LoadLibraryW(L"user32.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  HMODULE core = LoadLibraryW(L"COREDLL.DLL");
+  EXPECT_EQ(GetProcAddress(core, L"KernelIoControlX"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+  EXPECT_EQ(GetProcAddress(core, L"kernelIoControl"), nullptr);
+  EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(core, L"KernelIoControl")),
+            reinterpret_cast<void*>(&KernelIoControl));
+  EXPECT_EQ(GetProcAddress(nullptr, L"KernelIoControl"), nullptr);
+  EXPECT_FALSE(FreeLibrary(reinterpret_cast<HMODULE>(0x4321)));
+}
+
+TEST(Hooks, CommandsSplitOnBlanksAndCodesFormatAsEightHexDigits) {
+  EXPECT_EQ(split_command("  /bin/x  -a\tb "), (std::vector<std::string>{"/bin/x", "-a", "b"}));
+  EXPECT_TRUE(split_command(" \t").empty());
+  EXPECT_EQ(format_control_code(0x03001F80), "0x03001F80");
+  EXPECT_EQ(format_control_code(0xABC), "0x00000ABC");
+}
+
+}  // namespace
+}  // namespace kov02::devices

@@ -1,0 +1,227 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "kernel/handles.h"
+#include "kernel/module.h"
+#include "kernel/paths.h"
+#include "kernel/text.h"
+#include "temp_dir.h"
+
+namespace kov02::kernel {
+namespace {
+
+using testing::TempDir;
+
+TEST(Paths, LinuxAndHandsetFormsMapOntoEachOther) {
+  struct Row {
+    std::string linux;
+    std::wstring handset;
+  };
+  const Row rows[] = {
+      {"/opt/kov02/kov02tool", L"\\opt\\kov02\\kov02tool"},
+      {"/", L"\\"},
+      {"relative/name.bin", L"relative\\name.bin"},
+      {"/tmp/caf\xC3\xA9/\xE2\x82\xAC", L"\\tmp\\caf\u00e9\\\u20ac"},
+      {"", L""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(handset_path(row.linux), row.handset);
+    EXPECT_EQ(linux_path(row.handset), row.linux);
+  }
+  EXPECT_EQ(linux_path(L"/already/linux"), "/already/linux");
+}
+
+TEST(Text, MalformedUtf8BecomesReplacementCharacters) {
+  EXPECT_EQ(from_utf8("a\xFF"
+                      "b"),
+            L"a\uFFFDb");
+  EXPECT_EQ(from_utf8("\xC3"), L"\uFFFD");            // cut short
+  EXPECT_EQ(from_utf8("\xC0\xAF"), L"\uFFFD\uFFFD");  // overlong
+  EXPECT_EQ(from_utf8("\xF0\x9F\x98\x80"), L"\U0001F600");
+  EXPECT_EQ(to_utf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(Files, ExactNamesAreFoundAndMissingOnesAreNot) {
+  TempDir dir;
+  dir.write("boot1_v3.bin", "12345");
+  struct Row {
+    std::string name;
+    bool found;
+    DWORD attributes;
+    const wchar_t* last_component;
+  };
+  const Row rows[] = {
+      {"boot1_v3.bin", true, FILE_ATTRIBUTE_NORMAL, L"boot1_v3.bin"},
+      {"", true, FILE_ATTRIBUTE_DIRECTORY, nullptr},
+      {"boot1_v3.BIN", false, 0, nullptr},
+      {"boot1_*.bin", false, 0, nullptr},
+      {"missing.bin", false, 0, nullptr},
+  };
+  for (const Row& row : rows) {
+    const std::wstring name = handset_path(dir.path() + (row.name.empty() ? "" : "/" + row.name));
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(name.c_str(), &data);
+    ASSERT_EQ(find != INVALID_HANDLE_VALUE, row.found) << row.name;
+    if (!row.found) {
+      EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+      continue;
+    }
+    EXPECT_EQ(data.dwFileAttributes, row.attributes);
+    if (row.last_component) {
+      EXPECT_STREQ(data.cFileName, row.last_component);
+      EXPECT_EQ(data.nFileSizeLow, 5u);
+    }
+    EXPECT_TRUE(FindClose(find));
+    EXPECT_FALSE(FindClose(find));
+  }
+}
+
+TEST(Files, FindCloseRefusesHandlesOfOtherKinds) {
+  TempDir dir;
+  const std::wstring name = handset_path(dir.write("f", "x"));
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_FALSE(FindClose(file));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(CloseHandle(file));
+}
+
+TEST(Files, TheProgramsOwnPathIsShownInHandsetForm) {
+  char target[4096];
+  const ssize_t length = ::readlink("/proc/self/exe", target, sizeof target);
+  ASSERT_GT(length, 0);
+  const std::wstring expected = handset_path(std::string(target, length));
+
+  WCHAR name[MAX_PATH * 4];
+  EXPECT_EQ(GetModuleFileNameW(nullptr, name, MAX_PATH * 4), expected.size());
+  EXPECT_EQ(std::wstring(name), expected);
+  EXPECT_EQ(GetModuleFileNameW(program_module(), name, MAX_PATH * 4), expected.size());
+
+  WCHAR small[6] = {L'#', L'#', L'#', L'#', L'#', L'#'};
+  EXPECT_EQ(GetModuleFileNameW(nullptr, small, 5), 4u);
+  EXPECT_EQ(std::wstring(small), expected.substr(0, 4));
+  EXPECT_EQ(small[5], L'#');
+
+  EXPECT_EQ(GetModuleFileNameW(reinterpret_cast<HMODULE>(0x1234), name, MAX_PATH), 0u);
+}
+
+TEST(Files, RegularFilesReadWriteAndReportTheirSize) {
+  TempDir dir;
+  const std::wstring name = handset_path(dir.write("image.bin", "hello"));
+  HANDLE file =
+      CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD high = 99;
+  EXPECT_EQ(GetFileSize(file, &high), 5u);
+  EXPECT_EQ(high, 0u);
+  char buffer[16] = {};
+  DWORD got = 0;
+  ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &got, nullptr));
+  EXPECT_EQ(std::string(buffer, got), "hello");
+  ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &got, nullptr));
+  EXPECT_EQ(got, 0u);  // end of file
+  DWORD put = 0;
+  ASSERT_TRUE(WriteFile(file, "!!", 2, &put, nullptr));
+  EXPECT_EQ(put, 2u);
+  EXPECT_EQ(GetFileSize(file, nullptr), 7u);
+  CloseHandle(file);
+}
+
+TEST(Files, OpenFailuresCarryTheHandsetErrors) {
+  TempDir dir;
+  const std::string plain = dir.write("plain", "x");
+  struct Row {
+    std::string path;
+    DWORD access;
+    DWORD error;
+  };
+  const Row rows[] = {
+      {dir.file("missing"), GENERIC_READ, ERROR_FILE_NOT_FOUND},
+      {dir.file("nowhere/file"), GENERIC_READ, ERROR_FILE_NOT_FOUND},
+      {plain + "/below", GENERIC_READ, ERROR_PATH_NOT_FOUND},
+      {dir.path(), GENERIC_READ, ERROR_ACCESS_DENIED},
+  };
+  for (const Row& row : rows) {
+    const std::wstring name = handset_path(row.path);
+    EXPECT_EQ(CreateFileW(name.c_str(), row.access, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), row.error) << row.path;
+  }
+}
+
+TEST(Files, AccessNotAskedForIsRefused) {
+  TempDir dir;
+  const std::wstring name = handset_path(dir.write("f", "data"));
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD put = 0;
+  EXPECT_FALSE(WriteFile(file, "x", 1, &put, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  CloseHandle(file);
+}
+
+TEST(Files, ShareModesAreHonouredWithinTheProcess) {
+  TempDir dir;
+  const std::wstring name = handset_path(dir.write("f", "data"));
+  const auto open = [&](DWORD access, DWORD share) {
+    return CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  };
+  HANDLE exclusive = open(GENERIC_READ | GENERIC_WRITE, 0);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  CloseHandle(exclusive);
+
+  HANDLE reader = open(GENERIC_READ, FILE_SHARE_READ);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  HANDLE second_reader = open(GENERIC_READ, FILE_SHARE_READ);
+  EXPECT_NE(second_reader, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open(GENERIC_WRITE, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open(GENERIC_READ, 0), INVALID_HANDLE_VALUE);
+  CloseHandle(reader);
+  CloseHandle(second_reader);
+  HANDLE again = open(GENERIC_READ | GENERIC_WRITE, 0);
+  EXPECT_NE(again, INVALID_HANDLE_VALUE);
+  CloseHandle(again);
+}
+
+TEST(Files, AReaderBlockedOnAFifoEndsWhenItsHandleIsClosed) {
+  TempDir dir;
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::wstring name = handset_path(fifo);
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    // A writer keeps the fifo from reading as ended, so the read blocks.
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    BOOL ok = TRUE;
+    DWORD error = 0;
+    std::thread reader([&] {
+      char byte;
+      DWORD got;
+      ok = ReadFile(file, &byte, 1, &got, nullptr);
+      error = GetLastError();
+    });
+    CloseHandle(file);
+    reader.join();
+    ::close(writer);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, ERROR_INVALID_HANDLE);
+  }
+}
+
+TEST(Heap, LocalAllocZeroFillsWhenAsked) {
+  auto* block = static_cast<unsigned char*>(LocalAlloc(LPTR, 64));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(std::count(block, block + 64, 0), 64);
+  EXPECT_EQ(LocalFree(block), nullptr);
+  void* empty = LocalAlloc(LPTR, 0);
+  EXPECT_NE(empty, nullptr);
+  LocalFree(empty);
+}
+
+}  // namespace
+}  // namespace kov02::kernel

@@ -1,0 +1,96 @@
+#include "kernel/format.h"
+
+#include <gtest/gtest.h>
+#include <kov02/ce.h>
+
+#include <climits>
+#include <functional>
+#include <string>
+
+namespace {
+
+struct FormatCase {
+  std::wstring expected;
+  std::function<int(wchar_t*)> format;
+};
+
+TEST(Format, WsprintfFollowsTheHandsetConversions) {
+  const DWORD two = 2;
+  const FormatCase cases[] = {
+      {L"00000002", [&](wchar_t* b) { return wsprintfW(b, L"%08lX", two); }},
+      {L"0x03001F88", [](wchar_t* b) { return wsprintfW(b, L"0x%08lX", DWORD{0x03001F88}); }},
+      {L"DEADBEEF", [](wchar_t* b) { return wsprintfW(b, L"%lX", DWORD{0xDEADBEEF}); }},
+      {L"ff FF", [](wchar_t* b) { return wsprintfW(b, L"%x %X", 255u, 255u); }},
+      {L"0xff", [](wchar_t* b) { return wsprintfW(b, L"%#x", 255u); }},
+      {L"-5", [](wchar_t* b) { return wsprintfW(b, L"%d", -5); }},
+      {L"-2147483648", [](wchar_t* b) { return wsprintfW(b, L"%d", INT_MIN); }},
+      {L"4294967295", [](wchar_t* b) { return wsprintfW(b, L"%u", 0xFFFFFFFFu); }},
+      {L"-1", [](wchar_t* b) { return wsprintfW(b, L"%ld", static_cast<LONG>(-1)); }},
+      {L"   42|42   |-0042", [](wchar_t* b) { return wsprintfW(b, L"%5d|%-5d|%05d", 42, 42, -42); }},
+      {L"007", [](wchar_t* b) { return wsprintfW(b, L"%.3d", 7); }},
+      {L"COM1: opened\r\n", [](wchar_t* b) { return wsprintfW(b, L"%s opened\r\n", L"COM1:"); }},
+      {L"ab      |abcdef|ab",
+       [](wchar_t* b) { return wsprintfW(b, L"%-8s|%3s|%.2s", L"ab", L"abcdef", L"abcdef"); }},
+      {L"  Z", [](wchar_t* b) { return wsprintfW(b, L"%3c", L'Z'); }},
+      {L"\u00e9", [](wchar_t* b) { return wsprintfW(b, L"%c", L'\u00e9'); }},
+      {L"narrow N", [](wchar_t* b) { return wsprintfW(b, L"%hs %hc", "narrow", 'N'); }},
+      {L"(null)", [](wchar_t* b) { return wsprintfW(b, L"%s", static_cast<const wchar_t*>(nullptr)); }},
+      {L"100% y", [](wchar_t* b) { return wsprintfW(b, L"100%% %y"); }},
+      {L"Error (6) opening COM1:",
+       [](wchar_t* b) { return wsprintfW(b, L"Error (%d) opening %s", 6, L"COM1:"); }},
+  };
+  for (const FormatCase& row : cases) {
+    wchar_t buffer[1024];
+    const int written = row.format(buffer);
+    EXPECT_EQ(std::wstring(buffer), row.expected);
+    EXPECT_EQ(written, static_cast<int>(row.expected.size()));
+  }
+}
+
+TEST(Format, BoundedFormattingNeverWritesPastItsBuffer) {
+  const std::wstring fits(99, L'a');
+  const std::wstring too_long(100, L'b');
+  wchar_t buffer[101];
+  std::fill(std::begin(buffer), std::end(buffer), L'#');
+
+  EXPECT_EQ(wnsprintfW(buffer, 100, L"%s", fits.c_str()), 99);
+  EXPECT_EQ(std::wstring(buffer), fits);
+  EXPECT_EQ(buffer[100], L'#');
+
+  EXPECT_EQ(wnsprintfW(buffer, 100, L"%s", too_long.c_str()), -1);
+  EXPECT_EQ(std::wstring(buffer), std::wstring(99, L'b'));
+  EXPECT_EQ(buffer[100], L'#');
+
+  EXPECT_EQ(wnsprintfW(buffer, 4, L"%08lX", DWORD{2}), -1);
+  EXPECT_EQ(std::wstring(buffer), L"000");
+
+  EXPECT_EQ(wnsprintfW(buffer, 1, L"x"), -1);
+  EXPECT_EQ(buffer[0], L'\0');
+  buffer[0] = L'#';
+  EXPECT_EQ(wnsprintfW(buffer, 0, L"x"), -1);
+  EXPECT_EQ(buffer[0], L'#');
+}
+
+TEST(Format, WsprintfStopsAtTheHandsetBufferSize) {
+  const std::wstring huge(3000, L'z');
+  std::wstring buffer(1100, L'#');
+  EXPECT_EQ(wsprintfW(buffer.data(), L"%s", huge.c_str()), 1023);
+  EXPECT_EQ(buffer[1023], L'\0');
+  EXPECT_EQ(buffer[1024], L'#');
+}
+
+int format_through_va_list(wchar_t* buffer, std::size_t size, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int written = kov02::kernel::format_wide(buffer, size, format, args);
+  va_end(args);
+  return written;
+}
+
+TEST(Format, FormatWideTakesAVaList) {
+  wchar_t buffer[32];
+  EXPECT_EQ(format_through_va_list(buffer, 32, L"%s=%d", L"n", 3), 3);
+  EXPECT_EQ(std::wstring(buffer), L"n=3");
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+#include "registry/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "temp_dir.h"
+
+namespace kov02::registry {
+namespace {
+
+constexpr const char* kValid = R"(Windows Registry Editor Version 5.00
+; a comment line
+
+[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\Serial]
+"Index"=dword:00000001   ; FFUART
+@="default text"
+
+[hkey_local_machine\platform\devices]
+"COM1:"="/dev/ttyUSB0"
+"RIL1:"="exec:/usr/bin/ril-ctl --quiet"   ; comment after a value; a ';' "in quotes" below stays
+"Quoted"="a \"b\" c:\\d;e"
+"Blob"=hex:01,02,ff,\
+  10,20 ; continued
+"Empty"=hex:
+
+[HKEY_CURRENT_USER\Ignored]
+"Index"=dword:00000009
+
+[HKEY_LOCAL_MACHINE\Drivers\BuiltIn\Serial]
+"index"=dword:0000002a
+)";
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(load_string(kValid, &error)) << error;
+  }
+  void TearDown() override { clear(); }
+};
+
+TEST_F(RegistryTest, ValuesAreFoundWhateverTheLetterCase) {
+  EXPECT_EQ(lookup_string(L"Platform\\Devices", L"com1:"), L"/dev/ttyUSB0");
+  EXPECT_EQ(lookup_string(L"HKEY_LOCAL_MACHINE\\PLATFORM\\DEVICES", L"RIL1:"),
+            L"exec:/usr/bin/ril-ctl --quiet");
+  EXPECT_EQ(lookup_string(L"Platform\\Devices", L"Quoted"), L"a \"b\" c:\\d;e");
+  EXPECT_EQ(lookup_string(L"Drivers\\BuiltIn\\Serial", L""), L"default text");
+  EXPECT_FALSE(lookup_string(L"Drivers\\BuiltIn\\Serial", L"Index"));  // a dword, not text
+  EXPECT_FALSE(lookup(L"Platform\\Devices", L"COM2:"));
+  EXPECT_FALSE(key_exists(L"Ignored"));
+  EXPECT_TRUE(key_exists(L"Drivers\\BuiltIn"));
+}
+
+TEST_F(RegistryTest, DwordsAndHexDataKeepTheirBytes) {
+  // A later line for the same key and value name wins.
+  EXPECT_EQ(lookup(L"Drivers\\BuiltIn\\Serial", L"Index")->data, (std::vector<BYTE>{0x2a, 0, 0, 0}));
+  const auto blob = lookup(L"Platform\\Devices", L"Blob");
+  EXPECT_EQ(blob->type, REG_BINARY);
+  EXPECT_EQ(blob->data, (std::vector<BYTE>{0x01, 0x02, 0xff, 0x10, 0x20}));
+  EXPECT_TRUE(lookup(L"Platform\\Devices", L"Empty")->data.empty());
+}
+
+TEST_F(RegistryTest, RegQueryValueCopiesWithSizeInAndOut) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Drivers\\BuiltIn\\Serial", 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD index = 0, type = 0, size = sizeof index;
+  EXPECT_EQ(RegQueryValueExW(key, L"Index", nullptr, &type, reinterpret_cast<BYTE*>(&index), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(index, 42u);
+  EXPECT_EQ(type, REG_DWORD);
+  EXPECT_EQ(size, 4u);
+
+  WCHAR text[64];
+  size = 4;
+  EXPECT_EQ(RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(size, sizeof(L"default text"));
+  EXPECT_EQ(type, REG_SZ);
+  size = sizeof text;
+  EXPECT_EQ(RegQueryValueExW(key, L"", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(text, L"default text");
+  size = 0;
+  EXPECT_EQ(RegQueryValueExW(key, L"index", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(RegQueryValueExW(key, L"Missing", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegQueryValueExW(key, L"Index", nullptr, nullptr, reinterpret_cast<BYTE*>(&index), nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExW(key, L"Index", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(RegistryTest, KeysOpenRelativeToOpenKeysAndMissingOnesAreNotFound) {
+  HKEY drivers = nullptr, serial = nullptr, missing = reinterpret_cast<HKEY>(1);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"DRIVERS", 0, KEY_READ, &drivers), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExW(drivers, L"BuiltIn\\Serial", 0, KEY_READ, &serial), ERROR_SUCCESS);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExW(serial, L"Index", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Drivers\\BuiltIn\\Serial2", 0, KEY_READ, &missing),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(missing, nullptr);
+  RegCloseKey(serial);
+  RegCloseKey(drivers);
+}
+
+TEST_F(RegistryTest, AFailedLoadLeavesTheRegistryAsItWas) {
+  std::string error;
+  EXPECT_FALSE(load_string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X\n", &error));
+  EXPECT_EQ(lookup_string(L"Platform\\Devices", L"COM1:"), L"/dev/ttyUSB0");
+}
+
+struct Malformed {
+  const char* text;
+  int line;
+  const char* fault;
+};
+
+TEST(RegistryParse, MalformedInputIsReportedWithItsLine) {
+  const Malformed cases[] = {
+      {"[HKEY_LOCAL_MACHINE\\A]\n", 1, "missing REGEDIT4 header"},
+      {"", 1, "missing REGEDIT4 header"},
+      {"REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A\n", 3, "unterminated key name"},
+      {"REGEDIT4\n[HKEY_NOWHERE\\A]\n", 2, "unknown root key \"HKEY_NOWHERE\""},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2, "empty key name in path"},
+      {"REGEDIT4\n\"a\"=dword:1\n", 2, "value outside a key"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=\"abc\n", 3, "unterminated string"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=\"a\\q\"\n", 3, "unknown escape in string"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\" dword:1\n", 3, "missing '=' after value name"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=dword:123456789\n", 3, "bad dword value"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=dword:xyz\n", 3, "bad dword value"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=hex:01,\\\n 0g\n", 4, "bad hex byte \"0g\""},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=hex:01,\\\n", 3, "continuation at end of file"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=qword:1\n", 3, "unknown value type"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=hex(2):41,00\n", 3, "unsupported value type"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"a\"=\"x\" junk\n", 3, "unexpected text after value"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A] junk\n", 2, "unexpected text after key name"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\ngarbage\n", 3, "unrecognised line"},
+      {"REGEDIT4\n[-HKEY_LOCAL_MACHINE\\A]\n", 2, "key deletion is not supported"},
+  };
+  for (const Malformed& row : cases) {
+    std::string error;
+    EXPECT_FALSE(load_string(row.text, &error, "/etc/x.reg")) << row.text;
+    const std::string prefix = "/etc/x.reg:" + std::to_string(row.line) + ": ";
+    EXPECT_EQ(error.substr(0, prefix.size()), prefix) << error;
+    EXPECT_NE(error.find(row.fault), std::string::npos) << error;
+  }
+}
+
+TEST(RegistryParse, Utf16FilesWithAByteOrderMarkAreRead) {
+  const std::string ascii = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"n\"=\"v\"\r\n";
+  std::string utf16 = "\xFF\xFE";
+  for (char c : ascii) utf16 += std::string{c, '\0'};
+  std::string error;
+  ASSERT_TRUE(load_string(utf16, &error)) << error;
+  EXPECT_EQ(lookup_string(L"A", L"n"), L"v");
+  clear();
+}
+
+TEST(RegistryFile, UnreadableFilesAreNamedInTheError) {
+  kov02::kernel::testing::TempDir dir;
+  std::string error;
+  EXPECT_FALSE(load_file(dir.file("absent.reg"), &error));
+  EXPECT_EQ(error, dir.file("absent.reg") + ": cannot read: No such file or directory");
+  EXPECT_FALSE(load_file(dir.path(), &error));
+  EXPECT_EQ(error.substr(0, dir.path().size() + 2), dir.path() + ": ");
+}
+
+TEST(RegistryFile, HooksAreRefusedWhileOthersMayWriteTheFile) {
+  kov02::kernel::testing::TempDir dir;
+  const std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=dword:1\n";
+  std::string error;
+  ASSERT_TRUE(load_file(dir.write("open.reg", text, 0664), &error)) << error;
+  EXPECT_FALSE(hooks_allowed());
+  ASSERT_TRUE(load_file(dir.write("private.reg", text, 0644), &error)) << error;
+  EXPECT_TRUE(hooks_allowed());
+  clear();
+}
+
+}  // namespace
+}  // namespace kov02::registry

@@ -1,0 +1,56 @@
+#include "kernel/startup.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "registry/registry.h"
+#include "temp_dir.h"
+
+namespace kov02::kernel {
+namespace {
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    ::unsetenv("KOV02_REGISTRY");
+    registry::clear();
+    std::string ignored;
+    start_platform(&ignored);
+  }
+  testing::TempDir dir_;
+};
+
+TEST_F(StartupTest, WithoutARegistryFileTheRegistryIsEmpty) {
+  ::unsetenv("KOV02_REGISTRY");
+  std::string error;
+  EXPECT_TRUE(start_platform(&error)) << error;
+  ::setenv("KOV02_REGISTRY", "", 1);
+  EXPECT_TRUE(start_platform(&error)) << error;
+}
+
+TEST_F(StartupTest, TheRegistryFileIsLoadedAndItsFaultsStopStartUp) {
+  const std::string good =
+      dir_.write("good.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial]\n\"Index\"=dword:3\n");
+  ::setenv("KOV02_REGISTRY", good.c_str(), 1);
+  std::string error;
+  ASSERT_TRUE(start_platform(&error)) << error;
+  EXPECT_TRUE(registry::lookup(L"Drivers\\BuiltIn\\Serial", L"Index"));
+
+  const std::string bad = dir_.write("bad.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"x\"=\"open\n");
+  ::setenv("KOV02_REGISTRY", bad.c_str(), 1);
+  EXPECT_FALSE(start_platform(&error));
+  EXPECT_EQ(error, bad + ":3: unterminated string");
+}
+
+TEST_F(StartupTest, ADebugFileThatCannotBeOpenedStopsStartUp) {
+  const std::string reg = dir_.write(
+      "debug.reg",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Debug]\n\"Output\"=\"file:" + dir_.file("no/log") + "\"\n");
+  ::setenv("KOV02_REGISTRY", reg.c_str(), 1);
+  std::string error;
+  EXPECT_FALSE(start_platform(&error));
+  EXPECT_NE(error.find(dir_.file("no/log")), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace kov02::kernel
