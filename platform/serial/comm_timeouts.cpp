@@ -1,13 +1,17 @@
 // COMMTIMEOUTS onto deadlines.
 #include "serial/comm_timeouts.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace kov02::serial {
 namespace {
 
-// Products are formed in 64 bits: MAXDWORD * MAXDWORD still fits.
+// Formed in unsigned 64 bits, where MAXDWORD * MAXDWORD + MAXDWORD still fits, then clamped.
 std::int64_t total_bound(DWORD multiplier, DWORD constant, DWORD size) {
   if (multiplier == 0 && constant == 0) return kNoBound;
-  return static_cast<std::int64_t>(multiplier) * size + constant;
+  const std::uint64_t bound = std::uint64_t{multiplier} * size + constant;
+  return static_cast<std::int64_t>(std::min<std::uint64_t>(bound, std::numeric_limits<std::int64_t>::max()));
 }
 
 }  // namespace

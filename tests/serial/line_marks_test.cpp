@@ -1,0 +1,93 @@
+// Decoding the line discipline's marks and the driver's counters, as tables.
+#include "serial/line_marks.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <vector>
+
+namespace kov02::serial {
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+struct MarkCase {
+  const char* name;
+  std::vector<Bytes> reads;  // the raw input as successive reads deliver it
+  Bytes data;
+  DWORD events;
+  DWORD errors;
+};
+
+TEST(MarkDecoder, UndoesMarksAcrossReadBoundaries) {
+  const MarkCase cases[] = {
+      {"plain bytes pass", {{0x55, 0x00, 0xA0, 0x12}}, {0x55, 0x00, 0xA0, 0x12}, 0, 0},
+      {"doubled 0xFF is one data byte", {{0x01, 0xFF, 0xFF, 0x02}}, {0x01, 0xFF, 0x02}, 0, 0},
+      {"break mark", {{0x41, 0xFF, 0x00, 0x00, 0x42}}, {0x41, 0x42}, EV_BREAK, CE_BREAK},
+      {"errored byte is kept", {{0xFF, 0x00, 0x7E}}, {0x7E}, EV_ERR, CE_FRAME},
+      {"doubled 0xFF split", {{0x10, 0xFF}, {0xFF, 0x11}}, {0x10, 0xFF, 0x11}, 0, 0},
+      {"break split after the lead", {{0xFF}, {0x00, 0x00}}, {}, EV_BREAK, CE_BREAK},
+      {"break split before the last", {{0xFF, 0x00}, {0x00}}, {}, EV_BREAK, CE_BREAK},
+      {"error split", {{0xFF}, {0x00}, {0x33}}, {0x33}, EV_ERR, CE_FRAME},
+      {"far end sent FF 00 00 as data", {{0xFF, 0xFF, 0x00, 0x00}}, {0xFF, 0x00, 0x00}, 0, 0},
+      {"lead without a mark follower is not lost", {{0xFF, 0x41}}, {0xFF, 0x41}, 0, 0},
+      {"break and error in one read",
+       {{0xFF, 0x00, 0x00, 0x55, 0xFF, 0x00, 0x61}},
+       {0x55, 0x61},
+       EV_BREAK | EV_ERR,
+       CE_BREAK | CE_FRAME},
+  };
+  for (const MarkCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    MarkDecoder decoder;
+    std::deque<BYTE> out;
+    LineMarks total;
+    for (const Bytes& read : c.reads) {
+      const LineMarks marks = decoder.decode(read.data(), read.size(), out, CE_FRAME);
+      total.events |= marks.events;
+      total.errors |= marks.errors;
+    }
+    EXPECT_EQ(Bytes(out.begin(), out.end()), c.data);
+    EXPECT_EQ(total.events, c.events);
+    EXPECT_EQ(total.errors, c.errors);
+  }
+}
+
+TEST(MarkDecoder, ErroredByteCountsAsTheGivenErrorAndResetForgetsAHalfMark) {
+  MarkDecoder decoder;
+  std::deque<BYTE> out;
+  const Bytes parity = {0xFF, 0x00, 0x5A};
+  EXPECT_EQ(decoder.decode(parity.data(), parity.size(), out, CE_RXPARITY).errors, DWORD{CE_RXPARITY});
+
+  const Bytes lead = {0xFF, 0x00};
+  decoder.decode(lead.data(), lead.size(), out, CE_FRAME);
+  decoder.reset();
+  const Bytes next = {0x00, 0x01};
+  const LineMarks marks = decoder.decode(next.data(), next.size(), out, CE_FRAME);
+  EXPECT_EQ(marks.events, 0u);
+  EXPECT_EQ(Bytes(out.begin(), out.end()), (Bytes{0x5A, 0x00, 0x01}));
+}
+
+TEST(ErrorCounters, OnlyMovedCountersReportErrors) {
+  struct Case {
+    const char* name;
+    ErrorCounts before, after;
+    DWORD events, errors;
+  };
+  const Case cases[] = {
+      {"unchanged", {3, 4}, {3, 4}, 0, 0},
+      {"overrun", {3, 4}, {4, 4}, EV_ERR, CE_OVERRUN},
+      {"tty buffer full is no line-status event", {3, 4}, {3, 9}, 0, CE_RXOVER},
+      {"both", {0, 0}, {1, 1}, EV_ERR, CE_OVERRUN | CE_RXOVER},
+      {"wrapped counter", {INT_MAX, 0}, {INT_MIN, 0}, EV_ERR, CE_OVERRUN},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const LineMarks marks = errors_between(c.before, c.after);
+    EXPECT_EQ(marks.events, c.events);
+    EXPECT_EQ(marks.errors, c.errors);
+  }
+}
+
+}  // namespace
+}  // namespace kov02::serial

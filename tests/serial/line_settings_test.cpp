@@ -1,0 +1,149 @@
+// The DCB <-> termios mapping, as tables.
+#include "serial/line_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace kov02::serial {
+namespace {
+
+DCB dcb_with(DWORD baud, BYTE bits, BYTE parity, BYTE stop) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof(DCB);
+  dcb.BaudRate = baud;
+  dcb.fBinary = 1;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.ByteSize = bits;
+  dcb.Parity = parity;
+  dcb.StopBits = stop;
+  return dcb;
+}
+
+termios baseline() {
+  termios t{};
+  make_raw_baseline(t);
+  return t;
+}
+
+struct MappingCase {
+  const char* name;
+  DCB dcb;
+  speed_t speed;
+  tcflag_t cflag_set;   // CSIZE, parity, CSTOPB, CRTSCTS bits expected
+  tcflag_t iflag_flow;  // IXON / IXOFF expected
+  BYTE stop_read_back;  // what the termios reads back as
+};
+
+DCB with_flow(DCB dcb, bool cts, bool outx, bool inx) {
+  dcb.fOutxCtsFlow = cts;
+  dcb.fOutX = outx;
+  dcb.fInX = inx;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  return dcb;
+}
+
+TEST(LineSettings, DcbMapsOntoTermiosAndBack) {
+  const MappingCase cases[] = {
+      {"update port 115200 8N1.5", dcb_with(115200, 8, NOPARITY, ONE5STOPBITS), B115200, CS8 | CSTOPB, 0,
+       TWOSTOPBITS},
+      {"bridge 115200 8N1", dcb_with(115200, 8, NOPARITY, ONESTOPBIT), B115200, CS8, 0, ONESTOPBIT},
+      {"9600 7E2", dcb_with(9600, 7, kEvenParity, TWOSTOPBITS), B9600, CS7 | PARENB | CSTOPB, 0, TWOSTOPBITS},
+      {"57600 5O1", dcb_with(57600, 5, kOddParity, ONESTOPBIT), B57600, CS5 | PARENB | PARODD, 0, ONESTOPBIT},
+      {"mark parity", dcb_with(19200, 6, kMarkParity, ONESTOPBIT), B19200, CS6 | PARENB | PARODD | CMSPAR, 0,
+       ONESTOPBIT},
+      {"space parity", dcb_with(4800, 8, kSpaceParity, ONESTOPBIT), B4800, CS8 | PARENB | CMSPAR, 0,
+       ONESTOPBIT},
+      {"cts flow", with_flow(dcb_with(921600, 8, NOPARITY, ONESTOPBIT), true, false, false), B921600,
+       CS8 | CRTSCTS, 0, ONESTOPBIT},
+      {"xon/xoff both ways", with_flow(dcb_with(38400, 8, NOPARITY, ONESTOPBIT), false, true, true), B38400,
+       CS8, IXON | IXOFF, ONESTOPBIT},
+  };
+  constexpr tcflag_t kCflagMask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+  for (const MappingCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    termios t = baseline();
+    ASSERT_EQ(dcb_to_termios(c.dcb, t), ERROR_SUCCESS);
+    EXPECT_EQ(cfgetospeed(&t), c.speed);
+    EXPECT_EQ(cfgetispeed(&t), c.speed);
+    EXPECT_EQ(t.c_cflag & kCflagMask, c.cflag_set);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY), c.iflag_flow);
+    EXPECT_TRUE(t.c_cflag & CLOCAL) << "the baseline's flags survive";
+    EXPECT_TRUE(t.c_iflag & PARMRK);
+
+    const DCB back = dcb_from_termios(t);
+    EXPECT_EQ(back.BaudRate, c.dcb.BaudRate);
+    EXPECT_EQ(back.ByteSize, c.dcb.ByteSize);
+    EXPECT_EQ(back.Parity, c.dcb.Parity);
+    EXPECT_EQ(back.StopBits, c.stop_read_back);
+    EXPECT_EQ(back.fOutxCtsFlow, c.dcb.fOutxCtsFlow);
+    EXPECT_EQ(back.fOutX, c.dcb.fOutX);
+    EXPECT_EQ(back.fInX, c.dcb.fInX);
+    if (c.dcb.fOutX) {
+      EXPECT_EQ(back.XonChar, 0x11);
+    }
+  }
+}
+
+TEST(LineSettings, SettingsALinuxTtyCannotHoldAreRefusedAndLeaveTheTermiosAlone) {
+  struct Refusal {
+    const char* name;
+    DCB dcb;
+    DWORD error;
+  };
+  DCB dsr_flow = dcb_with(115200, 8, NOPARITY, ONESTOPBIT);
+  dsr_flow.fOutxDsrFlow = 1;
+  DCB dsr_sensitive = dcb_with(115200, 8, NOPARITY, ONESTOPBIT);
+  dsr_sensitive.fDsrSensitivity = 1;
+  DCB dtr_handshake = dcb_with(115200, 8, NOPARITY, ONESTOPBIT);
+  dtr_handshake.fDtrControl = kDtrHandshake;
+  DCB rts_toggle = dcb_with(115200, 8, NOPARITY, ONESTOPBIT);
+  rts_toggle.fRtsControl = kRtsToggle;
+  const Refusal cases[] = {
+      {"baud 0 would hang up the line", dcb_with(0, 8, NOPARITY, ONESTOPBIT), ERROR_INVALID_PARAMETER},
+      {"baud without a speed code", dcb_with(12345, 8, NOPARITY, ONESTOPBIT), ERROR_INVALID_PARAMETER},
+      {"4 data bits", dcb_with(9600, 4, NOPARITY, ONESTOPBIT), ERROR_INVALID_PARAMETER},
+      {"9 data bits", dcb_with(9600, 9, NOPARITY, ONESTOPBIT), ERROR_INVALID_PARAMETER},
+      {"parity code 5", dcb_with(9600, 8, 5, ONESTOPBIT), ERROR_INVALID_PARAMETER},
+      {"stop bits code 3", dcb_with(9600, 8, NOPARITY, 3), ERROR_INVALID_PARAMETER},
+      {"DSR flow control", dsr_flow, ERROR_NOT_SUPPORTED},
+      {"DSR sensitivity", dsr_sensitive, ERROR_NOT_SUPPORTED},
+      {"DTR handshake", dtr_handshake, ERROR_NOT_SUPPORTED},
+      {"RTS toggle", rts_toggle, ERROR_NOT_SUPPORTED},
+  };
+  for (const Refusal& c : cases) {
+    SCOPED_TRACE(c.name);
+    const termios before = baseline();
+    termios t = before;
+    EXPECT_EQ(dcb_to_termios(c.dcb, t), c.error);
+    EXPECT_EQ(std::memcmp(&t, &before, sizeof t), 0);
+  }
+}
+
+TEST(LineSettings, BaselineTurnsACookedTtyRawAndKeepsItsSpeed) {
+  termios t{};
+  t.c_iflag = ICRNL | IXON | ISTRIP | BRKINT | IGNPAR;
+  t.c_oflag = OPOST | ONLCR;
+  t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
+  t.c_cflag = CS7 | PARENB | HUPCL;
+  cfsetispeed(&t, B57600);
+  cfsetospeed(&t, B57600);
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 5;
+
+  make_raw_baseline(t);
+
+  EXPECT_EQ(t.c_iflag & (ICRNL | IXON | ISTRIP | BRKINT | IGNPAR | IGNBRK), 0u);
+  EXPECT_EQ(t.c_iflag & (PARMRK | INPCK), PARMRK | INPCK);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CREAD | CLOCAL), CS8 | CREAD | CLOCAL);
+  EXPECT_EQ(t.c_cc[VMIN], 1);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+  EXPECT_EQ(cfgetospeed(&t), B57600);
+}
+
+}  // namespace
+}  // namespace kov02::serial

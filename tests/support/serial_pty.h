@@ -1,0 +1,110 @@
+// A pseudo-terminal pair for tests: the test holds the far end (the master), and the code under
+// test opens the near end by its path (/dev/pts/N) as it would a serial device. The master is
+// raw, so bytes pass it unchanged in both directions.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace serial_test {
+
+class SerialPty {
+ public:
+  SerialPty() {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+      throw std::runtime_error("cannot open a pseudo-terminal");
+    }
+    char name[64] = {};
+    if (::ptsname_r(master_, name, sizeof name) != 0) throw std::runtime_error("ptsname_r failed");
+    path_ = name;
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+  }
+  ~SerialPty() { close_master(); }
+  SerialPty(const SerialPty&) = delete;
+  SerialPty& operator=(const SerialPty&) = delete;
+
+  // The near end's path, for open_tty or a device map entry.
+  const std::string& path() const { return path_; }
+  // The far end's fd; -1 once closed.
+  int master() const { return master_; }
+
+  // Sends bytes towards the near end; all of them, or throws.
+  void send(const std::vector<std::uint8_t>& bytes) const {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+        throw std::runtime_error("write to pty master failed");
+      } else {
+        pollfd pfd{master_, POLLOUT, 0};
+        ::poll(&pfd, 1, 100);
+      }
+    }
+  }
+
+  // Reads what the near end sent until `count` bytes have come or `timeout` passed.
+  std::vector<std::uint8_t> receive(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::vector<std::uint8_t> got;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (got.size() < count) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !readable(static_cast<int>(left.count()))) break;
+      std::uint8_t buffer[256];
+      const ssize_t n = ::read(master_, buffer, std::min(sizeof buffer, count - got.size()));
+      if (n > 0) {
+        got.insert(got.end(), buffer, buffer + n);
+      } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        break;  // EIO: the near end is closed
+      }
+    }
+    return got;
+  }
+
+  // Everything the near end sent within `quiet` of the last byte.
+  std::vector<std::uint8_t> drain(std::chrono::milliseconds quiet) const {
+    std::vector<std::uint8_t> got;
+    for (;;) {
+      std::vector<std::uint8_t> more = receive(4096, quiet);
+      if (more.empty()) return got;
+      got.insert(got.end(), more.begin(), more.end());
+    }
+  }
+
+  // The near end's termios as the tty holds it (a pty master answers TCGETS for its slave).
+  termios near_settings() const {
+    termios settings{};
+    if (::tcgetattr(master_, &settings) != 0) throw std::runtime_error("tcgetattr on pty master failed");
+    return settings;
+  }
+
+  // Closes the far end: the near end sees a hang-up.
+  void close_master() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
+
+ private:
+  bool readable(int timeout_ms) const {
+    pollfd pfd{master_, POLLIN, 0};
+    return ::poll(&pfd, 1, timeout_ms) > 0 && (pfd.revents & POLLIN);
+  }
+
+  int master_ = -1;
+  std::string path_;
+};
+
+}  // namespace serial_test

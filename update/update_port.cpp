@@ -1,0 +1,192 @@
+// The update serial link on COM1: the port record, opening and closing, the byte primitives of
+// every update stage, and the caster thread that streams the sync byte.
+#include "update/update_port.h"
+
+#include <cwchar>
+#include <iterator>
+
+#include "common/output.h"
+#include "common/state.h"
+
+std::atomic<UpdatePort*> g_pUpdatePort{nullptr};
+
+// The record whose port went away under a wait; set by the update thread only.
+static std::atomic<const UpdatePort*> s_pLostPort{nullptr};
+
+static const WCHAR kUpdatePortName[] = L"COM1:";
+static_assert(std::size(kUpdatePortName) <= std::size(UpdatePort{}.szPort));
+static constexpr DWORD UPDATE_EVENT_MASK = EV_RXCHAR | EV_BREAK | EV_ERR;
+static constexpr DWORD UPDATE_QUEUE_BYTES = 32768;
+static constexpr DWORD CASTER_PAUSE_MS = 10;
+
+// hPort is read by the caster while the update thread may close the port (a run that lost its
+// port ends with the caster still casting), so those two accesses are atomic.
+static HANDLE LoadPortHandle(UpdatePort* port) {
+  return std::atomic_ref<HANDLE>(port->hPort).load(std::memory_order_relaxed);
+}
+
+static void StorePortHandle(UpdatePort* port, HANDLE handle) {
+  std::atomic_ref<HANDLE>(port->hPort).store(handle, std::memory_order_relaxed);
+}
+
+// The settings record of the update line: 115200 bit/s, 8 data bits, no parity, the platform's
+// code 1 for one and a half stop bits, binary, DTR and RTS enabled, transmission going on after
+// XOFF, no flow control (flag word 0x1091); every other member 0.
+static void FillUpdateDcb(DCB* dcb) {
+  dcb->DCBlength = sizeof(DCB);
+  dcb->BaudRate = CBR_115200;
+  dcb->fBinary = 1;
+  dcb->fDtrControl = DTR_CONTROL_ENABLE;
+  dcb->fTXContinueOnXoff = 1;
+  dcb->fRtsControl = RTS_CONTROL_ENABLE;
+  dcb->ByteSize = 8;
+  dcb->Parity = NOPARITY;
+  dcb->StopBits = ONE5STOPBITS;
+}
+
+// A record stays until the next open: the caster of its run reads it until the update thread
+// ends that caster, which it does before a new run can open the port. A record whose port is
+// still open belongs to a run still going and is left alone.
+static UpdatePort* NewUpdatePortRecord() {
+  UpdatePort* previous = g_pUpdatePort.exchange(nullptr, std::memory_order_relaxed);
+  if (previous && LoadPortHandle(previous) == 0) LocalFree(previous);
+  s_pLostPort.store(nullptr, std::memory_order_relaxed);
+  auto* port = static_cast<UpdatePort*>(LocalAlloc(LPTR, sizeof(UpdatePort)));
+  g_pUpdatePort.store(port, std::memory_order_relaxed);
+  return port;
+}
+
+// Gives up an open that was refused: the trace names the platform's error, and a port already
+// opened is closed again, so nothing is left held.
+static int RefuseOpen(UpdatePort* port, LPCWSTR format) {
+  const DWORD error = GetLastError();
+  Trace(format, error, port->szPort);
+  CloseUpdatePort();
+  return 0;
+}
+
+static void SetUpdateTimeouts(COMMTIMEOUTS* timeouts) {
+  timeouts->ReadIntervalTimeout = MAXDWORD;
+  timeouts->ReadTotalTimeoutMultiplier = 0;
+  timeouts->ReadTotalTimeoutConstant = 0;
+  timeouts->WriteTotalTimeoutMultiplier = 10;
+  timeouts->WriteTotalTimeoutConstant = 1000;
+}
+
+int OpenUpdatePort() {
+  UpdatePort* port = NewUpdatePortRecord();
+  if (!port) return 0;
+  std::wcscpy(port->szPort, kUpdatePortName);
+  port->dwReserved = 0;
+  FillUpdateDcb(&port->dcb);
+  Trace(L"Open : %s\r\n", port->szPort);
+  HANDLE handle =
+      CreateFileW(port->szPort, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return RefuseOpen(port, L"Error (%d) opening %s\r\n");
+  StorePortHandle(port, handle);
+  PurgeComm(handle, UPDATE_PURGE_MASK);
+  if (!SetCommState(handle, &port->dcb)) return RefuseOpen(port, L"Error (%d) configuring %s\r\n");
+  COMMTIMEOUTS timeouts = {};
+  GetCommTimeouts(handle, &timeouts);
+  SetUpdateTimeouts(&timeouts);
+  if (!SetCommTimeouts(handle, &timeouts)) {
+    return RefuseOpen(port, L"Error (%d) setting comm port timeout parameters %s\r\n");
+  }
+  EscapeCommFunction(handle, SETDTR);
+  EscapeCommFunction(handle, SETRTS);
+  SetupComm(handle, UPDATE_QUEUE_BYTES, UPDATE_QUEUE_BYTES);
+  return 1;
+}
+
+void CloseUpdatePort() {
+  UpdatePort* port = g_pUpdatePort.load(std::memory_order_relaxed);
+  if (!port) return;
+  HANDLE handle = LoadPortHandle(port);
+  if (handle == 0) return;
+  PurgeComm(handle, UPDATE_PURGE_MASK);
+  CloseHandle(handle);
+  StorePortHandle(port, 0);
+}
+
+static HANDLE UpdatePortHandle() {
+  UpdatePort* port = g_pUpdatePort.load(std::memory_order_relaxed);
+  return port ? LoadPortHandle(port) : 0;
+}
+
+void SendByte(BYTE byte) {
+  DWORD written = 0;
+  WriteFile(UpdatePortHandle(), &byte, 1, &written, nullptr);
+  Trace(L" %d char : %X h sent \r\n", written, static_cast<UINT>(byte));
+}
+
+DWORD WriteBlock(const BYTE* data, DWORD size) {
+  DWORD written = 0;
+  WriteFile(UpdatePortHandle(), data, size, &written, nullptr);
+  return written;
+}
+
+// A wait that cannot be made (the device was pulled, the far end closed, the handle closed)
+// would otherwise read as "no byte" for ever: the record is marked lost and the wait ends.
+static int PortLost() {
+  const DWORD error = GetLastError();
+  Trace(L"Port lost while waiting (error %d)\r\n", error);
+  s_pLostPort.store(g_pUpdatePort.load(std::memory_order_relaxed), std::memory_order_relaxed);
+  return 0;
+}
+
+// A byte as the trace shows it: itself when printable, '.' otherwise, so a 0x00 cannot end
+// the line early.
+static WCHAR Shown(BYTE byte) {
+  return (byte >= 0x20 && byte < 0x7F) ? static_cast<WCHAR>(byte) : L'.';
+}
+
+// Reads one byte if one is there (the port's reads return at once); 1 when it came, traced.
+static int ReadOneByte(HANDLE handle, BYTE* byte) {
+  DWORD got = 0;
+  if (!ReadFile(handle, byte, 1, &got, nullptr) || got != 1) return 0;
+  Trace(L"A byte got from KOV02A : %c , %X h\r\n", Shown(*byte), static_cast<UINT>(*byte));
+  return 1;
+}
+
+// Once a character event has come, bytes are consumed one at a time until the awaited one;
+// when none is there the thread blocks for the next event instead of polling.
+int WaitForByte(BYTE byte) {
+  HANDLE handle = UpdatePortHandle();
+  Trace(L"Waiting for char -> %X h\r\n", static_cast<UINT>(byte));
+  SetCommMask(handle, UPDATE_EVENT_MASK);
+  DWORD events = 0;
+  if (!WaitCommEvent(handle, &events, nullptr)) return PortLost();
+  SetCommMask(handle, UPDATE_EVENT_MASK);
+  if (events & ~EV_RXCHAR) {
+    DWORD errors = 0;
+    COMSTAT status = {};
+    ClearCommError(handle, &errors, &status);
+  }
+  if (!(events & EV_RXCHAR)) {
+    Trace(L"None byte got from KOV01 !!\r\n");
+    return 0;
+  }
+  for (;;) {
+    BYTE got = 0;
+    if (ReadOneByte(handle, &got)) {
+      if (got == byte) return 1;
+      continue;
+    }
+    if (!WaitCommEvent(handle, &events, nullptr)) return PortLost();
+  }
+}
+
+DWORD CasterThread(LPVOID) {
+  const BYTE sync = SYNC_BYTE;
+  for (;;) {
+    UpdatePort* port = g_pUpdatePort.load(std::memory_order_relaxed);
+    DWORD written = 0;
+    WriteFile(port ? LoadPortHandle(port) : 0, &sync, 1, &written, nullptr);
+    Sleep(CASTER_PAUSE_MS);
+  }
+}
+
+int UpdatePortLost() {
+  const UpdatePort* port = g_pUpdatePort.load(std::memory_order_relaxed);
+  return (port && port == s_pLostPort.load(std::memory_order_relaxed)) ? 1 : 0;
+}
