@@ -156,6 +156,17 @@ class Rig {
   std::shared_ptr<kov02::serial::FakePort> port_;
 };
 
+// Polls `ready` every 5 ms until it holds or `limit` passes.
+template <typename Predicate>
+bool eventually(Predicate ready, std::chrono::milliseconds limit) {
+  const auto deadline = Clock::now() + limit;
+  while (!ready()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
 inline Bytes pattern(std::size_t size, unsigned seed = 3) {
   Bytes out(size);
   std::uint32_t x = seed * 2654435761u + 7;
