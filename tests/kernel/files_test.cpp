@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <thread>
+#include <vector>
 
 #include "kernel/handles.h"
 #include "kernel/module.h"
@@ -221,6 +222,44 @@ TEST(Heap, LocalAllocZeroFillsWhenAsked) {
   void* empty = LocalAlloc(LPTR, 0);
   EXPECT_NE(empty, nullptr);
   LocalFree(empty);
+}
+
+}  // namespace
+}  // namespace kov02::kernel
+
+namespace kov02::kernel {
+namespace {
+
+DWORD WriteAMegabyte(LPVOID file) {
+  static const std::vector<char> bytes(1 << 20, 'w');
+  DWORD put = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr);
+  return 0;
+}
+
+TEST(Files, AWriterBlockedOnAFullFifoCanBeSuspendedAndTerminated) {
+  TempDir dir;
+  const std::string fifo = dir.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const std::wstring name = handset_path(fifo);
+  HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  HANDLE thread = CreateThread(nullptr, 0, WriteAMegabyte, file, 0, nullptr);
+  EXPECT_EQ(SuspendThread(thread), 0u);
+  // Room made while it is parked is not used until it resumes.
+  char sink[4096];
+  while (::read(reader, sink, sizeof sink) > 0) {
+  }
+  EXPECT_EQ(::read(reader, sink, sizeof sink), -1);
+  EXPECT_EQ(ResumeThread(thread), 1u);
+  EXPECT_TRUE(TerminateThread(thread, 12));
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, 12u);
+  CloseHandle(thread);
+  CloseHandle(file);
+  ::close(reader);
 }
 
 }  // namespace

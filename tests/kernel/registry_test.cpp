@@ -181,3 +181,22 @@ TEST(RegistryFile, HooksAreRefusedWhileOthersMayWriteTheFile) {
 
 }  // namespace
 }  // namespace kov02::registry
+
+namespace kov02::registry {
+namespace {
+
+TEST(RegistryFile, TheInstalledSampleLoadsAndMapsTheHandsetDevices) {
+  std::string error;
+  ASSERT_TRUE(load_file(KOV02_SOURCE_DIR "/config/kov02tool.reg.sample", &error)) << error;
+  for (const wchar_t* name : {L"COM1:", L"COM3:", L"COM5:", L"RIL1:"}) {
+    EXPECT_TRUE(lookup_string(L"Platform\\Devices", name)) << name;
+  }
+  EXPECT_TRUE(lookup_string(L"Platform\\Kernel", L"Reboot")->starts_with(L"exec:"));
+  EXPECT_EQ(lookup_string(L"Platform\\Debug", L"Output"), L"stderr");
+  EXPECT_EQ(lookup(L"Drivers\\BuiltIn\\Serial", L"Index")->data, (std::vector<BYTE>{1, 0, 0, 0}));
+  EXPECT_TRUE(lookup(L"Drivers\\BuiltIn\\Serial2", L"Index"));
+  clear();
+}
+
+}  // namespace
+}  // namespace kov02::registry

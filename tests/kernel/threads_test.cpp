@@ -67,6 +67,21 @@ TEST(Threads, SuspendStopsWritesResumeRestartsThemTerminateEndsTheThread) {
   CloseHandle(sink_handle);
 }
 
+TEST(Threads, RepeatedSuspendAndResumeLeaveTheThreadRunning) {
+  auto sink = std::make_shared<CountingSink>();
+  HANDLE sink_handle = insert_handle(sink);
+  HANDLE thread = CreateThread(nullptr, 0, WriteAndSleepForever, sink_handle, 0, nullptr);
+  for (int cycle = 0; cycle < 300; ++cycle) {
+    ASSERT_EQ(SuspendThread(thread), 0u);
+    ASSERT_EQ(ResumeThread(thread), 1u);
+  }
+  const long after_cycles = sink->bytes.load();
+  EXPECT_TRUE(eventually([&] { return sink->bytes.load() > after_cycles; }));
+  EXPECT_TRUE(TerminateThread(thread, 0));
+  CloseHandle(thread);
+  CloseHandle(sink_handle);
+}
+
 DWORD SleepForever(LPVOID) {
   Sleep(0xFFFFFFFFu);
   return 1;
