@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -45,6 +46,13 @@ class SignalWatch {
   SignalWatch& operator=(const SignalWatch&) = delete;
 
   int fd() const { return fd_.get(); }
+
+  // Consumes the signals that arrived, so restoring the mask later does not deliver them.
+  void drain() {
+    signalfd_siginfo info;
+    while (read(fd_.get(), &info, sizeof info) == sizeof info) {
+    }
+  }
 
  private:
   sigset_t previous_{};
@@ -204,7 +212,10 @@ void Simulator::wait() {
   // ppoll: the count of ready descriptors, 0 on time-out, or -1 with errno.
   if (ppoll(fds.data(), fds.size(), deadline ? &timeout : nullptr, nullptr) <= 0) return;
   const Micros t = now();
-  if (fds[0].revents != 0) stop_ = true;
+  if (fds[0].revents != 0) {
+    signals_.drain();
+    stop_ = true;
+  }
   if ((fds[1].revents & POLLIN) != 0)
     control_->serve([this](const auto& command) { return on_control(command); });
   if (fds[2].revents != 0 && module_line_ && !module_line_->receive(t)) close_module(t, true);

@@ -1,0 +1,56 @@
+#include "tools/kov02a-sim/at_commands.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace kov02a_sim {
+namespace {
+
+std::string feed_all(AtResponder& responder, std::string_view input) {
+  std::string replies;
+  for (const char c : input) {
+    const Bytes reply = responder.feed(static_cast<std::uint8_t>(c));
+    replies.append(reply.begin(), reply.end());
+  }
+  return replies;
+}
+
+struct AtCase {
+  const char* input;
+  std::string reply;
+};
+
+TEST(AtResponder, AnswersCommandLines) {
+  const std::string ok = "\r\nOK\r\n";
+  const std::string error = "\r\nERROR\r\n";
+  const std::string identity = "\r\n" + std::string(kIdentity) + "\r\n" + ok;
+  const AtCase cases[] = {
+      {"AT\r", ok},     {"AT\r\n", ok},      {"at\n", ok},           {"ATI\r", identity},
+      {"ATE0\r", ok},   {"AT+CSQ\r", error}, {"ATD123\r", error},    {"AT", ""},
+      {"\r\n\r\n", ""}, {"UUUUAT\r", ok},    {"AT+CUSD=1\r", error}, {"AT\rATI\r", ok + identity},
+  };
+  for (const AtCase& row : cases) {
+    AtResponder responder;
+    EXPECT_EQ(feed_all(responder, row.input), row.reply) << "input " << ::testing::PrintToString(row.input);
+  }
+}
+
+TEST(AtResponder, OverlongLineIsAnErrorAndTheNextLineWorks) {
+  AtResponder responder;
+  EXPECT_EQ(feed_all(responder, "AT" + std::string(500, 'X') + "\r"), "\r\nERROR\r\n");
+  EXPECT_EQ(feed_all(responder, "AT\r"), "\r\nOK\r\n");
+}
+
+TEST(AtResponder, CountsSyncBytesBetweenLines) {
+  AtResponder responder;
+  feed_all(responder,
+           "UUU\x01"
+           "AT\r");
+  EXPECT_EQ(responder.sync_dropped(), 3u);
+  EXPECT_EQ(responder.dropped(), 4u);
+  EXPECT_EQ(responder.commands(), 1u);
+}
+
+}  // namespace
+}  // namespace kov02a_sim

@@ -1,0 +1,51 @@
+#include "tools/kov02a-sim/control.hpp"
+
+#include <gtest/gtest.h>
+
+#include "tools/kov02a-sim/wire.hpp"
+
+namespace kov02a_sim {
+namespace {
+
+using Verb = ControlCommand::Verb;
+
+TEST(ControlRequestLine, ParsesEveryRequest) {
+  struct Case {
+    const char* line;
+    Verb verb;
+    std::uint32_t code;
+    bool json;
+  };
+  const Case cases[] = {
+      {"ril 0x03001F88", Verb::Ril, kRilReset, false},
+      {"ril 50339712", Verb::Ril, kRilSuspend, false},
+      {"reboot 0x0101003c", Verb::Reboot, kHalReboot, false},
+      {"summary", Verb::Summary, 0, false},
+      {"summary json", Verb::Summary, 0, true},
+      {"quit", Verb::Quit, 0, false},
+  };
+  for (const Case& row : cases) {
+    const auto command = parse_control(row.line);
+    ASSERT_TRUE(command) << row.line;
+    EXPECT_EQ(command->verb, row.verb) << row.line;
+    EXPECT_EQ(command->code, row.code) << row.line;
+    EXPECT_EQ(command->json, row.json) << row.line;
+    const std::string formatted = format_control(*command);
+    ASSERT_EQ(formatted.back(), '\n');
+    const auto again = parse_control(std::string_view(formatted).substr(0, formatted.size() - 1));
+    ASSERT_TRUE(again) << formatted;
+    EXPECT_EQ(again->verb, row.verb);
+    EXPECT_EQ(again->code, row.code);
+    EXPECT_EQ(again->json, row.json);
+  }
+}
+
+TEST(ControlRequestLine, RejectsMalformedLines) {
+  for (const char* line : {"", "ril", "ril 0x", "ril zz", "ril 0x1FFFFFFFF", "reboot -1", "summary xml",
+                           "quit now", "RIL 0x03001F88", "ril  0x03001F88"}) {
+    EXPECT_FALSE(parse_control(line)) << "'" << line << "'";
+  }
+}
+
+}  // namespace
+}  // namespace kov02a_sim

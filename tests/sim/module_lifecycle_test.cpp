@@ -1,0 +1,201 @@
+// The module around the transfer itself: control requests, resets and retries, the boot ROM's
+// window, stray sync bytes, noise, acknowledgement faults and leaving the line.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tools/kov02a-sim/module.hpp"
+
+namespace kov02a_sim {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::Each;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Ne;
+
+const Bytes kStage1Abc{0x03, 0x61, 0x62, 0x63, 0x60};
+
+struct Line {
+  explicit Line(ModuleOptions options = {}) : module(std::move(options)) {}
+
+  Bytes send(const Bytes& bytes, Micros gap = 1ms) {
+    now += gap;
+    return module.feed(bytes, now);
+  }
+  bool control(ControlRequest request, std::uint32_t code) { return module.control(request, code, now); }
+  Bytes catch_rom() {
+    control(ControlRequest::Ril, kRilReset);
+    Bytes replies;
+    for (int i = 0; i < 3; ++i) {
+      const Bytes reply = send({kSync}, 10ms);
+      replies.insert(replies.end(), reply.begin(), reply.end());
+    }
+    return replies;
+  }
+
+  Module module;
+  Micros now{0};
+};
+
+TEST(ModuleControl, RequestsAreRecordedInOrderWithTheirAnswers) {
+  ModuleOptions options;
+  options.fail_ril = true;
+  Line line(std::move(options));
+  EXPECT_FALSE(line.control(ControlRequest::Ril, kRilReset));
+  line.now += 5ms;
+  EXPECT_TRUE(line.control(ControlRequest::Reboot, kHalReboot));
+  EXPECT_FALSE(line.control(ControlRequest::Reboot, kRilReset));
+
+  const auto& control = line.module.summary().control;
+  ASSERT_EQ(control.size(), 3u);
+  EXPECT_EQ(control[0].request, "ril");
+  EXPECT_EQ(control[0].code, kRilReset);
+  EXPECT_FALSE(control[0].accepted);
+  EXPECT_EQ(control[1].request, "reboot");
+  EXPECT_TRUE(control[1].accepted);
+  EXPECT_LT(control[0].at, control[1].at);
+  EXPECT_FALSE(control[2].accepted);
+  EXPECT_EQ(line.module.phase(), Phase::Normal) << "a refused reset must not restart the module";
+}
+
+TEST(ModuleControl, SuspendAndResumeAreAcceptedWithoutTouchingTheModule) {
+  Line line;
+  EXPECT_TRUE(line.control(ControlRequest::Ril, kRilSuspend));
+  EXPECT_TRUE(line.control(ControlRequest::Ril, kRilResume));
+  EXPECT_FALSE(line.control(ControlRequest::Ril, 0x03001F8C));
+  EXPECT_EQ(line.module.phase(), Phase::Normal);
+}
+
+TEST(ModuleReset, ResetMidTransferRestartsTheAttemptAndNeedsTheSyncStreamAgain) {
+  Line line;
+  line.catch_rom();
+  line.send(kStage1Abc);
+  line.send({0x00, 0x05});
+  line.control(ControlRequest::Ril, kRilReset);
+  EXPECT_TRUE(line.module.take_run_ended());
+  EXPECT_EQ(line.module.summary().runs.back().outcome, "restarted");
+  EXPECT_THAT(line.send(kStage1Abc), IsEmpty()) << "no frame is taken before the sync stream";
+  EXPECT_THAT(line.catch_rom(), ElementsAre(kRomReady));
+  EXPECT_THAT(line.send(kStage1Abc), ElementsAre(kAckDone));
+  EXPECT_EQ(line.module.summary().runs.size(), 2u);
+}
+
+TEST(ModuleReset, RejectedStageLeavesTheModuleSilentUntilTheNextReset) {
+  ModuleOptions options;
+  options.nak = 0x5F;
+  Line line(std::move(options));
+  line.catch_rom();
+  EXPECT_THAT(line.send({0x03, 0x61, 0x62, 0x63, 0x00}), ElementsAre(0x5F));
+  EXPECT_THAT(line.send({'A', 'T', '\r'}), IsEmpty());
+  EXPECT_EQ(line.module.summary().runs.back().ignored, 3u);
+  EXPECT_THAT(line.catch_rom(), ElementsAre(kRomReady));
+}
+
+TEST(ModuleReset, WithoutSyncStreamTheModuleBootsIntoNormalMode) {
+  Line line;
+  line.control(ControlRequest::Ril, kRilReset);
+  line.module.tick(line.now + 500ms);
+  EXPECT_EQ(line.module.phase(), Phase::RomSync);
+  line.now += 3s;
+  line.module.tick(line.now);
+  EXPECT_EQ(line.module.phase(), Phase::Normal);
+  EXPECT_THAT(line.send({'A', 'T', '\r'}), ElementsAre('\r', '\n', 'O', 'K', '\r', '\n'));
+  EXPECT_THAT(line.module.summary().runs, IsEmpty());
+}
+
+TEST(ModuleSync, OtherBytesBreakTheSyncStream) {
+  Line line;
+  line.control(ControlRequest::Ril, kRilReset);
+  EXPECT_THAT(line.send({kSync, kSync, 0x00, kSync, kSync}), IsEmpty());
+  EXPECT_THAT(line.send({kSync}), ElementsAre(kRomReady));
+}
+
+TEST(ModuleSync, NoiseBytesPrecedeRomReadyAndAreNeverRomReady) {
+  ModuleOptions options;
+  options.noise = 200;
+  Line line(std::move(options));
+  const Bytes replies = line.catch_rom();
+  ASSERT_EQ(replies.size(), 201u);
+  EXPECT_EQ(replies.back(), kRomReady);
+  EXPECT_THAT(Bytes(replies.begin(), replies.end() - 1), Each(Ne(kRomReady)));
+}
+
+// A sync byte written by the tool's caster just before it stopped may still reach the
+// module after 0xA0, right before the stage-1 frame.
+TEST(ModuleSync, StraySyncBeforeTheFrameIsSkipped) {
+  for (const Micros gap : {Micros{15ms}, Micros{200us}}) {
+    Line line;
+    line.catch_rom();
+    EXPECT_THAT(line.send({kSync}, 2ms), IsEmpty());
+    EXPECT_THAT(line.send(kStage1Abc, gap), ElementsAre(kAckDone)) << "gap " << gap.count() << " us";
+    EXPECT_EQ(line.module.summary().runs.back().stray_sync, 1u);
+    EXPECT_THAT(line.module.summary().violations, IsEmpty());
+  }
+}
+
+TEST(ModuleSync, FrameOf85BytesIsNotTakenForAStraySync) {
+  Line line;
+  line.catch_rom();
+  Bytes frame{0x55};
+  std::uint8_t check = 0;
+  for (int i = 0; i < 0x55; ++i) {
+    frame.push_back(static_cast<std::uint8_t>(0x80 + i));
+    check ^= frame.back();
+  }
+  frame.push_back(check);
+  EXPECT_THAT(line.send(frame), ElementsAre(kAckDone));
+  EXPECT_EQ(line.module.summary().runs.back().stage1.received, 0x55u);
+  EXPECT_EQ(line.module.summary().runs.back().stray_sync, 0u);
+}
+
+TEST(ModuleAckFaults, OnceFaultHitsOnlyTheFirstAttempt) {
+  ModuleOptions options;
+  options.faults.add({AckPoint::Stage1, AckFault::Withhold, false});
+  Line line(std::move(options));
+  line.catch_rom();
+  EXPECT_THAT(line.send(kStage1Abc), IsEmpty());
+  line.catch_rom();
+  EXPECT_THAT(line.send(kStage1Abc), ElementsAre(kAckDone));
+  EXPECT_THAT(line.module.summary().runs[0].faults, ElementsAre("stage1 withheld"));
+  EXPECT_THAT(line.module.summary().runs[1].faults, IsEmpty());
+}
+
+TEST(ModuleAckFaults, AlwaysWrongAnswerReplacesEveryAcknowledgement) {
+  ModuleOptions options;
+  options.faults.add({AckPoint::MemCheck, AckFault::Wrong, true});
+  options.faults.add({AckPoint::Record, AckFault::Wrong, true});
+  options.wrong_byte = 0x11;
+  Line line(std::move(options));
+  line.catch_rom();
+  line.send(kStage1Abc);
+  line.send({0x00, 0x00});
+  line.send({0x00}, 21ms);
+  EXPECT_THAT(line.send({0x50}), ElementsAre('O', 'K', 0x11));
+  line.send({0x54}, 101ms);
+  EXPECT_THAT(line.send({0x3F, 0xA0, 0x00}), ElementsAre(0x11, 0x11, 0x11));
+}
+
+TEST(ModuleDrop, LeavesTheLineAfterTheGivenImageBytesOnce) {
+  ModuleOptions options;
+  options.drop_after = 10;
+  Line line(std::move(options));
+  line.catch_rom();
+  line.send(kStage1Abc);
+  line.send({0x00, 0x00});
+  line.send({0x00}, 21ms);
+  line.send({0x50});
+  line.send({0x54}, 101ms);
+  line.send({0x3F, 0xA0, 0x00});
+  line.send({0x00, 0x00, 0x20});
+  EXPECT_THAT(line.send(Bytes(32, 0x01), 21ms), IsEmpty());
+  EXPECT_TRUE(line.module.take_drop_request());
+  const RunRecord& run = line.module.summary().runs.back();
+  EXPECT_EQ(run.outcome, "dropped");
+  EXPECT_EQ(run.image.received, 10u);
+  EXPECT_EQ(line.module.phase(), Phase::Normal);
+  EXPECT_FALSE(line.module.take_drop_request());
+}
+
+}  // namespace
+}  // namespace kov02a_sim
