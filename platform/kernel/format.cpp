@@ -40,7 +40,7 @@ class Output {
   bool cut_ = false;
 };
 
-struct Spec {
+struct Field {
   bool left = false;
   bool zero = false;
   bool alternate = false;
@@ -61,55 +61,55 @@ int read_digits(const wchar_t*& p) {
 }
 
 // Parses what follows a '%'; leaves `p` after the conversion character.
-Spec parse_spec(const wchar_t*& p) {
-  Spec spec;
+Field parse_field(const wchar_t*& p) {
+  Field field;
   for (;; ++p) {
     if (*p == L'-') {
-      spec.left = true;
+      field.left = true;
     } else if (*p == L'0') {
-      spec.zero = true;
+      field.zero = true;
     } else if (*p == L'#') {
-      spec.alternate = true;
+      field.alternate = true;
     } else {
       break;
     }
   }
-  spec.width = read_digits(p);
+  field.width = read_digits(p);
   if (*p == L'.') {
     ++p;
-    spec.precision = read_digits(p);
+    field.precision = read_digits(p);
   }
   for (;; ++p) {
     if (*p == L'l' || *p == L'w') {
-      spec.wide = true;
+      field.wide = true;
     } else if (*p == L'h') {
-      spec.narrow = true;
+      field.narrow = true;
     } else {
       break;
     }
   }
-  spec.conversion = *p;
+  field.conversion = *p;
   if (*p != L'\0') ++p;
-  return spec;
+  return field;
 }
 
 // Writes `body` (already converted) padded to the field width. `prefix` (sign or 0x) goes before
 // zero padding, which only numbers take.
-void emit_field(Output& out, const Spec& spec, std::wstring_view prefix, std::wstring_view body,
+void emit_field(Output& out, const Field& field, std::wstring_view prefix, std::wstring_view body,
                 bool number) {
   const int length = static_cast<int>(prefix.size() + body.size());
-  const int pad = spec.width > length ? spec.width - length : 0;
-  const bool zero_pad = number && spec.zero && !spec.left;
-  if (!spec.left && !zero_pad) out.repeat(L' ', pad);
+  const int pad = field.width > length ? field.width - length : 0;
+  const bool zero_pad = number && field.zero && !field.left;
+  if (!field.left && !zero_pad) out.repeat(L' ', pad);
   for (wchar_t c : prefix) out.put(c);
   if (zero_pad) out.repeat(L'0', pad);
   for (wchar_t c : body) out.put(c);
-  if (spec.left) out.repeat(L' ', pad);
+  if (field.left) out.repeat(L' ', pad);
 }
 
-void emit_number(Output& out, const Spec& spec, std::uint32_t magnitude, bool negative) {
-  const bool hex = spec.conversion == L'x' || spec.conversion == L'X';
-  const wchar_t* digits = spec.conversion == L'X' ? L"0123456789ABCDEF" : L"0123456789abcdef";
+void emit_number(Output& out, const Field& field, std::uint32_t magnitude, bool negative) {
+  const bool hex = field.conversion == L'x' || field.conversion == L'X';
+  const wchar_t* digits = field.conversion == L'X' ? L"0123456789ABCDEF" : L"0123456789abcdef";
   const std::uint32_t base = hex ? 16 : 10;
   wchar_t text[48];
   int start = 48;
@@ -117,16 +117,16 @@ void emit_number(Output& out, const Spec& spec, std::uint32_t magnitude, bool ne
     text[--start] = digits[magnitude % base];
     magnitude /= base;
   } while (magnitude != 0);
-  const int precision = spec.precision > 32 ? 32 : spec.precision;
+  const int precision = field.precision > 32 ? 32 : field.precision;
   while (48 - start < precision) text[--start] = L'0';
   std::wstring_view prefix = negative ? L"-" : L"";
-  if (hex && spec.alternate) prefix = spec.conversion == L'X' ? L"0X" : L"0x";
-  emit_field(out, spec, prefix, std::wstring_view(text + start, 48 - start), true);
+  if (hex && field.alternate) prefix = field.conversion == L'X' ? L"0X" : L"0x";
+  emit_field(out, field, prefix, std::wstring_view(text + start, 48 - start), true);
 }
 
-void emit_string(Output& out, const Spec& spec, va_list& args) {
+void emit_string(Output& out, const Field& field, va_list& args) {
   std::wstring converted;
-  const bool narrow = spec.narrow || (spec.conversion == L'S' && !spec.wide);
+  const bool narrow = field.narrow || (field.conversion == L'S' && !field.wide);
   if (narrow) {
     const char* text = va_arg(args, const char*);
     for (const char* c = text ? text : "(null)"; *c; ++c)
@@ -136,43 +136,43 @@ void emit_string(Output& out, const Spec& spec, va_list& args) {
     converted = text ? text : L"(null)";
   }
   std::wstring_view body = converted;
-  if (spec.precision >= 0 && body.size() > static_cast<std::size_t>(spec.precision))
-    body = body.substr(0, spec.precision);
-  emit_field(out, spec, L"", body, false);
+  if (field.precision >= 0 && body.size() > static_cast<std::size_t>(field.precision))
+    body = body.substr(0, field.precision);
+  emit_field(out, field, L"", body, false);
 }
 
-void emit_conversion(Output& out, const Spec& spec, va_list& args) {
-  switch (spec.conversion) {
+void emit_conversion(Output& out, const Field& field, va_list& args) {
+  switch (field.conversion) {
     case L'd':
     case L'i': {
       const int value = va_arg(args, int);
       const auto magnitude =
           value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-      emit_number(out, spec, magnitude, value < 0);
+      emit_number(out, field, magnitude, value < 0);
       break;
     }
     case L'u':
     case L'x':
     case L'X':
-      emit_number(out, spec, va_arg(args, unsigned), false);
+      emit_number(out, field, va_arg(args, unsigned), false);
       break;
     case L's':
     case L'S':
-      emit_string(out, spec, args);
+      emit_string(out, field, args);
       break;
     case L'c':
     case L'C': {
       const int value = va_arg(args, int);
-      const bool narrow = spec.narrow || (spec.conversion == L'C' && !spec.wide);
+      const bool narrow = field.narrow || (field.conversion == L'C' && !field.wide);
       const wchar_t c =
           narrow ? static_cast<wchar_t>(static_cast<unsigned char>(value)) : static_cast<wchar_t>(value);
-      emit_field(out, spec, L"", std::wstring_view(&c, 1), false);
+      emit_field(out, field, L"", std::wstring_view(&c, 1), false);
       break;
     }
     case L'\0':
       break;
     default:
-      out.put(spec.conversion);
+      out.put(field.conversion);
   }
 }
 
@@ -190,8 +190,8 @@ int format_wide(wchar_t* buffer, std::size_t size, const wchar_t* format, va_lis
       continue;
     }
     ++p;
-    const Spec spec = parse_spec(p);
-    emit_conversion(out, spec, cursor);
+    const Field field = parse_field(p);
+    emit_conversion(out, field, cursor);
   }
   va_end(cursor);
   return out.finish(size > 0);
