@@ -1,0 +1,62 @@
+// The console's stdout (see console_output.h).
+#include "ui/console/console_output.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "kernel/text.h"
+
+namespace kov02::ui::console {
+
+void ConsoleOutput::text(std::wstring_view text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (wchar_t c : text) {
+    const bool pairs_with_cr = c == L'\n' && after_cr_;
+    after_cr_ = c == L'\r';
+    if (pairs_with_cr) continue;
+    out += c == L'\r' ? L'\n' : c;
+  }
+  if (out.empty()) return;
+  write_all(kernel::to_utf8(out));
+}
+
+void ConsoleOutput::line(std::string_view line) {
+  std::string out;
+  if (!at_line_start_) out += '\n';
+  out += line;
+  out += '\n';
+  after_cr_ = false;
+  write_all(out);
+}
+
+void ConsoleOutput::lines(std::string_view lines) {
+  if (!at_line_start_) write_all("\n");
+  after_cr_ = false;
+  write_all(lines);
+}
+
+void ConsoleOutput::write_all(std::string_view bytes) {
+  if (bytes.empty()) return;
+  at_line_start_ = bytes.back() == '\n';
+  while (!bytes.empty()) {
+    // write: bytes written, or -1 with errno. A reader that went away (EPIPE) or a closed
+    // stdout ends the output, not the program.
+    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+std::wstring one_line(std::wstring_view text) {
+  std::wstring out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+    out += (text[i] == L'\r' || text[i] == L'\n') ? L' ' : text[i];
+  }
+  return out;
+}
+
+}  // namespace kov02::ui::console

@@ -1,0 +1,32 @@
+// The console's stdout: log-pane text as it is appended, and lines of the console's own
+// ("box: ...", "raised") that always start on a line of their own. Written at once, unbuffered.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kov02::ui::console {
+
+class ConsoleOutput {
+ public:
+  explicit ConsoleOutput(int fd) : fd_(fd) {}
+
+  // Pane text: "\r\n" (even split across two calls) and a lone '\r' become "\n".
+  void text(std::wstring_view text);
+  // One line of the console's own; a '\n' is added.
+  void line(std::string_view line);
+  // Bytes as they are (help text, the menu tree): whole lines.
+  void lines(std::string_view lines);
+
+ private:
+  void write_all(std::string_view bytes);
+
+  const int fd_;
+  bool at_line_start_ = true;
+  bool after_cr_ = false;
+};
+
+// A text for a one-line "box:" record: every line break becomes one space.
+std::wstring one_line(std::wstring_view text);
+
+}  // namespace kov02::ui::console

@@ -1,0 +1,188 @@
+// FindWindowW and SetForegroundWindow across processes: the client side, the private folder
+// and the helpers both sides share (see single_instance.h for the protocol).
+#include "windowing/single_instance.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <unordered_map>
+
+#include "kernel/text.h"
+#include "ui/backend.h"
+#include "windowing/message_queue.h"
+#include "windowing/window_table.h"
+
+namespace kov02::windowing {
+namespace {
+
+constexpr int kReplyTimeoutMs = 2000;
+constexpr std::size_t kReplyLimit = 16;
+
+// Handles standing for windows of other processes, one per class.
+struct RemoteWindows {
+  std::mutex mutex;
+  std::unordered_map<std::uintptr_t, std::wstring> classes;
+};
+
+RemoteWindows& remotes() {
+  static RemoteWindows* const instance = new RemoteWindows;
+  return *instance;
+}
+
+HWND remote_handle(const std::wstring& class_name) {
+  RemoteWindows& r = remotes();
+  std::lock_guard lock(r.mutex);
+  for (const auto& [key, name] : r.classes) {
+    if (name == class_name) return reinterpret_cast<HWND>(key);
+  }
+  const std::uintptr_t key = next_handle_value();
+  r.classes.emplace(key, class_name);
+  return reinterpret_cast<HWND>(key);
+}
+
+std::optional<std::wstring> remote_class(HWND hwnd) {
+  RemoteWindows& r = remotes();
+  std::lock_guard lock(r.mutex);
+  auto it = r.classes.find(reinterpret_cast<std::uintptr_t>(hwnd));
+  if (it == r.classes.end()) return std::nullopt;
+  return it->second;
+}
+
+// The private folder: made 0700 if missing; refused unless it is a real folder of ours that
+// nobody else may enter.
+std::optional<std::string> private_folder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string folder = runtime != nullptr && runtime[0] != '\0'
+                                 ? std::string(runtime) + "/kov02tool"
+                                 : "/tmp/kov02tool-" + std::to_string(::getuid());
+  // mkdir: 0, or -1 with errno (EEXIST when it is already there).
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
+  struct stat info {};
+  // lstat: 0, or -1 with errno; it does not follow a symbolic link planted in our place.
+  if (::lstat(folder.c_str(), &info) != 0) return std::nullopt;
+  if (!S_ISDIR(info.st_mode) || info.st_uid != ::getuid() || (info.st_mode & 077) != 0) return std::nullopt;
+  return folder;
+}
+
+// Class names become file names: letters, digits, '-', '_' and '.' stay; other bytes are %XX.
+std::string file_name_of(const std::wstring& class_name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string name;
+  for (unsigned char c : kernel::to_utf8(class_name)) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '.';
+    if (plain) {
+      name += static_cast<char>(c);
+    } else {
+      name += '%';
+      name += kHex[c >> 4];
+      name += kHex[c & 0xF];
+    }
+  }
+  return name;
+}
+
+// Sends one request to the instance answering for `class_name`; true when it answered "yes".
+bool ask_instance(const std::wstring& class_name, const std::string& request) {
+  auto path = instance_socket_path(class_name);
+  if (!path) return false;
+  // socket: a new fd, or -1 with errno.
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  path->copy(address.sun_path, sizeof address.sun_path - 1);
+  bool yes = false;
+  // connect: 0, or -1 with errno (ENOENT: nobody published; ECONNREFUSED: a stale file).
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && peer_is_same_user(fd)) {
+    const std::string line = request + "\n";
+    // send: bytes sent or -1; a request this short goes in one piece or not at all.
+    if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size())) {
+      yes = read_line(fd, kReplyTimeoutMs, kReplyLimit) == "yes";
+    }
+  }
+  ::close(fd);
+  return yes;
+}
+
+}  // namespace
+
+void raise_window(const WindowPtr& window) {
+  window->owner->post_task([target = window->handle] {
+    if (ui::Backend* backend = ui::on_ui_thread() ? ui::backend_here() : nullptr) backend->raise(target);
+  });
+}
+
+std::optional<std::string> instance_socket_path(const std::wstring& class_name) {
+  auto folder = private_folder();
+  if (!folder) return std::nullopt;
+  std::string path = *folder + "/" + file_name_of(class_name) + ".sock";
+  if (path.size() >= sizeof(sockaddr_un::sun_path)) return std::nullopt;
+  return path;
+}
+
+bool peer_is_same_user(int fd) {
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  // getsockopt: 0, or -1 with errno.
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
+}
+
+std::optional<std::string> read_line(int fd, int timeout_ms, std::size_t limit) {
+  std::string line;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    // poll: ready count, 0 on time-out, -1 with errno.
+    const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return std::nullopt;
+    char c = 0;
+    // recv: 1 byte, 0 at end of stream, -1 with errno.
+    const ssize_t got = ::recv(fd, &c, 1, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return std::nullopt;
+    if (c == '\n') return line;
+    if (line.size() >= limit) return std::nullopt;
+    line += c;
+  }
+}
+
+}  // namespace kov02::windowing
+
+using namespace kov02;
+using namespace kov02::windowing;
+
+HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
+  if (className == nullptr || IS_INTRESOURCE(className)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const std::wstring title = windowName != nullptr ? windowName : L"";
+  if (WindowPtr local = find_top_level(className, windowName != nullptr ? &title : nullptr))
+    return local->handle;
+  const std::string request = windowName != nullptr ? "find\t" + kernel::to_utf8(title) : "find";
+  if (ask_instance(className, request)) return remote_handle(className);
+  return nullptr;
+}
+
+// The lowest bit asks for the window's owned windows too; they come along with it here.
+BOOL SetForegroundWindow(HWND hwnd) {
+  const auto clean = reinterpret_cast<HWND>(reinterpret_cast<std::uintptr_t>(hwnd) & ~std::uintptr_t{1});
+  if (WindowPtr window = find_window(clean)) {
+    raise_window(window);
+    return TRUE;
+  }
+  if (auto class_name = remote_class(clean)) return ask_instance(*class_name, "raise") ? TRUE : FALSE;
+  SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return FALSE;
+}

@@ -1,0 +1,108 @@
+// A main window with a log pane (edit control 5) on the calling thread, for tests of code that
+// writes to the pane or runs in window procedures.
+//
+//   WinTestWindow window;                       // DefWindowProcW, boxes answered with IDOK
+//   LogPane(window.hwnd(), L"hello\r\n");
+//   EXPECT_EQ(window.text(), L"hello\r\n");
+//   std::thread worker([&] { LogPane(window.hwnd(), L"from a worker\r\n"); });
+//   window.pump_until([&] { return window.text().find(L"worker") != std::wstring::npos; });
+//
+// The constructor makes the calling thread the UI thread, installs a WinTestBackend (nothing is
+// shown; every box and dialog is answered with `auto_answer`, or left open with 0), and points
+// XDG_RUNTIME_DIR at a private temporary folder so no test touches the user's own.
+#pragma once
+
+#include <poll.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "ui/backend.h"
+#include "win_test_backend.h"
+#include "windowing/message_queue.h"
+
+class WinTestWindow {
+ public:
+  static constexpr int kLogPaneId = 5;
+
+  explicit WinTestWindow(WNDPROC proc = DefWindowProcW, int auto_answer = IDOK) {
+    use_private_runtime_dir();
+    auto backend = std::make_unique<WinTestBackend>(auto_answer);
+    backend_ = backend.get();
+    kov02::ui::install_backend(std::move(backend));
+    const std::wstring class_name = class_for(proc);
+    hwnd_ = CreateWindowExW(0, class_name.c_str(), L"KOV02Tool test", WS_VISIBLE, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+    pane_ =
+        CreateWindowExW(WS_EX_CLIENTEDGE, L"edit", L"", 0x50200884, 0, 0, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
+                        reinterpret_cast<HMENU>(static_cast<std::intptr_t>(kLogPaneId)), nullptr, nullptr);
+  }
+  ~WinTestWindow() {
+    if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
+    pump();
+  }
+  WinTestWindow(const WinTestWindow&) = delete;
+  WinTestWindow& operator=(const WinTestWindow&) = delete;
+
+  HWND hwnd() const { return hwnd_; }
+  HWND pane() const { return pane_; }
+  WinTestBackend& backend() const { return *backend_; }
+
+  // Runs what waits for this thread now: messages sent by other threads, posted messages.
+  void pump() { kov02::windowing::pump_pending(); }
+
+  // Pumps until `done()` holds; false when `limit` passes first.
+  bool pump_until(const std::function<bool()>& done,
+                  std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      pump();
+      if (done()) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      pollfd fd{kov02::windowing::current_queue()->wake_fd(), POLLIN, 0};
+      ::poll(&fd, 1, 10);
+    }
+  }
+
+  // The pane's whole text.
+  std::wstring text() const {
+    std::wstring text(static_cast<std::size_t>(SendMessageW(pane_, WM_GETTEXTLENGTH, 0, 0)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        SendMessageW(pane_, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+    return text;
+  }
+
+ private:
+  static void use_private_runtime_dir() {
+    static const bool done = [] {
+      char folder[] = "/tmp/win-test-XXXXXX";
+      if (::mkdtemp(folder) != nullptr) ::setenv("XDG_RUNTIME_DIR", folder, 1);
+      return true;
+    }();
+    (void)done;
+  }
+
+  // One window class per procedure, registered on first use.
+  static std::wstring class_for(WNDPROC proc) {
+    static std::mutex mutex;
+    static std::map<WNDPROC, std::wstring> classes;
+    std::lock_guard lock(mutex);
+    auto found = classes.find(proc);
+    if (found != classes.end()) return found->second;
+    std::wstring name = L"WinTestMain" + std::to_wstring(classes.size());
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = proc;
+    wc.lpszClassName = name.c_str();
+    RegisterClassW(&wc);
+    classes.emplace(proc, name);
+    return name;
+  }
+
+  WinTestBackend* backend_ = nullptr;
+  HWND hwnd_ = nullptr;
+  HWND pane_ = nullptr;
+};

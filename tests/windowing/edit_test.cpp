@@ -1,0 +1,113 @@
+// The log pane: text at the caret, over a selection, selection messages and bounded text.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "win_test_window.h"
+#include "windowing/edit_text.h"
+#include "windowing/user_input.h"
+
+namespace {
+
+using kov02::windowing::EditText;
+
+TEST(EditText, ReplaceLandsAtTheCaretOrOverTheSelection) {
+  struct Case {
+    const char* name;
+    long start, end;  // EM_SETSEL before the insertion
+    std::wstring expected;
+    std::size_t caret;
+  };
+  const Case cases[] = {
+      {"caret at the end", 10, 10, L"one\r\ntwo\r\nNEW", 13},
+      {"caret moved to the middle", 5, 5, L"one\r\nNEWtwo\r\n", 8},
+      {"selection replaced", 0, 3, L"NEW\r\ntwo\r\n", 3},
+      {"selection made backwards", 8, 5, L"one\r\nNEW\r\n", 8},
+      {"whole text selected", 0, -1, L"NEW", 3},
+      {"start -1 drops the selection", -1, 0, L"one\r\ntwo\r\nNEW", 13},
+      {"positions past the end clamp", 50, 60, L"one\r\ntwo\r\nNEW", 13},
+  };
+  for (const Case& c : cases) {
+    EditText edit;
+    edit.replace_selection(L"one\r\ntwo\r\n");
+    edit.set_selection(c.start, c.end);
+    edit.replace_selection(L"NEW");
+    EXPECT_EQ(edit.text(), c.expected) << c.name;
+    EXPECT_EQ(edit.caret(), c.caret) << c.name;
+    EXPECT_EQ(edit.selection_start(), edit.selection_end()) << c.name;
+  }
+}
+
+TEST(EditText, ShedsOldestWholeLinesAndKeepsTheNewestText) {
+  EditText edit(40);
+  for (int i = 0; i < 10; ++i) edit.replace_selection(L"line " + std::to_wstring(i) + L"\r\n");
+  const std::wstring& text = edit.text();
+  EXPECT_LE(text.size(), 40u);
+  EXPECT_TRUE(text.ends_with(L"line 9\r\n"));
+  EXPECT_TRUE(text.starts_with(L"line ")) << "only whole lines are shed";
+  EXPECT_EQ(edit.caret(), text.size());
+}
+
+TEST(EditText, SheddingMovesCaretAndSelectionWithTheirText) {
+  EditText edit(20);
+  edit.replace_selection(L"aaaa\r\nbbbb\r\ncccc\r\n");  // 18 characters
+  edit.set_selection(12, 14);                           // "cc" on the third line
+  edit.set_selection(12, 12);
+  edit.replace_selection(L"XXXXXX");  // 24 characters: the oldest lines go
+  EXPECT_EQ(edit.text(), L"bbbb\r\nXXXXXXcccc\r\n");
+  EXPECT_EQ(edit.caret(), 12u);
+  EXPECT_EQ(edit.text().substr(edit.caret()), L"cccc\r\n");
+}
+
+TEST(EditText, ALineLongerThanTheLimitIsCutSoMemoryStaysBounded) {
+  EditText edit(16);
+  edit.replace_selection(std::wstring(100, L'x') + L"end");
+  EXPECT_LE(edit.text().size(), 16u);
+  EXPECT_TRUE(edit.text().ends_with(L"end"));
+}
+
+class LogPaneTest : public ::testing::Test {
+ protected:
+  void append(const wchar_t* text) {
+    SendMessageW(window_.pane(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+  }
+  WinTestWindow window_;
+};
+
+TEST_F(LogPaneTest, TextAfterTheUserMovedTheCaretLandsThereNotAtTheEnd) {
+  append(L"first\r\n");
+  append(L"second\r\n");
+  ASSERT_TRUE(kov02::windowing::move_caret(window_.pane(), 7, 7));
+  append(L"inserted ");
+  EXPECT_EQ(window_.text(), L"first\r\ninserted second\r\n");
+  append(L"again ");
+  EXPECT_EQ(window_.text(), L"first\r\ninserted again second\r\n");
+}
+
+TEST_F(LogPaneTest, SelectionMessagesFollowTheHandsetsContract) {
+  append(L"0123456789");
+  SendMessageW(window_.pane(), EM_SETSEL, 6, 2);
+  DWORD start = 0, end = 0;
+  const LRESULT packed = SendMessageW(window_.pane(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                                      reinterpret_cast<LPARAM>(&end));
+  EXPECT_EQ(start, 2u);
+  EXPECT_EQ(end, 6u);
+  EXPECT_EQ(LOWORD(packed), 2);
+  EXPECT_EQ(HIWORD(packed), 6);
+  append(L"-");
+  EXPECT_EQ(window_.text(), L"01-6789");
+  SendMessageW(window_.pane(), EM_SETSEL, static_cast<WPARAM>(static_cast<DWORD>(-1)), 0);
+  append(L"+");
+  EXPECT_EQ(window_.text(), L"01-+6789") << "a 32-bit -1 drops the selection and keeps the caret";
+}
+
+TEST_F(LogPaneTest, GetTextCopiesWithinTheBufferAndReportsTheLength) {
+  append(L"hello world");
+  EXPECT_EQ(SendMessageW(window_.pane(), WM_GETTEXTLENGTH, 0, 0), 11);
+  wchar_t small[6] = {L'#', L'#', L'#', L'#', L'#', L'#'};
+  EXPECT_EQ(SendMessageW(window_.pane(), WM_GETTEXT, 6, reinterpret_cast<LPARAM>(small)), 5);
+  EXPECT_EQ(std::wstring(small), L"hello");
+  EXPECT_EQ(SendMessageW(window_.pane(), WM_GETTEXT, 0, reinterpret_cast<LPARAM>(small)), 0);
+}
+
+}  // namespace
