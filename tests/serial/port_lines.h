@@ -13,11 +13,10 @@
 
 #include "serial/fake_port.h"
 #include "serial/serial.h"
+#include "serial_probe.h"
 #include "serial_pty.h"
 
 namespace serial_test {
-
-using Bytes = std::vector<BYTE>;
 
 class Line {
  public:
@@ -62,36 +61,5 @@ class FakeLine : public Line {
   std::string name_;
   std::shared_ptr<kov02::serial::FakePort> port_;
 };
-
-// Waits until the port reports at least `count` bytes queued (bytes written to a pty master
-// reach the near end a moment later); returns the count last seen.
-inline DWORD wait_queued(HANDLE port, DWORD count) {
-  COMSTAT status{};
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (std::chrono::steady_clock::now() < deadline) {
-    DWORD errors = 0;
-    if (!ClearCommError(port, &errors, &status)) return 0;
-    if (status.cbInQue >= count) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return status.cbInQue;
-}
-
-inline Bytes read_now(HANDLE port, DWORD size) {
-  COMMTIMEOUTS immediate{MAXDWORD, 0, 0, 0, 0};
-  SetCommTimeouts(port, &immediate);
-  Bytes bytes(size);
-  DWORD got = 0;
-  ReadFile(port, bytes.data(), size, &got, nullptr);
-  bytes.resize(got);
-  return bytes;
-}
-
-// CPU time the calling thread has used.
-inline std::chrono::nanoseconds thread_cpu_time() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-}
 
 }  // namespace serial_test

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,7 +48,7 @@ class SerialPty {
       if (n > 0) {
         done += static_cast<std::size_t>(n);
       } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-        throw std::runtime_error("write to pty master failed");
+        throw std::runtime_error(std::string("write to pty master failed: ") + std::strerror(errno));
       } else {
         pollfd pfd{master_, POLLOUT, 0};
         ::poll(&pfd, 1, 100);
