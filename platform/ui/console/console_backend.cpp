@@ -1,19 +1,18 @@
-// The console backend: log-pane text to stdout as it is appended, one command a line from
-// stdin (README.md beside this file). A reader thread takes the lines and hands each to the UI
-// thread, which runs it between messages; end of input ends the reader, not the program.
+// The console backend: log-pane text to stdout as it is appended, and one command a line from
+// stdin (README.md beside this file), each run by the UI thread when it is next idle.
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <thread>
 #include <variant>
 
 #include "kernel/text.h"
 #include "kernel/threads.h"
 #include "ui/backend.h"
 #include "ui/console/console_command.h"
+#include "ui/console/console_input.h"
 #include "ui/console/console_menu.h"
 #include "ui/console/console_output.h"
 #include "windowing/user_input.h"
@@ -22,32 +21,19 @@
 namespace kov02::ui::console {
 namespace {
 
-constexpr std::size_t kLongestLine = 64 * 1024;
-
 using windowing::WindowKind;
-
-class ConsoleBackend;
-
-// Lets queued lines find the backend, or find that it is gone.
-using Anchor = std::shared_ptr<ConsoleBackend*>;
-
-// Splits the input into lines and hands each to the UI thread; over-long lines are cut off.
-void read_lines(int in_fd, int stop_fd, std::weak_ptr<ConsoleBackend*> anchor);
 
 class ConsoleBackend final : public Backend {
  public:
-  ConsoleBackend(int in_fd, int out_fd, int err_fd)
-      : in_fd_(in_fd), err_(err_fd), out_(out_fd), stop_fd_(windowing::make_eventfd()) {}
-  ~ConsoleBackend() override {
-    anchor_.reset();
-    windowing::signal_eventfd(stop_fd_);
-    if (reader_.joinable()) reader_.join();
-    if (stop_fd_ >= 0) ::close(stop_fd_);
-  }
+  ConsoleBackend(int in_fd, int out_fd, int err_fd) : err_(err_fd), out_(out_fd), input_(in_fd) {}
 
+  // The UI thread is idle here: the next input line runs now, else the thread sleeps.
   void wait(int wake_fd, int timeout_ms) override {
-    if (!reader_.joinable() && stop_fd_ >= 0) {
-      reader_ = std::thread(read_lines, in_fd_, stop_fd_, std::weak_ptr<ConsoleBackend*>(anchor_));
+    input_.start();
+    if (auto line = input_.next()) {
+      if (line->too_long)
+        return error("line too long: at most " + std::to_string(LineReader::kLongestLine) + " bytes");
+      return run_line(line->text);
     }
     pollfd fd{wake_fd, POLLIN, 0};
     kernel::consent_poll(&fd, 1, timeout_ms);
@@ -71,7 +57,7 @@ class ConsoleBackend final : public Backend {
 
   void raise(HWND) override { out_.line("raised"); }
 
-  // Runs one input line on the UI thread.
+ private:
   void run_line(const std::string& line) {
     std::visit([this](const auto& command) { run(command); }, parse_line(line));
   }
@@ -83,7 +69,6 @@ class ConsoleBackend final : public Backend {
     [[maybe_unused]] ssize_t written = ::write(err_, line.data(), line.size());
   }
 
- private:
   // The main window: the oldest live top-level window of the program.
   HWND main_window() const {
     for (HWND hwnd : windows_) {
@@ -185,53 +170,12 @@ class ConsoleBackend final : public Backend {
     prompt->answer(command.id);
   }
 
-  const int in_fd_;
   const int err_;
   ConsoleOutput out_;
-  const int stop_fd_;
-  Anchor anchor_ = std::make_shared<ConsoleBackend*>(this);
-  std::thread reader_;
+  LineReader input_;
   std::vector<HWND> windows_;
   std::vector<std::shared_ptr<Prompt>> prompts_;
 };
-
-// A line for the UI thread to run; an over-long line only gets its error line there.
-void hand_over(const std::string& line, bool overlong, const std::weak_ptr<ConsoleBackend*>& anchor) {
-  run_on_ui_thread([line, overlong, anchor] {
-    auto backend = anchor.lock();
-    if (!backend) return;
-    if (overlong)
-      return (*backend)->error("line too long: at most " + std::to_string(kLongestLine) + " bytes");
-    (*backend)->run_line(line);
-  });
-}
-
-void read_lines(int in_fd, int stop_fd, std::weak_ptr<ConsoleBackend*> anchor) {
-  std::string pending;
-  bool overlong = false;
-  char buffer[4096];
-  for (;;) {
-    pollfd fds[2] = {{in_fd, POLLIN, 0}, {stop_fd, POLLIN, 0}};
-    // poll: ready count, or -1 with errno (EINTR: a signal, look again).
-    if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
-    if (fds[1].revents != 0) return;
-    // read: bytes read, 0 at end of input, -1 with errno (EBADF when there is no stdin at all).
-    const ssize_t got = ::read(in_fd, buffer, sizeof buffer);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (got <= 0) break;
-    for (char c : std::string_view(buffer, static_cast<std::size_t>(got))) {
-      if (c != '\n') {
-        overlong = overlong || pending.size() >= kLongestLine;
-        if (!overlong) pending += c;
-        continue;
-      }
-      hand_over(pending, overlong, anchor);
-      pending.clear();
-      overlong = false;
-    }
-  }
-  if (!pending.empty() || overlong) hand_over(pending, overlong, anchor);
-}
 
 }  // namespace
 

@@ -276,8 +276,11 @@ class GtkBackend final : public Backend {
     frame.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_default_size(GTK_WINDOW(frame.window), kDefaultWidth, kDefaultHeight);
     GtkWidget* header = gtk_header_bar_new();
+    // The title stands at the left, as on the handset; the centred title stays empty.
     frame.title = gtk_label_new(kernel::to_utf8(view.title).c_str());
+    gtk_style_context_add_class(gtk_widget_get_style_context(frame.title), "title");
     gtk_header_bar_pack_start(GTK_HEADER_BAR(header), frame.title);
+    gtk_header_bar_set_custom_title(GTK_HEADER_BAR(header), gtk_label_new(""));
     frame.ok = gtk_button_new_with_label("OK");
     gtk_widget_set_no_show_all(frame.ok, TRUE);
     gtk_header_bar_pack_end(GTK_HEADER_BAR(header), frame.ok);

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# GUI smoke test: the program's GTK window under a private Xvfb display.
+#
+# Usage: tests/gui/smoke.sh PATH-TO-kov02tool [SCREENSHOT]   (screenshot: build/gui-smoke.png)
+#
+# Starts the program with KOV02_UI=gtk, a private XDG_RUNTIME_DIR and an empty registry, waits
+# for the window titled "KOV02Tool", saves a screenshot of the screen, presses Ctrl+Q and expects
+# exit status 0. Prints "gui-smoke: 1 passed, 0 failed" (or "0 passed, 1 failed" and the reason).
+set -u
+
+program=${1:?usage: smoke.sh PATH-TO-kov02tool [SCREENSHOT]}
+shot=${2:-build/gui-smoke.png}
+work=$(mktemp -d)
+xvfb_pid=
+app_pid=
+
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "gui-smoke: FAIL: $*" >&2
+  for log in "$work/app.out" "$work/app.err"; do
+    [ -s "$log" ] && sed 's/^/gui-smoke:   /' "$log" >&2
+  done
+  echo "gui-smoke: 0 passed, 1 failed"
+  exit 1
+}
+
+# Waits up to $1 seconds for command "${@:2}" to succeed.
+wait_for() {
+  local limit=$1
+  shift
+  for _ in $(seq $((limit * 10))); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+[ -x "$program" ] || fail "no program at $program"
+for tool in Xvfb xdotool import xdpyinfo; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed"
+done
+
+# A display number nobody uses.
+display=
+for n in $(seq 99 140); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+    display=":$n"
+    break
+  fi
+done
+[ -n "$display" ] || fail "no free X display number"
+
+Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+wait_for 10 xdpyinfo || fail "Xvfb did not start on $display"
+
+mkdir -m 700 "$work/run"
+printf 'Windows Registry Editor Version 5.00\n' >"$work/empty.reg"
+KOV02_UI=gtk XDG_RUNTIME_DIR="$work/run" KOV02_REGISTRY="$work/empty.reg" \
+  "$program" >"$work/app.out" 2>"$work/app.err" </dev/null &
+app_pid=$!
+
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KOV02Tool$' 2>/dev/null | head -n 1)
+[ -n "$window" ] || fail "no window titled KOV02Tool appeared"
+sleep 1
+mkdir -p "$(dirname "$shot")"
+import -window root "$shot" || fail "could not save the screenshot to $shot"
+
+xdotool windowfocus --sync "$window" || fail "could not focus the window"
+xdotool key ctrl+q
+wait_for 10 bash -c "! kill -0 $app_pid" || fail "the program did not end after ctrl+q"
+wait "$app_pid"
+status=$?
+app_pid=
+[ "$status" -eq 0 ] || fail "the program ended with status $status after ctrl+q"
+
+echo "gui-smoke: screenshot in $shot"
+echo "gui-smoke: 1 passed, 0 failed"
