@@ -68,15 +68,7 @@ class WinTestWindow {
     }
   }
 
-  // The pane's whole text.
-  std::wstring text() const {
-    std::wstring text(static_cast<std::size_t>(SendMessageW(pane_, WM_GETTEXTLENGTH, 0, 0)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        SendMessageW(pane_, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
-    return text;
-  }
-
- private:
+  // Points XDG_RUNTIME_DIR at a private temporary folder (once per process).
   static void use_private_runtime_dir() {
     static const bool done = [] {
       char folder[] = "/tmp/win-test-XXXXXX";
@@ -86,6 +78,15 @@ class WinTestWindow {
     (void)done;
   }
 
+  // The pane's whole text.
+  std::wstring text() const {
+    std::wstring text(static_cast<std::size_t>(SendMessageW(pane_, WM_GETTEXTLENGTH, 0, 0)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        SendMessageW(pane_, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+    return text;
+  }
+
+ private:
   // One window class per procedure, registered on first use.
   static std::wstring class_for(WNDPROC proc) {
     static std::mutex mutex;
