@@ -106,10 +106,14 @@ class UpdateDriver {
   std::string control_;
 };
 
-TEST(SimulatorProcess, FullUpdateOverItsPtyIsAcceptedSavedAndSummarised) {
+// Unpaced, and paced at the tool's rate, where pauses and acknowledgements must still be
+// measured right.
+class SimulatorUpdate : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(SimulatorUpdate, FullUpdateOverItsPtyIsAcceptedSavedAndSummarised) {
   TempDir dir;
   SimProcess sim({"--link", dir / "com1", "--control", dir / "ctl", "--summary-file", dir / "summary.json",
-                  "--save-image", dir / "image.bin", "--noise", "4"});
+                  "--save-image", dir / "image.bin", "--noise", "4", "--baud", GetParam()});
   ASSERT_TRUE(sim.wait_for_line("ready"));
   Port port(dir / "com1");
   port.write_bytes({'A', 'T', '\r'});
@@ -149,6 +153,8 @@ TEST(SimulatorProcess, FullUpdateOverItsPtyIsAcceptedSavedAndSummarised) {
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "com1")));
   EXPECT_FALSE(std::filesystem::exists(dir / "ctl"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Baud, SimulatorUpdate, ::testing::Values("0", "115200"));
 
 TEST(SimulatorProcess, CtlReportsAcceptanceRefusalAndAbsence) {
   TempDir dir;
@@ -206,6 +212,42 @@ TEST(SimulatorProcess, DroppedModuleHangsUpThePortAndComesBackOnANewPty) {
   sim.terminate();
   EXPECT_EQ(sim.wait_exit(), 0);
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "com1")));
+}
+
+TEST(SimulatorProcess, NullModemCarriesBytesBothWaysWithoutAModule) {
+  TempDir dir;
+  SimProcess sim({"--null-modem", dir / "a", dir / "b"});
+  ASSERT_TRUE(sim.wait_for_line("ready"));
+  EXPECT_EQ(sim.output().find("module "), std::string::npos);
+  Port a(dir / "a");
+  Port b(dir / "b");
+  const Bytes data = pattern(3000, 5);
+  a.write_bytes(data);
+  EXPECT_EQ(b.read_bytes(data.size()), data);
+  b.write_bytes({'A', 'T', '\r'});
+  EXPECT_THAT(a.read_bytes(3), ElementsAre('A', 'T', '\r'));
+}
+
+// A serial device given with --tty; a pty slave stands in for it, its master for the tool.
+TEST(SimulatorProcess, ModuleOnAGivenTtyAnswersAtCommands) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  SimProcess sim({"--tty", ptsname(master)});
+  ASSERT_TRUE(sim.wait_for_line("ready"));
+  ASSERT_EQ(write(master, "AT\r", 3), 3);
+  std::string reply;
+  for (const auto deadline = Clock::now() + 5s; reply.size() < 6 && Clock::now() < deadline;) {
+    pollfd entry{master, POLLIN, 0};
+    char buffer[16];
+    if (poll(&entry, 1, 100) == 1)
+      reply.append(buffer, static_cast<std::size_t>(read(master, buffer, sizeof buffer)));
+  }
+  EXPECT_EQ(reply, "\r\nOK\r\n");
+  sim.terminate();
+  EXPECT_EQ(sim.wait_exit(), 0);
+  close(master);
 }
 
 }  // namespace

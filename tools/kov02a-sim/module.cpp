@@ -168,20 +168,21 @@ void Module::violate(std::string_view code, const std::string& text) {
   summary_.violations.push_back({now_, run_index, std::string(code), text});
 }
 
-void Module::answer(AckPoint point, Bytes bytes) {
+bool Module::answer(AckPoint point, Bytes bytes) {
   const AckFault fault = options_.faults.take(point);
   if (fault == AckFault::None) {
     out_.insert(out_.end(), bytes.begin(), bytes.end());
-    return;
+    return true;
   }
   owed_ack_ = true;
   run().faults.push_back(std::string(point_name(point)) +
                          (fault == AckFault::Withhold ? " withheld" : " wrong"));
-  if (fault == AckFault::Withhold) return;
+  if (fault == AckFault::Withhold) return false;
   for (std::uint8_t& byte : bytes) {
     if (byte == kAckDone || byte == kAckChunk) byte = options_.wrong_byte;
   }
   out_.insert(out_.end(), bytes.begin(), bytes.end());
+  return false;
 }
 
 void Module::arm_pause(Micros from, Micros min, std::optional<Micros> RunRecord::*slot, std::string_view code,

@@ -4,8 +4,9 @@
 //
 // Normal mode answers AT commands. A reset request restarts it into the boot ROM, which answers
 // a stream of 0x55 with 0xA0 and then takes the stage-1 frame, the stage-2 stream and the image
-// transfer, checking every length, order, pause and checksum on the way. A rejected stage
-// leaves the module silent until the next reset; after the image it is back in normal mode.
+// transfer, checking every length, order, pause and checksum on the way. A rejected stage, or
+// one whose answer a fault kept from the sender, leaves the module silent until the next
+// reset; after the image it is back in normal mode.
 #pragma once
 
 #include <cstdint>
@@ -128,7 +129,8 @@ class Module {
   void drop_stray_sync();
   void begin_body(StageRecord& stage, std::uint64_t size, std::size_t chunk);
   void check_drop();
-  void answer(AckPoint point, Bytes bytes);
+  // Sends the answer as the fault plan has it; false when it was withheld or made wrong.
+  bool answer(AckPoint point, Bytes bytes);
   void accept(StageRecord& stage, AckPoint point, Phase next);
   void reject(StageRecord& stage, std::string_view code, const std::string& text, Phase next);
   void arm_pause(Micros from, Micros min, std::optional<Micros> RunRecord::*slot, std::string_view code,

@@ -171,10 +171,13 @@ void Module::on_image_checksums(std::uint8_t byte) {
   end_run("accepted");
 }
 
+// A bootloader stage whose 0xA5 was withheld or garbled fails on the sender's side, which
+// starts over with the sync stream and a reset; until then the module ignores the line
+// rather than take the sync bytes for the next stage.
 void Module::accept(StageRecord& stage, AckPoint point, Phase next) {
   stage.answer = "accepted";
-  answer(point, {kAckDone});
-  set_phase(next);
+  const bool delivered = answer(point, {kAckDone});
+  set_phase(delivered || point == AckPoint::Image ? next : Phase::Halted);
 }
 
 void Module::reject(StageRecord& stage, std::string_view code, const std::string& text, Phase next) {

@@ -40,7 +40,7 @@ void run_text(std::ostringstream& out, const RunRecord& run) {
   out << "  pauses: stage-2 size " << optional_ms(run.stage2_pause) << ", 0x50 "
       << optional_ms(run.baud_pause) << ", image size " << optional_ms(run.image_pause) << "\n";
   for (const std::string& fault : run.faults) out << "  fault applied: " << fault << "\n";
-  if (run.ignored > 0) out << "  " << run.ignored << " bytes ignored after the rejection\n";
+  if (run.ignored > 0) out << "  " << run.ignored << " bytes ignored until the next reset\n";
 }
 
 void stage_json(JsonWriter& json, std::string_view name, const StageRecord& stage) {

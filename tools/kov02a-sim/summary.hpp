@@ -50,7 +50,7 @@ struct RunRecord {
   std::uint32_t sync_seen = 0;   // 0x55 bytes after the reset, up to 0xA0
   std::uint32_t stray_sync = 0;  // 0x55 bytes after 0xA0, before the stage-1 frame
   std::uint32_t noise_sent = 0;
-  std::uint64_t ignored = 0;        // bytes after a rejected stage
+  std::uint64_t ignored = 0;        // bytes ignored after a failed stage, until the next reset
   std::vector<std::string> faults;  // acknowledgement faults applied: "stage1 withheld", "chunk wrong"
   StageRecord stage1, stage2, image;
   bool memcheck = false;  // 0x50 received
