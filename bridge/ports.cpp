@@ -25,7 +25,9 @@ struct BridgeUart {
 const BridgeUart kSideA{L"Drivers\\BuiltIn\\Serial", L"Open FF(%s) failed.\r\n", &g_hFF};
 const BridgeUart kSideB{L"Drivers\\BuiltIn\\Serial2", L"Open BT(%s) failed.\r\n", &g_hBT};
 
-// A side-B port with a fixed name, opened with the driver's own settings.
+// A side-B port with a fixed name. Its line settings and queued input stay the driver's; only
+// the bridge time-outs are set, since a port opened here starts with reads that wait for a
+// full chunk, which would hold back every short message until 1024 bytes had come.
 struct FixedPort {
   LPCWSTR name;
   LPCWSTR failFormat;
@@ -63,9 +65,21 @@ HANDLE OpenPortByName(LPCWSTR name) {
   return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
+// Reads return within about 1 ms with whatever has arrived; writes have no time-out. Both
+// pumps rely on these short reads, so every bridge port gets them.
+void SetBridgeTimeouts(HANDLE port) {
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 1;
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = 0;
+  SetCommTimeouts(port, &timeouts);
+}
+
 // 115200 8N1 without parity checking, null stripping or XON/XOFF, on top of what the driver
-// reports; both buffers purged; reads return within about 1 ms, writes have no time-out.
-// The results are not looked at: the port counts as open whatever they say.
+// reports; both buffers purged; the bridge time-outs. The results are not looked at: the port
+// counts as open whatever they say.
 void ConfigureBridgePort(HANDLE port) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -80,13 +94,7 @@ void ConfigureBridgePort(HANDLE port) {
   dcb.fInX = FALSE;
   SetCommState(port, &dcb);
   PurgeComm(port, BRIDGE_PURGE_MASK);
-  COMMTIMEOUTS timeouts{};
-  timeouts.ReadIntervalTimeout = 0;
-  timeouts.ReadTotalTimeoutMultiplier = 0;
-  timeouts.ReadTotalTimeoutConstant = 1;
-  timeouts.WriteTotalTimeoutMultiplier = 0;
-  timeouts.WriteTotalTimeoutConstant = 0;
-  SetCommTimeouts(port, &timeouts);
+  SetBridgeTimeouts(port);
 }
 
 int OpenFixedPort(HWND hwnd, const FixedPort& port) {
@@ -97,6 +105,7 @@ int OpenFixedPort(HWND hwnd, const FixedPort& port) {
   }
   LogPort(hwnd, port.openedFormat, port.name);
   g_hBT.store(handle, std::memory_order_relaxed);
+  SetBridgeTimeouts(handle);
   return 1;
 }
 

@@ -1,0 +1,380 @@
+// Measures a byte bridge between two pseudo-terminal pairs: the tool's UART bridge (FFUART and
+// IrDA mapped onto the slaves of the pairs) and socat bridging the slaves of pairs of the same
+// kind, in one run, so that the ratios compare like with like.
+//
+// For each bridge: throughput of random bytes (0xFF included) in each direction, checked byte
+// for byte; the round trip of one byte (out through one pump, back through the other), median
+// and 99th percentile; and the CPU the bridge's process uses over idle seconds. For the tool
+// the throughput is measured with the debug direction None and again with "Bi-direction".
+//
+// Usage: bridge_probe --tool PATH [--socat PATH] [--mib N] [--trips N] [--idle-seconds N]
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+struct Options {
+  std::string tool;
+  std::string socat = "socat";
+  std::size_t mib = 64;
+  int trips = 2000;
+  int idle_seconds = 10;
+};
+
+[[noreturn]] void fail(const std::string& what) {
+  std::fprintf(stderr, "bridge_probe: %s\n", what.c_str());
+  std::exit(2);
+}
+
+// One pseudo-terminal pair: the probe keeps the master, the bridge opens the slave.
+struct PtyPair {
+  int master = -1;
+  std::string slave;
+};
+
+PtyPair open_pty() {
+  PtyPair pair;
+  pair.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (pair.master < 0 || ::grantpt(pair.master) != 0 || ::unlockpt(pair.master) != 0) fail("posix_openpt");
+  pair.slave = ::ptsname(pair.master);
+  return pair;
+}
+
+// Writes all of `size` bytes to a blocking fd.
+void write_all(int fd, const unsigned char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) fail(std::string("write: ") + std::strerror(errno));
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+// Reads at least one byte within `limit`; returns the count, 0 on time-out.
+std::size_t read_some(int fd, unsigned char* data, std::size_t size, std::chrono::milliseconds limit) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, static_cast<int>(limit.count())) <= 0) return 0;
+  ssize_t n = ::read(fd, data, size);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return 0;
+  if (n <= 0) fail(std::string("read: ") + std::strerror(errno));
+  return static_cast<std::size_t>(n);
+}
+
+// A child process with its stdin on a pipe and its stdout read into lines by a thread, so a
+// chatty child (the tool's log pane on stdout) never stalls on a full pipe.
+class Process {
+ public:
+  Process(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) fail("pipe");
+    pid_ = ::fork();
+    if (pid_ < 0) fail("fork");
+    if (pid_ == 0) exec_child(argv, env, in[0], out[1]);
+    ::close(in[0]);
+    ::close(out[1]);
+    in_ = in[1];
+    reader_ = std::thread([this, fd = out[0]] { read_lines(fd); });
+  }
+  ~Process() {
+    stop();
+    if (reader_.joinable()) reader_.join();
+  }
+
+  pid_t pid() const { return pid_; }
+  void send(const std::string& line) {
+    std::string text = line + "\n";
+    write_all(in_, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  }
+  // Waits for a line holding `text` after the previous match.
+  bool wait_for(const std::string& text, std::chrono::milliseconds limit = 10s) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] {
+      for (; cursor_ < lines_.size(); ++cursor_)
+        if (lines_[cursor_].find(text) != std::string::npos) return ++cursor_, true;
+      return false;
+    });
+  }
+  // Exit status, or -1 when it did not end within `limit`.
+  int wait_exit(std::chrono::milliseconds limit) {
+    for (auto deadline = Clock::now() + limit; Clock::now() < deadline; std::this_thread::sleep_for(10ms)) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+    }
+    return -1;
+  }
+  void stop() {
+    if (in_ >= 0) ::close(in_);
+    in_ = -1;
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    if (wait_exit(3s) < 0) {
+      ::kill(pid_, SIGKILL);
+      wait_exit(3s);
+    }
+  }
+
+ private:
+  [[noreturn]] static void exec_child(const std::vector<std::string>& argv,
+                                      const std::vector<std::string>& env, int in, int out) {
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    std::_Exit(127);
+  }
+  void read_lines(int fd) {
+    std::string tail;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      std::lock_guard lock(mutex_);
+      for (ssize_t i = 0; i < n; ++i) {
+        if (buffer[i] == '\n') {
+          lines_.push_back(std::move(tail));
+          tail.clear();
+        } else if (buffer[i] != '\r') {
+          tail += buffer[i];
+        }
+      }
+      changed_.notify_all();
+    }
+    ::close(fd);
+  }
+
+  pid_t pid_ = -1;
+  int in_ = -1;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> lines_;
+  std::size_t cursor_ = 0;
+};
+
+// CPU time, in seconds, used so far by every thread of a live process.
+double process_cpu_seconds(pid_t pid) {
+  double total = 0;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+    std::ifstream in(task.path() / "schedstat");
+    unsigned long long ns = 0;
+    if (in >> ns) total += static_cast<double>(ns) / 1e9;
+  }
+  return total;
+}
+
+// Sends one byte each way and waits for it, so a measurement starts on a bridge that moves bytes.
+bool bridge_answers(const PtyPair& a, const PtyPair& b) {
+  for (auto [from, to] : {std::pair{a.master, b.master}, std::pair{b.master, a.master}}) {
+    unsigned char byte = 0x5A;
+    write_all(from, &byte, 1);
+    if (read_some(to, &byte, 1, 3s) != 1 || byte != 0x5A) return false;
+  }
+  return true;
+}
+
+// Random bytes (0xFF among them) from `from` to `to`; MiB/s, or a failure when a byte differs.
+double throughput(int from, int to, const std::vector<unsigned char>& data) {
+  std::size_t mismatch_at = data.size();
+  std::size_t got = 0;
+  const auto start = Clock::now();
+  std::thread writer([&] { write_all(from, data.data(), data.size()); });
+  std::vector<unsigned char> buffer(65536);
+  while (got < data.size()) {
+    std::size_t n = read_some(to, buffer.data(), std::min(buffer.size(), data.size() - got), 10s);
+    if (n == 0) fail("bridge stalled after " + std::to_string(got) + " bytes");
+    if (mismatch_at == data.size() && std::memcmp(buffer.data(), data.data() + got, n) != 0)
+      mismatch_at = got;
+    got += n;
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  writer.join();
+  if (mismatch_at != data.size()) fail("bytes differ from offset " + std::to_string(mismatch_at));
+  return static_cast<double>(data.size()) / (1024.0 * 1024.0) / seconds;
+}
+
+struct RoundTrips {
+  double median_us;
+  double p99_us;
+};
+
+// One byte out from a's master through the bridge to b's master, echoed back the other way.
+RoundTrips round_trips(const PtyPair& a, const PtyPair& b, int count) {
+  std::vector<double> us;
+  for (int i = 0; i < count; ++i) {
+    unsigned char byte = static_cast<unsigned char>(i);
+    const auto start = Clock::now();
+    write_all(a.master, &byte, 1);
+    if (read_some(b.master, &byte, 1, 3s) != 1) fail("round trip lost on the way out");
+    write_all(b.master, &byte, 1);
+    if (read_some(a.master, &byte, 1, 3s) != 1) fail("round trip lost on the way back");
+    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+  }
+  std::sort(us.begin(), us.end());
+  return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)]};
+}
+
+double idle_cpu_percent(pid_t pid, int seconds) {
+  const double before = process_cpu_seconds(pid);
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  return (process_cpu_seconds(pid) - before) * 100.0 / seconds;
+}
+
+struct Figures {
+  double a_to_b = 0, b_to_a = 0, a_to_b_logged = 0, b_to_a_logged = 0;
+  RoundTrips trips{};
+  double idle_cpu = 0;
+};
+
+void measure_common(const PtyPair& a, const PtyPair& b, pid_t pid, const Options& options,
+                    const std::vector<unsigned char>& data, Figures& figures) {
+  if (!bridge_answers(a, b)) fail("the bridge does not move bytes");
+  figures.a_to_b = throughput(a.master, b.master, data);
+  figures.b_to_a = throughput(b.master, a.master, data);
+  figures.trips = round_trips(a, b, options.trips);
+  figures.idle_cpu = idle_cpu_percent(pid, options.idle_seconds);
+}
+
+}  // namespace
+
+namespace {
+
+// The console front-end's lines that choose the menu items.
+const char* const kCommandDebugNone = "menu Tools/Debug Message/None";
+const char* const kCommandDebugBoth = "menu Tools/Debug Message/Bi-direction";
+const char* const kCommandGetComs = "menu System/Get COMs";
+const char* const kCommandExit = "menu System/Exit";
+
+// The tool bridging FFUART (COM1:) and IrDA (COM3:), mapped onto the two slaves.
+Figures measure_tool(const Options& options, const std::vector<unsigned char>& data) {
+  PtyPair a = open_pty(), b = open_pty();
+  const fs::path dir = fs::temp_directory_path() / ("bridge-probe-" + std::to_string(::getpid()));
+  fs::create_directories(dir / "run");
+  fs::permissions(dir / "run", fs::perms::owner_all);
+  std::ofstream(dir / "kov02tool.reg")
+      << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n"
+      << "\"COM1:\"=\"" << a.slave << "\"\n\"COM3:\"=\"" << b.slave << "\"\n"
+      << "\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial]\n\"Index\"=dword:00000001\n";
+  Figures figures;
+  {
+    Process tool({options.tool}, {"KOV02_UI=console", "KOV02_REGISTRY=" + (dir / "kov02tool.reg").string(),
+                                  "XDG_RUNTIME_DIR=" + (dir / "run").string()});
+    tool.send(kCommandDebugNone);
+    tool.send(kCommandGetComs);
+    if (!tool.wait_for("Stopbits:1,Databits:8")) fail("the tool did not open its bridge");
+    measure_common(a, b, tool.pid(), options, data, figures);
+    tool.send(kCommandDebugBoth);
+    if (!bridge_answers(a, b)) fail("the bridge stopped moving bytes");
+    figures.a_to_b_logged = throughput(a.master, b.master, data);
+    figures.b_to_a_logged = throughput(b.master, a.master, data);
+    tool.send(kCommandExit);
+    if (tool.wait_exit(10s) != 0) fail("the tool did not end with status 0");
+  }
+  fs::remove_all(dir);
+  ::close(a.master);
+  ::close(b.master);
+  return figures;
+}
+
+// socat bridging the slaves of two pairs of the same kind, both sides raw, its buffer left at
+// its default.
+Figures measure_socat(const Options& options, const std::vector<unsigned char>& data) {
+  PtyPair a = open_pty(), b = open_pty();
+  Figures figures;
+  {
+    Process socat({options.socat, a.slave + ",rawer", b.slave + ",rawer"}, {});
+    if (!std::invoke([&] {
+          for (auto deadline = Clock::now() + 5s; Clock::now() < deadline; std::this_thread::sleep_for(50ms))
+            if (bridge_answers(a, b)) return true;
+          return false;
+        }))
+      fail("socat does not move bytes");
+    measure_common(a, b, socat.pid(), options, data, figures);
+  }
+  ::close(a.master);
+  ::close(b.master);
+  return figures;
+}
+
+Options parse(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string name = argv[i], value = argv[i + 1];
+    if (name == "--tool")
+      options.tool = value;
+    else if (name == "--socat")
+      options.socat = value;
+    else if (name == "--mib")
+      options.mib = std::stoul(value);
+    else if (name == "--trips")
+      options.trips = std::stoi(value);
+    else if (name == "--idle-seconds")
+      options.idle_seconds = std::stoi(value);
+    else
+      fail("unknown option " + name);
+  }
+  if (options.tool.empty())
+    fail("usage: bridge_probe --tool PATH [--socat PATH] [--mib N] [--trips N] [--idle-seconds N]");
+  return options;
+}
+
+void print(const char* name, const Figures& f) {
+  std::printf("%-6s throughput A->B %8.1f MiB/s   B->A %8.1f MiB/s\n", name, f.a_to_b, f.b_to_a);
+  std::printf("%-6s round trip median %7.0f us   p99 %7.0f us\n", name, f.trips.median_us, f.trips.p99_us);
+  std::printf("%-6s idle CPU %6.2f %% of a core\n", name, f.idle_cpu);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::signal(SIGPIPE, SIG_IGN);
+  const Options options = parse(argc, argv);
+  std::vector<unsigned char> data(options.mib * 1024 * 1024);
+  std::mt19937_64 random(20261206);
+  for (auto& byte : data) byte = static_cast<unsigned char>(random());
+
+  const Figures tool = measure_tool(options, data);
+  const Figures socat = measure_socat(options, data);
+  print("tool", tool);
+  std::printf("tool   throughput with \"Bi-direction\" lines: A->B %8.1f MiB/s   B->A %8.1f MiB/s\n",
+              tool.a_to_b_logged, tool.b_to_a_logged);
+  print("socat", socat);
+  const double ratio = std::min(tool.a_to_b / socat.a_to_b, tool.b_to_a / socat.b_to_a);
+  const double extra_ms = (tool.trips.median_us - socat.trips.median_us) / 1000.0;
+  std::printf("throughput ratio tool/socat (worse direction) %.2f x   goal >= 1.00  %s\n", ratio,
+              ratio >= 1.0 ? "met" : "MISSED");
+  std::printf("round-trip median tool - socat %+.2f ms   goal <= +1.00 ms  %s\n", extra_ms,
+              extra_ms <= 1.0 ? "met" : "MISSED");
+  std::printf("idle CPU of the tool %.2f %%   goal <= 2.00 %%  %s\n", tool.idle_cpu,
+              tool.idle_cpu <= 2.0 ? "met" : "MISSED");
+  return 0;
+}

@@ -1,0 +1,209 @@
+// The pump threads over fake lines and pseudo-terminals: chunking and order, short writes,
+// a port closed under a running pump, and many Get/Release cycles with traffic flowing.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "bridge_rig.h"
+#include "serial/fake_port.h"
+#include "serial_pty.h"
+
+namespace {
+
+using bridge_test::BridgeTest;
+using bridge_test::eventually;
+using bridge_test::is_running;
+using bridge_test::load_registry;
+using bridge_test::RegistrySetup;
+using kov02::serial::FakePort;
+using serial_test::SerialPty;
+using namespace std::chrono_literals;
+
+std::vector<BYTE> random_bytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<BYTE> out(size);
+  for (auto& b : out) b = static_cast<BYTE>(random());
+  out[size / 2] = 0xFF;
+  return out;
+}
+
+class BridgeOverFakes : public BridgeTest {
+ protected:
+  void SetUp() override {
+    ff_ = FakePort::create("pump-ff");
+    irda_ = FakePort::create("pump-irda");
+    RegistrySetup setup;
+    setup.devices = {{"COM1:", "fake:pump-ff"}, {"COM3:", "fake:pump-irda"}};
+    load_registry(setup.text());
+    ASSERT_EQ(GetComs(nullptr), 0);
+  }
+  std::shared_ptr<FakePort> ff_, irda_;
+};
+
+TEST_F(BridgeOverFakes, BurstsCrossInOrderInWritesOfAtMostOneChunk) {
+  const auto toB = random_bytes(10000, 1);
+  const auto toA = random_bytes(7777, 2);
+  for (std::size_t at = 0; at < toB.size(); at += 3000)
+    ff_->inject({toB.begin() + at, toB.begin() + std::min(at + 3000, toB.size())});
+  irda_->inject(toA);
+  ASSERT_TRUE(irda_->wait_written(toB.size(), 10s));
+  ASSERT_TRUE(ff_->wait_written(toA.size(), 10s));
+  EXPECT_EQ(irda_->written(), toB);
+  EXPECT_EQ(ff_->written(), toA);
+  for (const auto& port : {ff_, irda_}) {
+    for (const auto& write : port->writes()) EXPECT_LE(write.offered, 1024u);
+  }
+}
+
+TEST_F(BridgeOverFakes, ShortWriteDropsTheRestOfTheChunkAndTheBridgeGoesOn) {
+  irda_->short_writes(10);
+  ff_->inject(std::vector<BYTE>(100, 0xAB));
+  ASSERT_TRUE(irda_->wait_written(10, 5s));
+  std::this_thread::sleep_for(20ms);
+  irda_->accept_writes();
+  ff_->inject({1, 2, 3});
+  ASSERT_TRUE(irda_->wait_written(13, 5s));
+  std::vector<BYTE> expected(10, 0xAB);
+  expected.insert(expected.end(), {1, 2, 3});
+  EXPECT_EQ(irda_->written(), expected);
+}
+
+double process_cpu_seconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// A port that went away fails every read at once; the pump must neither end before Release
+// COMs nor spin on the failures meanwhile.
+TEST_F(BridgeOverFakes, LostSideBKeepsBothPumpsWaitingQuietlyUntilRelease) {
+  irda_->hang_up();
+  const double before = process_cpu_seconds();
+  std::this_thread::sleep_for(500ms);
+  EXPECT_LT(process_cpu_seconds() - before, 0.12);  // idle pumps take about 0.015 s, a spinning one 0.3
+  EXPECT_TRUE(is_running(g_hThreadFFtoBT.load()));
+  EXPECT_TRUE(is_running(g_hThreadBTtoFF.load()));
+  ReleaseComs(nullptr);
+  EXPECT_FALSE(is_running(g_hThreadFFtoBT.load()));
+  EXPECT_FALSE(is_running(g_hThreadBTtoFF.load()));
+}
+
+// The fds this process holds, by number (the listing's own fd left out).
+std::set<int> open_fds() {
+  std::set<int> fds;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    fds.insert(std::stoi(entry.path().filename().string()));
+  std::erase_if(fds, [](int fd) { return ::fcntl(fd, F_GETFD) == -1; });
+  return fds;
+}
+
+class BridgeOverPtys : public BridgeTest {
+ protected:
+  void Map() {
+    RegistrySetup setup;
+    setup.devices = {{"COM1:", ff_.path()}, {"COM3:", irda_.path()}};
+    load_registry(setup.text());
+  }
+  SerialPty ff_, irda_;
+};
+
+// A pump keeps the handle it read from a state word; when that port is closed under it and the
+// fd number is taken by another file, the pump must see a dead handle, never the new file.
+TEST_F(BridgeOverPtys, PumpOnAClosedPortNeverTouchesTheFileThatReusesItsDescriptor) {
+  Map();
+  // Once through first, so that what the platform sets up on first use is in place.
+  ASSERT_EQ(OpenBridgePort(nullptr, L"FFUART"), 1);
+  StopBridge();
+  // Get COMs step by step, to learn which descriptors are FFUART's.
+  const std::set<int> before = open_fds();
+  ASSERT_EQ(OpenBridgePort(nullptr, L"FFUART"), 1);
+  std::set<int> ffFds;
+  for (int fd : open_fds())
+    if (!before.contains(fd)) ffFds.insert(fd);
+  ASSERT_FALSE(ffFds.empty());
+  ASSERT_EQ(OpenIrdaPort(nullptr), 1);
+  g_bRun.store(1);
+  StartPumps(nullptr);
+  ff_.send({'o', 'k'});
+  ASSERT_EQ(irda_.receive(2, 5s).size(), 2u);
+
+  SerialPty stranger;  // a file of our own, whose input the pump would forward
+  int strangerFd = ::open(stranger.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(strangerFd, 0);
+  termios raw{};
+  ASSERT_EQ(::tcgetattr(strangerFd, &raw), 0);
+  ::cfmakeraw(&raw);
+  ASSERT_EQ(::tcsetattr(strangerFd, TCSANOW, &raw), 0);
+
+  ASSERT_TRUE(CloseHandle(g_hFF.load()));  // the word still names it: the pumps run on
+  ASSERT_TRUE(eventually([&] {
+    for (int fd : ffFds)
+      if (::fcntl(fd, F_GETFD) != -1) return false;
+    return true;
+  }));
+  // Our file behind every freed number.
+  for (int fd : ffFds) ASSERT_EQ(::dup2(strangerFd, fd), fd);
+  stranger.send({'s', 'e', 'c', 'r', 'e', 't'});
+  EXPECT_TRUE(irda_.receive(1, 300ms).empty());
+  EXPECT_TRUE(is_running(g_hThreadFFtoBT.load()));
+  char got[16] = {};
+  EXPECT_EQ(::read(strangerFd, got, sizeof got), 6);
+  StopBridge();
+  for (int fd : ffFds) ::close(fd);
+  ::close(strangerFd);
+}
+
+// Many Get/Release cycles with bytes flowing both ways: every cycle's pumps end and its ports
+// close, so nothing piles up.
+TEST_F(BridgeOverPtys, ThousandCyclesWithTrafficLeaveNoFdThreadOrHandleBehind) {
+  Map();
+  // Holding each near end open keeps the masters from seeing a hang-up between cycles.
+  int keepFF = ::open(ff_.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  int keepIrda = ::open(irda_.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(keepFF, 0);
+  ASSERT_GE(keepIrda, 0);
+  // One cycle first: from then on the thread words always hold the last cycle's two handles.
+  ASSERT_EQ(GetComs(nullptr), 0);
+  ASSERT_EQ(ReleaseComs(nullptr), 0);
+  const std::size_t fds = bridge_test::open_fd_count();
+  const std::size_t threads = bridge_test::thread_count();
+  const std::size_t handles = kov02::kernel::live_handle_count();
+
+  std::atomic<bool> stop{false};
+  std::atomic<std::size_t> crossed{0};
+  auto traffic = [&](const SerialPty& from, const SerialPty& to) {
+    const std::vector<BYTE> chunk(512, 0x5A);
+    while (!stop.load()) {
+      from.send(chunk);
+      crossed += to.receive(4096, 10ms).size();
+    }
+  };
+  std::thread aToB(traffic, std::cref(ff_), std::cref(irda_));
+  std::thread bToA(traffic, std::cref(irda_), std::cref(ff_));
+  for (int cycle = 0; cycle < 1000; ++cycle) {
+    ASSERT_EQ(GetComs(nullptr), 0) << cycle;
+    if (cycle % 100 == 0) std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(ReleaseComs(nullptr), 0) << cycle;
+    ASSERT_FALSE(is_running(g_hThreadFFtoBT.load())) << cycle;
+    ASSERT_FALSE(is_running(g_hThreadBTtoFF.load())) << cycle;
+  }
+  stop = true;
+  aToB.join();
+  bToA.join();
+  EXPECT_GT(crossed.load(), 0u);
+  EXPECT_EQ(bridge_test::open_fd_count(), fds);
+  EXPECT_TRUE(eventually([&] { return bridge_test::thread_count() == threads; }));
+  EXPECT_EQ(kov02::kernel::live_handle_count(), handles);
+  ::close(keepFF);
+  ::close(keepIrda);
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+// Test support for the UART bridge in process: a registry naming the two UARTs and mapping the
+// bridge's port names onto fake lines or pseudo-terminals, the bridge's state words put back
+// after each test, and counts of what the process holds (fds, threads, handles).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "bridge/bridge.h"
+#include "common/state.h"
+#include "kernel/handles.h"
+#include "registry/registry.h"
+
+namespace bridge_test {
+
+using namespace std::chrono_literals;
+
+// The registry the bridge reads: "Index" of each UART (absent when nullopt) and the device map.
+struct RegistrySetup {
+  std::optional<std::uint32_t> ffIndex = 1;
+  std::optional<std::uint32_t> btIndex = 2;
+  std::map<std::string, std::string> devices;  // "COM1:" -> "fake:ff" or a pty path
+
+  std::string text() const {
+    std::string out = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n";
+    for (const auto& [name, target] : devices) out += "\"" + name + "\"=\"" + target + "\"\n";
+    out += index_key("Serial", ffIndex) + index_key("Serial2", btIndex);
+    return out;
+  }
+
+ private:
+  static std::string index_key(const std::string& key, std::optional<std::uint32_t> index) {
+    std::string out = "\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\" + key + "]\n";
+    if (index) {
+      char hex[9];
+      std::snprintf(hex, sizeof hex, "%08x", *index);
+      out += std::string("\"Index\"=dword:") + hex + "\n";
+    }
+    return out;
+  }
+};
+
+inline void load_registry(const std::string& text) {
+  std::string error;
+  ASSERT_TRUE(kov02::registry::load_string(text, &error)) << error;
+}
+
+// Every test starts and ends with the bridge closed and the selections at their start values.
+class BridgeTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    StopBridge();
+    g_nSource.store(3);
+    g_nDebugDir.store(3);
+    g_bRun.store(1);
+    kov02::registry::clear();
+  }
+};
+
+inline bool is_running(HANDLE thread) {
+  DWORD code = 0;
+  return GetExitCodeThread(thread, &code) && code == STILL_ACTIVE;
+}
+
+inline std::size_t count_entries(const char* dir) {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) ++n;
+  return n;
+}
+
+inline std::size_t open_fd_count() {
+  return count_entries("/proc/self/fd");
+}
+inline std::size_t thread_count() {
+  return count_entries("/proc/self/task");
+}
+
+// Polls `ready` until it holds or `limit` passes.
+template <typename Predicate>
+bool eventually(Predicate ready, std::chrono::milliseconds limit = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(2ms);
+  }
+  return true;
+}
+
+}  // namespace bridge_test
