@@ -122,28 +122,5 @@ TEST(LineSettings, SettingsALinuxTtyCannotHoldAreRefusedAndLeaveTheTermiosAlone)
   }
 }
 
-TEST(LineSettings, BaselineTurnsACookedTtyRawAndKeepsItsSpeed) {
-  termios t{};
-  t.c_iflag = ICRNL | IXON | ISTRIP | BRKINT | IGNPAR;
-  t.c_oflag = OPOST | ONLCR;
-  t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
-  t.c_cflag = CS7 | PARENB | HUPCL;
-  cfsetispeed(&t, B57600);
-  cfsetospeed(&t, B57600);
-  t.c_cc[VMIN] = 0;
-  t.c_cc[VTIME] = 5;
-
-  make_raw_baseline(t);
-
-  EXPECT_EQ(t.c_iflag & (ICRNL | IXON | ISTRIP | BRKINT | IGNPAR | IGNBRK), 0u);
-  EXPECT_EQ(t.c_iflag & (PARMRK | INPCK), PARMRK | INPCK);
-  EXPECT_EQ(t.c_oflag & OPOST, 0u);
-  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
-  EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CREAD | CLOCAL), CS8 | CREAD | CLOCAL);
-  EXPECT_EQ(t.c_cc[VMIN], 1);
-  EXPECT_EQ(t.c_cc[VTIME], 0);
-  EXPECT_EQ(cfgetospeed(&t), B57600);
-}
-
 }  // namespace
 }  // namespace kov02::serial

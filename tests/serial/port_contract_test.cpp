@@ -199,19 +199,6 @@ TEST_P(PortContract, CallsOutsideTheContractAreRefusedWithInvalidParameter) {
   for (DWORD function : {SETDTR, SETRTS, CLRDTR, CLRRTS}) EXPECT_TRUE(EscapeCommFunction(port_, function));
 }
 
-TEST_P(PortContract, SerialCallsOnAClosedOrForeignHandleFailWithInvalidHandle) {
-  ASSERT_TRUE(CloseHandle(port_));
-  HANDLE closed = port_;
-  port_ = INVALID_HANDLE_VALUE;
-  DCB dcb{};
-  EXPECT_FALSE(GetCommState(closed, &dcb));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_FALSE(SetCommMask(INVALID_HANDLE_VALUE, EV_RXCHAR));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_FALSE(PurgeComm(nullptr, PURGE_RXCLEAR));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-}
-
 INSTANTIATE_TEST_SUITE_P(Lines, PortContract,
                          ::testing::Values([] { return std::unique_ptr<Line>(new PtyLine); },
                                            [] { return std::unique_ptr<Line>(new FakeLine); }),
