@@ -34,8 +34,8 @@ class WinTestWindow {
     auto backend = std::make_unique<WinTestBackend>(auto_answer);
     backend_ = backend.get();
     kov02::ui::install_backend(std::move(backend));
-    const std::wstring class_name = class_for(proc);
-    hwnd_ = CreateWindowExW(0, class_name.c_str(), L"KOV02Tool test", WS_VISIBLE, CW_USEDEFAULT,
+    class_name_ = class_for(proc);
+    hwnd_ = CreateWindowExW(0, class_name_.c_str(), L"KOV02Tool test", WS_VISIBLE, CW_USEDEFAULT,
                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
     pane_ =
         CreateWindowExW(WS_EX_CLIENTEDGE, L"edit", L"", 0x50200884, 0, 0, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
@@ -51,6 +51,7 @@ class WinTestWindow {
   HWND hwnd() const { return hwnd_; }
   HWND pane() const { return pane_; }
   WinTestBackend& backend() const { return *backend_; }
+  const std::wstring& class_name() const { return class_name_; }
 
   // Runs what waits for this thread now: messages sent by other threads, posted messages.
   void pump() { kov02::windowing::pump_pending(); }
@@ -104,6 +105,7 @@ class WinTestWindow {
   }
 
   WinTestBackend* backend_ = nullptr;
+  std::wstring class_name_;
   HWND hwnd_ = nullptr;
   HWND pane_ = nullptr;
 };
