@@ -126,7 +126,7 @@ static void RunImage(HWND hwnd) {
 
 static void ReportPortLost(HWND hwnd) {
   Trace(L" Communication Port lost!! Update stopped\r\n");
-  LogPaneIfDebug(hwnd, L"Update port lost, firmware update stopped\r\n");
+  LogPaneIfDebug(hwnd, L"\r\nUpdate port lost, firmware update stopped\r\n");
 }
 
 // Closes the port and ends the caster, whatever state it is in.

@@ -63,15 +63,31 @@ class ProgramFolder {
     fs::create_directory(dir_ / "run");
     ::chmod((dir_ / "run").c_str(), 0700);
   }
-  const fs::path& path() const { return dir_.path(); }
-  fs::path operator/(std::string_view name) const { return dir_ / name; }
-  fs::path program() const { return dir_ / "kov02tool"; }
-  fs::path registry_file() const { return dir_ / "kov02tool.reg"; }
-  fs::path debug_log() const { return dir_ / "debug.log"; }
-  fs::path stderr_file() const { return dir_ / "stderr.txt"; }
+  const fs::path& path() const {
+    return dir_.path();
+  }
+  fs::path operator/(std::string_view name) const {
+    return dir_ / name;
+  }
+  fs::path program() const {
+    return dir_ / "kov02tool";
+  }
+  fs::path registry_file() const {
+    return dir_ / "kov02tool.reg";
+  }
+  fs::path debug_log() const {
+    return dir_ / "debug.log";
+  }
+  fs::path stderr_file() const {
+    return dir_ / "stderr.txt";
+  }
 
-  void put(std::string_view name, std::string_view bytes) const { write_file(dir_ / name, bytes); }
-  void remove(std::string_view name) const { fs::remove(dir_ / name); }
+  void put(std::string_view name, std::string_view bytes) const {
+    write_file(dir_ / name, bytes);
+  }
+  void remove(std::string_view name) const {
+    fs::remove(dir_ / name);
+  }
 
   // A registry whose debug output goes to debug_log(); add the devices the test needs.
   Registry base_registry() const {
@@ -101,5 +117,12 @@ class ProgramFolder {
  private:
   TempDir dir_;
 };
+
+// Waits until the tool's main window is up and its UI thread serves console lines: the menu
+// tree is printed by the UI thread once the menu bar exists. Opens no box, so the lines that
+// follow are never refused for a box still shown. False when it did not answer within `limit`.
+inline bool ui_ready(Child& tool, std::chrono::milliseconds limit = 20s) {
+  return tool.send_line("show menu") && tool.wait_for("Flash only = 118", limit).has_value();
+}
 
 }  // namespace e2e

@@ -1,0 +1,196 @@
+// The firmware update end to end: the built program with the console front-end, the module
+// simulator on a pty as COM1:, RIL1: and the reboot service as the simulator's control hooks.
+#include <gtest/gtest.h>
+
+#include "e2e_sim.h"
+#include "e2e_tool.h"
+
+namespace {
+
+using namespace e2e;
+
+// The full image in plain builds; a smaller one where sanitizers slow every byte down.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::size_t FULL_IMAGE = 512 * 1024;
+#else
+constexpr std::size_t FULL_IMAGE = 4169728;
+#endif
+
+const char* const BOX = "box: Successful | Reboot device/Reset module ! | yes/no";
+
+// A program folder with a firmware package, a simulator, and the tool wired to both.
+class UpdateEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { PutPackage(8000); }
+  void TearDown() override {
+    if (tool) {
+      tool->send_line("command 101");  // Exit, queued behind any box still shown
+      EXPECT_EQ(tool->wait_exit(20s), 0) << tool->transcript();
+    }
+  }
+
+  void PutPackage(std::size_t imageSize) {
+    folder.put("boot1_v3.bin", pattern_bytes(200, 1));
+    folder.put("boot2_v3_KOV02A.bin", pattern_bytes(2500, 2));
+    folder.put("flash_only.bin", pattern_bytes(imageSize, 3));
+    folder.put("file_size.bin", std::string("\x3F\xA0\x00", 3));
+  }
+  // Starts the simulator (with `options`) and the tool, and waits until the tool serves commands.
+  void Start(std::vector<std::string> options = {}) {
+    sim = std::make_unique<Sim>(simDir.path(), std::move(options));
+    Registry registry = folder.base_registry();
+    registry.key(REG_DEVICES).sz("COM1:", sim->module_pty()).sz("RIL1:", sim->ril_hook());
+    registry.key(REG_KERNEL).sz("Reboot", sim->reboot_hook());
+    tool = folder.start(registry);
+    ASSERT_TRUE(ui_ready(*tool)) << tool->transcript();
+  }
+  bool ClosedTwice() {
+    return eventually([&] { return folder.count_debug_lines(" Communication Port Closed!!") == 2; }, 30s);
+  }
+  // The update thread's end: both closing traces, and a quiet moment for any third.
+  void ExpectRunClosed() {
+    EXPECT_TRUE(ClosedTwice()) << read_file(folder.debug_log());
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(folder.count_debug_lines(" Communication Port Closed!!"), 2);
+  }
+  // The simulator's summary once it holds `count` control requests.
+  std::string SummaryWith(std::size_t count) {
+    eventually([&] { return control_names(sim->summary()).size() >= count; }, 20s);
+    return sim->summary();
+  }
+
+  ProgramFolder folder;
+  TempDir simDir{"kov02-sim"};
+  std::unique_ptr<Sim> sim;
+  std::unique_ptr<Child> tool;
+};
+
+// The simulator's violations, less the pauses it measured too short: it timestamps a byte when
+// it is scheduled to read it, so a loaded machine shortens the gaps it sees. The pauses
+// themselves are checked on the in-process fake line, where write calls carry their own times.
+std::vector<std::string> Violations(const std::string& summary) {
+  std::vector<std::string> out;
+  for (std::string code : violation_codes(summary))
+    if (code.find("pause") == std::string::npos) out.push_back(code);
+  return out;
+}
+
+// The pane lines between `after` and `until`: the progress stars.
+std::vector<std::string> LinesBetween(const Child& tool, const std::string& after, const std::string& until) {
+  std::vector<std::string> out;
+  bool in = false;
+  for (const std::string& line : tool.lines()) {
+    if (line.find(until) != std::string::npos && in) break;
+    if (in) out.push_back(line);
+    if (line.find(after) != std::string::npos) in = true;
+  }
+  return out;
+}
+
+TEST_F(UpdateEndToEnd, FlashOnlySendsTheWholeImageAndNoLeavesTheModuleAsItIs) {
+  PutPackage(FULL_IMAGE);
+  Start();
+  tool->send_line("menu Tools/Update Firmware/Flash only");
+  tool->send_line("command 118");  // while the first run is under way
+  for (const char* line :
+       {"RIL has been suspended", "Firmware update already running", "Sending Bootload1 succeed!!",
+        "Sending Bootload2 succeed!!", "Send firmware....ok"})
+    ASSERT_TRUE(tool->wait_for(line, 120s)) << line << "\n" << tool->transcript();
+  ASSERT_TRUE(tool->wait_for(BOX, 20s)) << tool->transcript();
+  tool->send_line("answer no");
+  ExpectRunClosed();
+
+  const std::size_t chunks = (FULL_IMAGE + 3999) / 4000;
+  const auto stars = LinesBetween(*tool, "Sending Bootload2 succeed!!", "Send firmware....ok");
+  ASSERT_EQ(stars.size(), chunks / 23 + 1) << tool->transcript();
+  for (std::size_t i = 0; i < stars.size(); ++i)
+    EXPECT_EQ(stars[i], std::string(i + 1 < stars.size() ? 23 : chunks % 23, '*')) << "line " << i;
+
+  const std::string summary = SummaryWith(2);
+  EXPECT_EQ(Violations(summary), std::vector<std::string>{}) << summary;
+  EXPECT_EQ(run_outcomes(summary), std::vector<std::string>{"accepted"}) << summary;
+  EXPECT_EQ(control_names(summary), (std::vector<std::string>{"suspend", "reset"})) << summary;
+  EXPECT_TRUE(read_file(sim->received_image()) == read_file(folder / "flash_only.bin"));
+}
+
+TEST_F(UpdateEndToEnd, AnsweringYesResetsTheModuleAndThenRebootsTheHandset) {
+  Start();
+  tool->send_line("menu Tools/Update Firmware/Flash only");
+  ASSERT_TRUE(tool->wait_for(BOX, 60s)) << tool->transcript();
+  tool->send_line("answer yes");
+  ExpectRunClosed();
+  const std::string summary = SummaryWith(4);
+  EXPECT_EQ(control_names(summary), (std::vector<std::string>{"suspend", "reset", "reset", "reboot"}))
+      << summary;
+  EXPECT_EQ(Violations(summary), std::vector<std::string>{}) << summary;
+}
+
+TEST_F(UpdateEndToEnd, EepFlashTakesItsImageAndTheRecordOfATwoByteFileSizeBin) {
+  folder.put("eep_flash.bin", pattern_bytes(9000, 4));
+  folder.put("file_size.bin", std::string("\x01\x23", 2));
+  Start();
+  tool->send_line("command 117");  // the menu item is grayed
+  ASSERT_TRUE(tool->wait_for(BOX, 60s)) << tool->transcript();
+  tool->send_line("answer no");
+  ExpectRunClosed();
+  const std::string summary = SummaryWith(2);
+  EXPECT_NE(summary.find("\"file_size_record\":[1,35,0]"), std::string::npos) << summary;
+  EXPECT_EQ(Violations(summary), std::vector<std::string>{}) << summary;
+  EXPECT_TRUE(read_file(sim->received_image()) == read_file(folder / "eep_flash.bin"));
+}
+
+TEST_F(UpdateEndToEnd, EepFlashWithoutItsImageFailsAfterBothStagesAndClosesThePort) {
+  Start();
+  tool->send_line("command 117");
+  ASSERT_TRUE(tool->wait_for("Sending Bootload2 succeed!!", 60s)) << tool->transcript();
+  ExpectRunClosed();
+  EXPECT_EQ(folder.count_debug_lines(" Write to flash  fail!!  !!"), 1);
+  EXPECT_EQ(folder.count_debug_lines("download.bin open fail!!!!"), 1);
+  EXPECT_TRUE(ui_ready(*tool));
+  EXPECT_EQ(tool->transcript().find("Send firmware....ok"), std::string::npos);
+}
+
+TEST_F(UpdateEndToEnd, AMissingPackageFileNamesTheDirectoryAndStartsNothing) {
+  folder.remove("flash_only.bin");
+  Start();
+  std::string dir = folder.path().string() + "/";
+  std::replace(dir.begin(), dir.end(), '/', '\\');
+  tool->send_line("command 117");
+  EXPECT_TRUE(tool->wait_for("Cannot get firmware files from " + dir + " directory")) << tool->transcript();
+
+  // With the debug direction None the same command shows nothing at all: the About box, queued
+  // behind it, is the next thing on the console.
+  tool->send_line("menu Tools/Debug Message/None");
+  tool->send_line("command 118");
+  tool->send_line("command 120");
+  ASSERT_TRUE(tool->wait_for("box: About"));
+  const auto& lines = tool->lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_NE(lines[lines.size() - 2].find("Cannot get firmware files"), std::string::npos)
+      << tool->transcript();
+  tool->send_line("answer ok");
+  EXPECT_TRUE(control_names(sim->summary()).empty()) << sim->summary();
+  EXPECT_EQ(folder.count_debug_lines("Open com port"), 0);
+}
+
+TEST_F(UpdateEndToEnd, APortThatHangsUpWhileWaitingForTheBootRomEndsTheRun) {
+  Start({"--fail-ril"});  // the reset is refused: the module never enters its boot ROM
+  tool->send_line("command 118");
+  ASSERT_TRUE(eventually([&] { return folder.count_debug_lines("Waiting for char -> A0 h") > 0; }, 30s));
+  sim->stop();
+  ASSERT_TRUE(tool->wait_for("Update port lost, firmware update stopped", 30s)) << tool->transcript();
+  ExpectRunClosed();
+  EXPECT_TRUE(ui_ready(*tool));
+}
+
+TEST_F(UpdateEndToEnd, APortThatHangsUpDuringTheImageEndsTheRun) {
+  PutPackage(200000);
+  Start({"--drop-after", "50000"});
+  tool->send_line("command 118");
+  ASSERT_TRUE(tool->wait_for("Update port lost, firmware update stopped", 60s)) << tool->transcript();
+  ExpectRunClosed();
+  EXPECT_EQ(folder.count_debug_lines(" Write to flash  fail!!  !!"), 1);
+  EXPECT_TRUE(ui_ready(*tool));
+}
+
+}  // namespace
