@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,7 +23,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <mutex>
 #include <random>
 #include <stdexcept>
@@ -192,6 +192,15 @@ double process_cpu_seconds(pid_t pid) {
   return total;
 }
 
+// Waits until the bridge has made the pair's slave raw: before that it echoes what it is sent.
+bool wait_raw(const PtyPair& pair, std::chrono::milliseconds limit) {
+  for (auto deadline = Clock::now() + limit; Clock::now() < deadline; std::this_thread::sleep_for(10ms)) {
+    termios t{};
+    if (::tcgetattr(pair.master, &t) == 0 && (t.c_lflag & (ECHO | ICANON)) == 0) return true;
+  }
+  return false;
+}
+
 // Sends one byte each way and waits for it, so a measurement starts on a bridge that moves bytes.
 bool bridge_answers(const PtyPair& a, const PtyPair& b) {
   for (auto [from, to] : {std::pair{a.master, b.master}, std::pair{b.master, a.master}}) {
@@ -212,8 +221,12 @@ double throughput(int from, int to, const std::vector<unsigned char>& data) {
   while (got < data.size()) {
     std::size_t n = read_some(to, buffer.data(), std::min(buffer.size(), data.size() - got), 10s);
     if (n == 0) fail("bridge stalled after " + std::to_string(got) + " bytes");
-    if (mismatch_at == data.size() && std::memcmp(buffer.data(), data.data() + got, n) != 0)
+    if (mismatch_at == data.size() && std::memcmp(buffer.data(), data.data() + got, n) != 0) {
       mismatch_at = got;
+      while (buffer[mismatch_at - got] == data[mismatch_at]) ++mismatch_at;
+      std::fprintf(stderr, "bridge_probe: at %zu got %02X, sent %02X\n", mismatch_at,
+                   buffer[mismatch_at - got], data[mismatch_at]);
+    }
     got += n;
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -283,7 +296,9 @@ Figures measure_tool(const Options& options, const std::vector<unsigned char>& d
   std::ofstream(dir / "kov02tool.reg")
       << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n"
       << "\"COM1:\"=\"" << a.slave << "\"\n\"COM3:\"=\"" << b.slave << "\"\n"
-      << "\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial]\n\"Index\"=dword:00000001\n";
+      << "\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial]\n\"Index\"=dword:00000001\n"
+      << "\n[HKEY_LOCAL_MACHINE\\Platform\\Debug]\n\"Output\"=\"file:" << (dir / "debug.log").string()
+      << "\"\n";
   Figures figures;
   {
     Process tool({options.tool}, {"KOV02_UI=console", "KOV02_REGISTRY=" + (dir / "kov02tool.reg").string(),
@@ -312,12 +327,8 @@ Figures measure_socat(const Options& options, const std::vector<unsigned char>& 
   Figures figures;
   {
     Process socat({options.socat, a.slave + ",rawer", b.slave + ",rawer"}, {});
-    if (!std::invoke([&] {
-          for (auto deadline = Clock::now() + 5s; Clock::now() < deadline; std::this_thread::sleep_for(50ms))
-            if (bridge_answers(a, b)) return true;
-          return false;
-        }))
-      fail("socat does not move bytes");
+    if (!wait_raw(a, 5s) || !wait_raw(b, 5s)) fail("socat did not open both ports");
+    if (!bridge_answers(a, b)) fail("socat does not move bytes");
     measure_common(a, b, socat.pid(), options, data, figures);
   }
   ::close(a.master);
