@@ -16,6 +16,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -69,14 +70,22 @@ class WinTestWindow {
     }
   }
 
-  // Points XDG_RUNTIME_DIR at a private temporary folder (once per process).
+  // Points XDG_RUNTIME_DIR at a private temporary folder (once per process; removed at exit).
   static void use_private_runtime_dir() {
-    static const bool done = [] {
-      char folder[] = "/tmp/win-test-XXXXXX";
-      if (::mkdtemp(folder) != nullptr) ::setenv("XDG_RUNTIME_DIR", folder, 1);
-      return true;
-    }();
-    (void)done;
+    struct Folder {
+      std::string path;
+      Folder() {
+        char name[] = "/tmp/win-test-XXXXXX";
+        if (::mkdtemp(name) == nullptr) return;
+        path = name;
+        ::setenv("XDG_RUNTIME_DIR", name, 1);
+      }
+      ~Folder() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+      }
+    };
+    static Folder folder;
   }
 
   // The pane's whole text.
