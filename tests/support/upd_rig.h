@@ -77,6 +77,10 @@ class TraceLog {
     }
     return true;
   }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+  }
   std::wstring joined() const {
     std::wstring all;
     for (const TraceLine& l : lines()) all += l.text;

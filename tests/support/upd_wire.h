@@ -85,6 +85,21 @@ inline Wire image_wire(const Bytes& record, const Bytes& image) {
   return wire;
 }
 
+// Appends `next` to `wire`; its answer points move past the bytes `wire` already holds.
+inline void append(Wire& wire, const Wire& next) {
+  const std::size_t base = wire.size();
+  wire.writes.insert(wire.writes.end(), next.writes.begin(), next.writes.end());
+  for (const Answer& a : next.answers) wire.answers.push_back({base + a.after, a.reply});
+}
+
+// Everything after 0xA0 in a Flash-only run: stage 1, stage 2 and the image.
+inline Wire flash_only_wire(const Bytes& boot1, const Bytes& boot2, const Bytes& image) {
+  Wire wire = stage1_wire(boot1);
+  append(wire, stage2_wire(boot2));
+  append(wire, image_wire({0x3F, 0xA0, 0x00}, image));
+  return wire;
+}
+
 // Plays the module's side of a Wire on the fake line from a thread of its own. At each answer
 // point it first lets the sender run on briefly: a sender that does wait for the answer cannot
 // have written past the point, so any byte beyond it counts as an overrun.
