@@ -340,8 +340,17 @@ class GtkBackend final : public Backend {
         gtk_message_dialog_new(parent_window(prompt.owner), static_cast<GtkDialogFlags>(flags),
                                prompt.stop_icon ? GTK_MESSAGE_ERROR : GTK_MESSAGE_OTHER,
                                prompt.buttons == Buttons::yes_no ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK, "%s",
-                               kernel::to_utf8(prompt.text).c_str());
+                               kernel::to_utf8(prompt.caption).c_str());
+    // GTK's message boxes show no title of their own, so the caption heads the text.
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(box), "%s",
+                                             kernel::to_utf8(prompt.text).c_str());
     gtk_window_set_title(GTK_WINDOW(box), kernel::to_utf8(prompt.caption).c_str());
+    if (!prompt.modal) {
+      // A worker's box stands apart: a modal box of the main window must not hold it.
+      GtkWindowGroup* group = gtk_window_group_new();
+      gtk_window_group_add_window(group, GTK_WINDOW(box));
+      g_object_unref(group);
+    }
     return box;
   }
 
