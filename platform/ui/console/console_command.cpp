@@ -73,12 +73,12 @@ ParsedLine parse_menu(std::string_view args) {
 
 ParsedLine parse_key(std::string_view args) {
   KeyCommand command;
-  std::string spec = lower(args);
-  if (spec.empty() || spec.find(' ') != std::string::npos) return ParseError{};
+  std::string combination = lower(args);
+  if (combination.empty() || combination.find(' ') != std::string::npos) return ParseError{};
   std::size_t plus;
   // "ctrl++" would name the '+' key, which the handset's keypad lacks: it is an error too.
-  while ((plus = spec.find('+')) != std::string::npos) {
-    const std::string modifier = spec.substr(0, plus);
+  while ((plus = combination.find('+')) != std::string::npos) {
+    const std::string modifier = combination.substr(0, plus);
     if (modifier == "ctrl" || modifier == "control") {
       command.modifiers.ctrl = true;
     } else if (modifier == "shift") {
@@ -88,9 +88,9 @@ ParsedLine parse_key(std::string_view args) {
     } else {
       return ParseError{};
     }
-    spec.erase(0, plus + 1);
+    combination.erase(0, plus + 1);
   }
-  auto vk = key_code(spec);
+  auto vk = key_code(combination);
   if (!vk) return ParseError{};
   command.vk = *vk;
   return command;
