@@ -1,6 +1,7 @@
 // The console's stdin reader (see console_input.h). End of input ends the reader, not the program.
 #include "ui/console/console_input.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -12,7 +13,10 @@
 
 namespace kov02::ui::console {
 
-LineReader::LineReader(int in_fd) : in_fd_(in_fd), stop_fd_(windowing::make_eventfd()) {}
+// fcntl(F_GETFD): the descriptor's flags, or -1 with EBADF when it is not open. A process started
+// without stdin must not later read whatever file happens to be opened as descriptor 0.
+LineReader::LineReader(int in_fd)
+    : in_fd_(in_fd), usable_(::fcntl(in_fd, F_GETFD) != -1), stop_fd_(windowing::make_eventfd()) {}
 
 LineReader::~LineReader() {
   windowing::signal_eventfd(stop_fd_);
@@ -21,7 +25,7 @@ LineReader::~LineReader() {
 }
 
 void LineReader::start() {
-  if (!thread_.joinable() && stop_fd_ >= 0) thread_ = std::thread([this] { run(); });
+  if (!thread_.joinable() && usable_ && stop_fd_ >= 0) thread_ = std::thread([this] { run(); });
 }
 
 std::optional<InputLine> LineReader::next() {

@@ -34,6 +34,7 @@ class LineReader {
   void deliver(InputLine line);
 
   const int in_fd_;
+  const bool usable_;  // the descriptor was open when the reader was made
   const int stop_fd_;
   std::mutex mutex_;
   std::deque<InputLine> lines_;
