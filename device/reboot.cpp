@@ -9,7 +9,8 @@ int RebootDevice(HWND hwnd, WORD, HWND, WORD) {
     LogPaneIfDebug(hwnd, L"LoadLibrary() call fails !\r\n");
     return 1;
   }
-  auto kernelIoControl = reinterpret_cast<PFN_KernelIoControl>(GetProcAddress(coreLibrary, L"KernelIoControl"));
+  auto kernelIoControl =
+      reinterpret_cast<PFN_KernelIoControl>(GetProcAddress(coreLibrary, L"KernelIoControl"));
   if (kernelIoControl == nullptr) {
     LogPaneIfDebug(hwnd, L"GetProcAddress() call fails !\r\n");
     FreeLibrary(coreLibrary);

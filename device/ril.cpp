@@ -8,7 +8,7 @@ namespace {
 struct RilRequest {
   DWORD code;
   LPCWSTR success;
-  LPCWSTR openFailure;     // formats take the last-error code as 0x%08lX
+  LPCWSTR openFailure;  // formats take the last-error code as 0x%08lX
   LPCWSTR requestFailure;
 };
 
@@ -48,6 +48,12 @@ int SendRilRequest(HWND hwnd, const RilRequest& request) {
 
 }  // namespace
 
-int SuspendRil(HWND hwnd, WORD, HWND, WORD) { return SendRilRequest(hwnd, kSuspend); }
-int ResumeRil(HWND hwnd, WORD, HWND, WORD) { return SendRilRequest(hwnd, kResume); }
-int ResetRadioModule(HWND hwnd, WORD, HWND, WORD) { return SendRilRequest(hwnd, kReset); }
+int SuspendRil(HWND hwnd, WORD, HWND, WORD) {
+  return SendRilRequest(hwnd, kSuspend);
+}
+int ResumeRil(HWND hwnd, WORD, HWND, WORD) {
+  return SendRilRequest(hwnd, kResume);
+}
+int ResetRadioModule(HWND hwnd, WORD, HWND, WORD) {
+  return SendRilRequest(hwnd, kReset);
+}

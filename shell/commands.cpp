@@ -75,7 +75,9 @@ int SourceOf(WORD id) {
   }
 }
 
-bool IsSourceCommand(WORD id) { return id == IDM_SRC_BTUART || id == IDM_SRC_RAWIR || id == IDM_SRC_IRDA; }
+bool IsSourceCommand(WORD id) {
+  return id == IDM_SRC_BTUART || id == IDM_SRC_RAWIR || id == IDM_SRC_IRDA;
+}
 
 }  // namespace
 

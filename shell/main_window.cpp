@@ -10,9 +10,10 @@
 #include "shell/shell.h"
 
 const MessageRow g_MsgTable[] = {
-    {WM_CREATE, OnCreate},          {WM_SIZE, OnSize},           {WM_COMMAND, OnCommand},
-    {WM_SETTINGCHANGE, OnShellNotify}, {WM_ACTIVATE, OnShellNotify}, {WM_SETFOCUS, OnSetFocus},
-    {WM_DESTROY, OnDestroy},        {WM_TIMER, OnTimer},
+    {WM_CREATE, OnCreate},        {WM_SIZE, OnSize},
+    {WM_COMMAND, OnCommand},      {WM_SETTINGCHANGE, OnShellNotify},
+    {WM_ACTIVATE, OnShellNotify}, {WM_SETFOCUS, OnSetFocus},
+    {WM_DESTROY, OnDestroy},      {WM_TIMER, OnTimer},
 };
 const std::size_t g_MsgTableSize = std::size(g_MsgTable);
 
@@ -22,7 +23,8 @@ namespace {
 
 // The log pane's style: child, visible, vertical scroll bar, read-only, no wrap, multi-line.
 constexpr DWORD kLogPaneStyle = 0x50200884;
-static_assert(kLogPaneStyle == (WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOHSCROLL | ES_MULTILINE));
+static_assert(kLogPaneStyle ==
+              (WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOHSCROLL | ES_MULTILINE));
 
 // Lowest bit set: bring the window's owned windows to the front with it.
 HWND WithOwnedWindows(HWND hwnd) {
@@ -52,8 +54,8 @@ int AppInit(HINSTANCE hInstance) {
 
 HWND CreateMainWindow(HINSTANCE hInstance, LPWSTR, int nCmdShow) {
   g_hInst = hInstance;
-  HWND hwnd = CreateWindowExW(0, KOV02Tool, KOV02Tool, WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                              CW_USEDEFAULT, nullptr, nullptr, hInstance, nullptr);
+  HWND hwnd = CreateWindowExW(0, KOV02Tool, KOV02Tool, WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, hInstance, nullptr);
   if (!IsWindow(hwnd)) return nullptr;
   ShowWindow(hwnd, nCmdShow);
   UpdateWindow(hwnd);
@@ -104,9 +106,9 @@ LRESULT OnCreate(HWND hwnd, UINT, WPARAM, LPARAM) {
   if (!SHCreateMenuBar(&mbi)) return -1;
   g_hwndMenuBar = mbi.hwndMB;
 
-  HWND hwndLog = CreateWindowExW(WS_EX_CLIENTEDGE, L"edit", L"", kLogPaneStyle, 0, 0, CW_USEDEFAULT, CW_USEDEFAULT,
-                                 hwnd, reinterpret_cast<HMENU>(static_cast<std::intptr_t>(IDC_LOG)), g_hInst,
-                                 nullptr);
+  HWND hwndLog =
+      CreateWindowExW(WS_EX_CLIENTEDGE, L"edit", L"", kLogPaneStyle, 0, 0, CW_USEDEFAULT, CW_USEDEFAULT, hwnd,
+                      reinterpret_cast<HMENU>(static_cast<std::intptr_t>(IDC_LOG)), g_hInst, nullptr);
   if (!IsWindow(hwndLog)) {
     DestroyWindow(hwnd);
     return 0;

@@ -6,10 +6,10 @@
 #include <cstddef>
 
 inline constexpr wchar_t KOV02Tool[] = L"KOV02Tool";  // class name and title alike
-inline constexpr int IDC_CMDBAR = 4;                    // a command-bar child, when there is one
-inline constexpr UINT IDT_IDLE_RESET = 100;             // the keep-alive timer
+inline constexpr int IDC_CMDBAR = 4;                  // a command-bar child, when there is one
+inline constexpr UINT IDT_IDLE_RESET = 100;           // the keep-alive timer
 inline constexpr UINT IDLE_RESET_PERIOD_MS = 30000;
-inline constexpr DWORD MODULE_PATH_CHARS = 100;         // longest program path read, terminator included
+inline constexpr DWORD MODULE_PATH_CHARS = 100;  // longest program path read, terminator included
 
 using MessageHandler = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 struct MessageRow {

@@ -56,9 +56,15 @@ constexpr MENU_RESOURCE kMenu = {kMenuItems, std::size(kMenuItems)};
 // (I_IMAGENONE), command, state (enabled), style (drop-down, autosize), caption string,
 // a reserved word and the submenu index.
 constexpr WORD kMenuBar[] = {
-    ID_MENU, 2,                                                  //
-    0xFFFE, IDM_MENU_SYSTEM, 4, 0x18, IDS_SYSTEM, 0, 0,          //
-    0xFFFE, IDM_MENU_TOOLS, 4, 0x18, IDS_TOOLS, 0, 1,            //
+    ID_MENU,    2,  //
+    0xFFFE,     IDM_MENU_SYSTEM,
+    4,          0x18,
+    IDS_SYSTEM, 0,
+    0,  //
+    0xFFFE,     IDM_MENU_TOOLS,
+    4,          0x18,
+    IDS_TOOLS,  0,
+    1,  //
 };
 static_assert(sizeof(kMenuBar) == 32);
 
@@ -79,7 +85,16 @@ constexpr DIALOG_ITEM_RESOURCE kAboutItems[] = {
 };
 constexpr DLGTEMPLATEW kAboutBox = {
     WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_CENTER | DS_MODALFRAME | DS_SETFONT,
-    0, 10, 10, 136, 56, L"About", 10, L"System", kAboutItems, std::size(kAboutItems),
+    0,
+    10,
+    10,
+    136,
+    56,
+    L"About",
+    10,
+    L"System",
+    kAboutItems,
+    std::size(kAboutItems),
 };
 
 // String tables are stored in blocks of sixteen ids: block id / 16 + 1.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "e2e_tool.h"
+#include "serial_pty.h"
 
 namespace {
 
@@ -24,6 +25,23 @@ void wait_ready(Child& tool) {
   ASSERT_TRUE(tool.send_line("answer ok"));
 }
 
+// The menu items shown with `mark` ("[checked]" or "[grayed]") by `show menu`, by caption.
+std::vector<std::string> marked_items(Child& tool, std::string_view mark) {
+  std::size_t from = tool.lines().size();
+  tool.send_line("show menu");
+  EXPECT_TRUE(tool.wait_for("Flash only")) << tool.transcript();
+  std::vector<std::string> items;
+  for (std::size_t i = from; i < tool.lines().size(); ++i) {
+    const std::string& line = tool.lines()[i];
+    if (line.find(mark) == std::string::npos) continue;
+    std::size_t start = line.find_first_not_of(' ');
+    items.push_back(line.substr(start, line.find(" = ") - start));
+  }
+  return items;
+}
+
+using Items = std::vector<std::string>;
+
 TEST(ShellEndToEnd, EachWayOutEndsWithStatusZero) {
   for (const char* way : {"key ctrl+q", "menu System/Exit", "ok"}) {
     ProgramFolder folder;
@@ -43,6 +61,31 @@ TEST(ShellEndToEnd, WorkingDirectoryIsTracedInTheHandsetForm) {
   EXPECT_EQ(folder.count_debug_lines("get current dir " + expected), 1) << read_file(folder.debug_log());
   tool->send_line("key ctrl+q");
   EXPECT_EQ(tool->wait_exit(), 0);
+}
+
+// A program path longer than the 100-character buffer is read cut, never past the buffer; the
+// working directory is then what the cut path holds up to its last backslash.
+TEST(ShellEndToEnd, LongProgramPathIsCutNotOverrun) {
+  ProgramFolder folder;
+  fs::path deep = folder.path() / std::string(60, 'd') / std::string(60, 'e');
+  fs::create_directories(deep);
+  fs::copy_file(folder.program(), deep / "kov02tool");
+  write_file(folder.registry_file(), folder.base_registry().text());
+  Child tool(Spawn{{(deep / "kov02tool").string()},
+                   {{"KOV02_UI", "console"},
+                    {"KOV02_REGISTRY", folder.registry_file().string()},
+                    {"XDG_RUNTIME_DIR", (folder / "run").string()}},
+                   deep,
+                   folder.stderr_file()});
+  wait_ready(tool);
+  tool.send_line("key ctrl+q");
+  EXPECT_EQ(tool.wait_exit(), 0);
+  std::string full = (deep / "kov02tool").string();
+  std::string cut = full.substr(0, 99);
+  cut = cut.substr(0, cut.rfind('/') + 1);
+  std::replace(cut.begin(), cut.end(), '/', '\\');
+  std::string log = read_file(folder.debug_log());
+  EXPECT_NE(log.find("get current dir " + cut + "\n"), std::string::npos) << log;
 }
 
 TEST(ShellEndToEnd, SecondInstanceExitsMinusOneAndRaisesTheFirst) {
@@ -140,6 +183,53 @@ TEST(ShellEndToEnd, GrayedItemsAreRefusedButTheirCommandsStillDispatch) {
   tool->send_line("command 111");
   tool->send_line("menu System/Get COMs");
   EXPECT_TRUE(tool->wait_for("Open IR(COM5:) failed.")) << tool->transcript();
+  tool->send_line("key ctrl+q");
+  EXPECT_EQ(tool->wait_exit(), 0);
+}
+
+TEST(ShellEndToEnd, StartsWithIrdaAndBothDirectionsCheckedAndTwoItemsGrayed) {
+  ProgramFolder folder;
+  auto tool = folder.start(folder.base_registry());
+  wait_ready(*tool);
+  EXPECT_EQ(marked_items(*tool, "[checked]"), (Items{"IRDA", "Bi-direction"}));
+  EXPECT_EQ(marked_items(*tool, "[grayed]"), (Items{"Raw Irda", "EEP+Flash"}));
+  tool->send_line("key ctrl+q");
+  EXPECT_EQ(tool->wait_exit(), 0);
+}
+
+TEST(ShellEndToEnd, ChoicesMoveTheirCheckMarks) {
+  ProgramFolder folder;
+  auto tool = folder.start(folder.base_registry());
+  wait_ready(*tool);
+  tool->send_line("menu Tools/Select Source/COM(BTUART)");
+  tool->send_line("menu Tools/Debug Message/-> BT -> FF");
+  EXPECT_EQ(marked_items(*tool, "[checked]"), (Items{"COM(BTUART)", "-> BT -> FF"}));
+  tool->send_line("command 116");
+  tool->send_line("menu Tools/Debug Message/None");
+  EXPECT_EQ(marked_items(*tool, "[checked]"), (Items{"IRDA", "None"}));
+  tool->send_line("key ctrl+q");
+  EXPECT_EQ(tool->wait_exit(), 0);
+}
+
+// FFUART opens, side B does not: the half-open bridge still holds the source choice until
+// Release COMs.
+TEST(ShellEndToEnd, SourceChoiceIsRefusedWhileAPortIsHeld) {
+  serial_test::SerialPty module;
+  ProgramFolder folder;
+  auto registry = folder.base_registry();
+  registry.key(REG_SERIAL).dword("Index", 1).key(REG_DEVICES).sz("COM1:", module.path());
+  auto tool = folder.start(registry);
+  wait_ready(*tool);
+  tool->send_line("menu System/Get COMs");
+  ASSERT_TRUE(tool->wait_for("one of the handles is INVALID_HANDLE_VALUE")) << tool->transcript();
+  tool->send_line("menu Tools/Select Source/COM(BTUART)");
+  EXPECT_TRUE(tool->wait_for("box: Error | COMs should be released first | ok")) << tool->transcript();
+  tool->send_line("answer ok");
+  EXPECT_EQ(marked_items(*tool, "[checked]"), (Items{"IRDA", "Bi-direction"}));
+  tool->send_line("menu System/Release COMs");
+  ASSERT_TRUE(tool->wait_for("COMs released, R/W threads stopped"));
+  tool->send_line("menu Tools/Select Source/COM(BTUART)");
+  EXPECT_EQ(marked_items(*tool, "[checked]"), (Items{"COM(BTUART)", "Bi-direction"}));
   tool->send_line("key ctrl+q");
   EXPECT_EQ(tool->wait_exit(), 0);
 }
