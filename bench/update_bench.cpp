@@ -1,0 +1,173 @@
+// Firmware update benchmarks: the built tool (console front-end) runs "Flash only" against the
+// module simulator on ptys, and this program times it.
+//
+//   update_bench --tool PATH --sim PATH [--runs N]
+//     A 4,169,728-byte image on unpaced ptys: wall time from the menu command to the closing
+//     question over the floor of the protocol's fixed pauses, and the tool's CPU seconds for
+//     the run (from /proc/PID/stat) and for its whole life (from wait4).
+//   update_bench --tool PATH --sim PATH --baud 115200 [--image BYTES]
+//     The simulator paces both directions at the given rate (10 bits a byte): the byte rate
+//     achieved during the image phase over the line's rate.
+//
+// Each figure is a ratio measured in the same run as its reference.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <sstream>
+
+#include "tests/support/e2e_sim.h"
+#include "tests/support/e2e_tool.h"
+
+namespace {
+
+using namespace e2e;
+
+// The fixed pauses of one Flash-only run, in ms: the UI thread's 500 before the update thread
+// starts, 1000 of casting before the reset, the boot ROM's three sync bytes 10 ms apart after
+// it, 20 after the stage-2 size, 100 after 0x50, 20 after the image size, 200 before the box.
+constexpr double FLOOR_MS = 500 + 1000 + 30 + 20 + 100 + 20 + 200;
+constexpr std::size_t FLASH_IMAGE = 4169728;
+
+struct Options {
+  std::string tool, sim;
+  int runs = 3;
+  unsigned baud = 0;
+  std::size_t image = 0;
+};
+
+Options Parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string key = argv[i], value = argv[i + 1];
+    if (key == "--tool") o.tool = value;
+    if (key == "--sim") o.sim = value;
+    if (key == "--runs") o.runs = std::stoi(value);
+    if (key == "--baud") o.baud = static_cast<unsigned>(std::stoul(value));
+    if (key == "--image") o.image = std::stoul(value);
+  }
+  if (o.image == 0) o.image = o.baud ? 256 * 1024 : FLASH_IMAGE;
+  if (o.tool.empty() || o.sim.empty())
+    throw std::runtime_error("usage: update_bench --tool PATH --sim PATH ...");
+  o.tool = fs::absolute(o.tool).string();  // the children start in folders of their own
+  o.sim = fs::absolute(o.sim).string();
+  return o;
+}
+
+// User + system CPU seconds of a running process.
+double ProcessCpu(pid_t pid) {
+  std::istringstream stat(read_file("/proc/" + std::to_string(pid) + "/stat"));
+  std::string field;
+  for (int i = 1; i <= 13; ++i) stat >> field;  // the name holds no blank: "(kov02tool)"
+  double utime = 0, stime = 0;
+  stat >> utime >> stime;
+  return (utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// Milliseconds since midnight of a debug-output line ("2026-12-06 20:14:31.807 [thread-1] ...").
+double LineMs(const std::string& line) {
+  int h = 0, m = 0;
+  double s = 0;
+  std::sscanf(line.c_str() + 11, "%d:%d:%lf", &h, &m, &s);
+  return ((h * 60 + m) * 60 + s) * 1000;
+}
+
+double FirstLineMs(const fs::path& log, const std::string& text) {
+  std::ifstream in(log);
+  for (std::string line; std::getline(in, line);)
+    if (line.find(text) != std::string::npos) return LineMs(line);
+  throw std::runtime_error("no debug line \"" + text + "\"");
+}
+
+struct RunFigures {
+  double wallMs = 0, runCpu = 0, lifeCpu = 0, imageMs = 0;
+  bool clean = false;
+};
+
+// One Flash-only run: the simulator, the tool, the menu command, No at the closing question.
+RunFigures RunOnce(const Options& o) {
+  ProgramFolder folder(o.tool);
+  TempDir simDir("kov02-bench-sim");
+  folder.put("boot1_v3.bin", pattern_bytes(200, 1));
+  folder.put("boot2_v3_KOV02A.bin", pattern_bytes(9500, 2));
+  folder.put("flash_only.bin", pattern_bytes(o.image, 3));
+  folder.put("file_size.bin", std::string("\x3F\xA0\x00", 3));
+  std::vector<std::string> simOptions;
+  if (o.baud) simOptions = {"--baud", std::to_string(o.baud)};
+  Sim sim(o.sim, simDir.path(), simOptions);
+  Registry registry = folder.base_registry();
+  registry.key(REG_DEVICES).sz("COM1:", sim.module_pty()).sz("RIL1:", sim.ril_hook());
+  auto tool = folder.start(registry);
+  if (!ui_ready(*tool)) throw std::runtime_error("the tool did not start: " + tool->transcript());
+
+  RunFigures f;
+  const double cpu0 = ProcessCpu(tool->pid());
+  const auto t0 = Clock::now();
+  tool->send_line("menu Tools/Update Firmware/Flash only");
+  if (!tool->wait_for("box: Successful", 600s))
+    throw std::runtime_error("no closing question: " + tool->transcript());
+  f.wallMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+  f.runCpu = ProcessCpu(tool->pid()) - cpu0;
+  tool->send_line("answer no");
+  eventually([&] { return folder.count_debug_lines(" Communication Port Closed!!") == 2; }, 30s);
+  tool->send_line("command 101");
+  tool->wait_exit(30s);
+  f.lifeCpu = tool->cpu_seconds();
+  f.imageMs = FirstLineMs(folder.debug_log(), "Send firmware....ok") -
+              FirstLineMs(folder.debug_log(), "Write the compressed file size");
+  f.clean = read_file(sim.received_image()) == read_file(folder / "flash_only.bin");
+  return f;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+void FlashOnly(const Options& o) {
+  std::vector<double> ratios, cpus;
+  for (int i = 0; i < o.runs; ++i) {
+    RunFigures f = RunOnce(o);
+    std::printf(
+        "update flash-only run %d: %zu bytes, wall %.0f ms over floor %.0f ms = %.3f, tool CPU %.2f s "
+        "(whole life %.2f s), image %s\n",
+        i + 1, o.image, f.wallMs, FLOOR_MS, f.wallMs / FLOOR_MS, f.runCpu, f.lifeCpu,
+        f.clean ? "received intact" : "DIFFERS");
+    ratios.push_back(f.wallMs / FLOOR_MS);
+    cpus.push_back(f.runCpu);
+  }
+  std::printf(
+      "update flash-only: wall/floor %.3f (goal <= 1.05), tool CPU %.2f s (goal <= 0.25), median of %d\n",
+      Median(ratios), Median(cpus), o.runs);
+}
+
+// The image phase, from the compressed-size record to the acceptance: the record's tail, the
+// image and both checksums cross the line, with the 20 ms pause after the record in between.
+void Paced(const Options& o) {
+  RunFigures f = RunOnce(o);
+  const double lineRate = o.baud / 10.0;
+  const double achieved = (static_cast<double>(o.image) + 2) / ((f.imageMs - 20) / 1000);
+  std::printf(
+      "update paced at %u baud: %zu-byte image in %.0f ms, %.0f B/s over the line's %.0f B/s = %.4f "
+      "(goal >= 0.99), image %s\n",
+      o.baud, o.image, f.imageMs, achieved, lineRate, achieved / lineRate,
+      f.clean ? "received intact" : "DIFFERS");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    Options o = Parse(argc, argv);
+    if (o.baud)
+      Paced(o);
+    else
+      FlashOnly(o);
+  } catch (const std::exception& e) {
+    std::cerr << "update_bench: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
