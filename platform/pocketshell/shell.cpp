@@ -10,12 +10,8 @@ BOOL SHInitDialog(SHINITDLGINFO* info) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  windowing::WindowPtr window = windowing::find_window_or_fail(info->hDlg);
+  windowing::WindowPtr window = windowing::owned_window_or_fail(info->hDlg);
   if (!window) return FALSE;
-  if (!window->owner->owned_by_caller()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
   if ((info->dwMask & SHIDIM_FLAGS) != 0 && (info->dwFlags & SHIDIF_DONEBUTTON) != 0) {
     window->ok_button = true;
     windowing::notify_changed(*window);

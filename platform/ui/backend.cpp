@@ -65,6 +65,10 @@ Backend* backend_here() {
   return a.ui_thread == std::this_thread::get_id() ? a.backend.get() : nullptr;
 }
 
+Backend* backend_on_ui_thread() {
+  return on_ui_thread() ? backend_here() : nullptr;
+}
+
 bool on_ui_thread() {
   Active& a = active();
   std::lock_guard lock(a.mutex);

@@ -61,6 +61,8 @@ class Backend {
 // The backend for the calling thread when it is (or, with none bound yet, becomes) the UI thread;
 // null on any other thread. Chosen from KOV02_UI on first use.
 Backend* backend_here();
+// The backend when the calling thread is already the UI thread; null otherwise (binds nothing).
+Backend* backend_on_ui_thread();
 // Is the calling thread the UI thread?
 bool on_ui_thread();
 // Runs `task` on the UI thread (at once when the caller is the UI thread). False without one.

@@ -84,15 +84,14 @@ int run_dialog(const WindowPtr& window) {
 }  // namespace
 
 bool open_prompt(const std::shared_ptr<ui::Prompt>& prompt) {
-  ui::Backend* backend = ui::on_ui_thread() ? ui::backend_here() : nullptr;
+  ui::Backend* backend = ui::backend_on_ui_thread();
   if (backend == nullptr) return false;
   backend->prompt_opened(prompt);
   return true;
 }
 
 void close_prompt(const std::shared_ptr<ui::Prompt>& prompt) {
-  if (ui::Backend* backend = ui::on_ui_thread() ? ui::backend_here() : nullptr)
-    backend->prompt_closed(prompt);
+  if (ui::Backend* backend = ui::backend_on_ui_thread()) backend->prompt_closed(prompt);
 }
 
 LRESULT dialog_window_proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

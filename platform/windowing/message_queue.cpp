@@ -290,7 +290,7 @@ bool passes_filter(const MSG& msg, HWND filter, UINT min, UINT max) {
 namespace {
 
 void block_until_woken(ThreadQueue& queue, int timeout_ms) {
-  if (ui::Backend* backend = ui::on_ui_thread() ? ui::backend_here() : nullptr) {
+  if (ui::Backend* backend = ui::backend_on_ui_thread()) {
     backend->wait(queue.wake_fd(), timeout_ms);
     return;
   }

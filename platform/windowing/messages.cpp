@@ -91,22 +91,14 @@ LRESULT DispatchMessageW(const MSG* msg) {
     return 0;
   }
   if (msg->hwnd == nullptr) return 0;
-  WindowPtr window = find_window_or_fail(msg->hwnd);
+  WindowPtr window = owned_window_or_fail(msg->hwnd);
   if (!window) return 0;
-  if (!window->owner->owned_by_caller()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
-  }
   return call_procedure(window, msg->message, msg->wParam, msg->lParam);
 }
 
 UINT SetTimer(HWND hwnd, UINT id, UINT elapse, TIMERPROC proc) {
   if (hwnd == nullptr) return current_queue()->set_timer(nullptr, id, elapse, proc);
-  WindowPtr window = find_window_or_fail(hwnd);
+  WindowPtr window = owned_window_or_fail(hwnd);
   if (!window) return 0;
-  if (!window->owner->owned_by_caller()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
-  }
   return window->owner->set_timer(window->handle, id, elapse, proc);
 }

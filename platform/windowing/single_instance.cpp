@@ -116,7 +116,7 @@ bool ask_instance(const std::wstring& class_name, const std::string& request) {
 
 void raise_window(const WindowPtr& window) {
   window->owner->post_task([target = window->handle] {
-    if (ui::Backend* backend = ui::on_ui_thread() ? ui::backend_here() : nullptr) backend->raise(target);
+    if (ui::Backend* backend = ui::backend_on_ui_thread()) backend->raise(target);
   });
 }
 

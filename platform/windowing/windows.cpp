@@ -49,15 +49,6 @@ LPARAM size_lparam(const RECT& r) {
   return static_cast<LPARAM>(MAKEWPARAM(r.right - r.left, r.bottom - r.top));
 }
 
-WindowPtr owned_window_or_fail(HWND hwnd) {
-  WindowPtr window = find_window_or_fail(hwnd);
-  if (window && !window->owner->owned_by_caller()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return nullptr;
-  }
-  return window;
-}
-
 // Destroys a window and its children and owned windows, which it owns on this thread. The
 // window's own WM_DESTROY comes first, then its children's, as on the handset.
 void destroy_tree(const WindowPtr& window, bool send_destroy) {
@@ -80,6 +71,15 @@ bool refused_by_create(const WindowPtr& window, LPVOID param) {
 }
 
 }  // namespace
+
+WindowPtr owned_window_or_fail(HWND hwnd) {
+  WindowPtr window = find_window_or_fail(hwnd);
+  if (window && !window->owner->owned_by_caller()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return window;
+}
 
 LRESULT call_procedure(const WindowPtr& window, UINT message, WPARAM wParam, LPARAM lParam) {
   return window->proc(window->handle, message, wParam, lParam);

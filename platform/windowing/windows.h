@@ -30,6 +30,10 @@ struct CreateParams {
 // not a window, or WM_CREATE refuses the window with -1.
 HWND create_window(const CreateParams& params);
 
+// The live window behind `hwnd` when the calling thread owns it; otherwise null with the last
+// error set (ERROR_INVALID_WINDOW_HANDLE, or ERROR_ACCESS_DENIED for another thread's window).
+WindowPtr owned_window_or_fail(HWND hwnd);
+
 // Runs the window's procedure on the calling thread (which must own it).
 LRESULT call_procedure(const WindowPtr& window, UINT message, WPARAM wParam, LPARAM lParam);
 
