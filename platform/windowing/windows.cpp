@@ -118,7 +118,6 @@ HWND create_window(const CreateParams& p) {
 bool show_window(const WindowPtr& window, bool visible) {
   const bool was_visible = window->visible;
   window->visible = visible;
-  if (visible) window->style |= WS_VISIBLE;
   notify_changed(*window);
   const bool activate =
       visible && !window->activated && window->is_top_level() && window->kind() == WindowKind::application;
