@@ -123,7 +123,8 @@ TEST_F(SingleInstance, FindWindowPassesTheTitleAndTakesNoForAnAnswer) {
 }
 
 TEST_F(SingleInstance, StaleSocketFileIsReplacedWhenTheClassIsPublished) {
-  const std::wstring name = L"StaleClass";
+  static int run = 0;  // a class is published once per process: each run takes a new one
+  const std::wstring name = L"StaleClass" + std::to_wstring(run++);
   const std::string path = *instance_socket_path(name);
   {
     // A socket file whose process is gone: bound, never listened to, closed.
