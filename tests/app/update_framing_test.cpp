@@ -45,12 +45,6 @@ TEST(UpdateFraming, SizesGoOutMostSignificantByteFirstAndWrapToTheirField) {
   }
 }
 
-TEST(UpdateFraming, FlashOnlyRecordIsTheFixedSizeInRecordForm) {
-  Bytes out(3);
-  PutBigEndian(4169728, out);
-  EXPECT_EQ(out, Bytes(std::begin(FLASH_ONLY_SIZE_RECORD), std::end(FLASH_ONLY_SIZE_RECORD)));
-}
-
 TEST(UpdateFraming, StageOneFrameIsLengthDataAndXorOfDataOnly) {
   struct Case {
     Bytes data;
@@ -67,15 +61,6 @@ TEST(UpdateFraming, StageOneFrameIsLengthDataAndXorOfDataOnly) {
     DWORD length = CloseStage1Frame(frame, static_cast<DWORD>(c.data.size()));
     EXPECT_EQ(Bytes(frame, frame + length), c.frame);
   }
-}
-
-TEST(UpdateFraming, FullStageOneFrameCarries255BytesAndTheirXor) {
-  Bytes data = Pattern(STAGE1_MAX_DATA);
-  BYTE frame[STAGE1_FRAME_MAX];
-  std::copy(data.begin(), data.end(), frame + 1);
-  ASSERT_EQ(CloseStage1Frame(frame, STAGE1_MAX_DATA), 257u);
-  EXPECT_EQ(frame[0], 0xFF);
-  EXPECT_EQ(frame[256], XorBytes(data));
 }
 
 TEST(UpdateFraming, ImageChecksumsSplitBytesByParityWithinTheirChunk) {
