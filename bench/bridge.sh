@@ -18,4 +18,5 @@ build=build/bridge-bench
 cmake --preset release -B "$build" >/dev/null
 cmake --build "$build" --target kov02tool bridge_probe -j 2 >/dev/null
 
+echo "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 "$build/bench/bridge_probe" --tool "$build/kov02tool" --socat "$(command -v socat)" "$@"
