@@ -3,14 +3,15 @@
 # module simulator (wall time over the floor of fixed pauses, the tool's CPU seconds), then a
 # 256 KiB image with the simulator pacing the line at 115200 baud (achieved rate over the line's).
 #
-# Usage: bench/update.sh [--runs N]   (default 3). Builds the release preset in build/update-bench.
+# Usage: bench/update.sh [--runs N]   (default 3). Builds the release preset in build/update-bench,
+# or in $KOV02_BENCH_BUILD when set.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=3
 [[ ${1:-} == --runs ]] && runs=$2
 
-build=build/update-bench
+build=${KOV02_BENCH_BUILD:-build/update-bench}
 cmake --preset release -B "$build" >/dev/null
 cmake --build "$build" --target kov02tool kov02a-sim update_bench -j 2 >/dev/null
 

@@ -57,7 +57,7 @@ start_sim() {
     --summary-file "$demo/sim-summary.json" >"$demo/sim.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 100); do
-    grep -qx ready "$demo/sim.log" && return 0
+    grep -qx ready "$demo/sim.log" 2>/dev/null && return 0
     kill -0 "$sim_pid" 2>/dev/null || break
     sleep 0.1
   done
@@ -134,6 +134,7 @@ install_deps
 build
 lay_out
 trap stop_sim EXIT
+trap "exit 130" INT TERM
 start_sim
 write_registry
 explain
