@@ -59,7 +59,8 @@ TEST_F(BridgeLog, GetComsNamesEachOpenedPortThenTheSettings) {
   EXPECT_EQ(GetComs(hwnd()), 0);
   EXPECT_EQ(NewText(), L"COM1: opened\r\nIRDA(COM3:) opened\r\n" + kSettingsLine);
   EXPECT_EQ(ReleaseComs(hwnd()), 0);
-  EXPECT_EQ(NewText(), L"COMs released, R/W threads stopped\r\n");
+  EXPECT_EQ(ReleaseComs(hwnd()), 0);
+  EXPECT_EQ(NewText(), L"COMs released, R/W threads stopped\r\nCOMs released, R/W threads stopped\r\n");
 
   g_nSource.store(1);
   EXPECT_EQ(GetComs(hwnd()), 0);
@@ -70,24 +71,43 @@ TEST_F(BridgeLog, GetComsNamesEachOpenedPortThenTheSettings) {
   g_nSource.store(2);
   EXPECT_EQ(GetComs(hwnd()), 0);
   EXPECT_EQ(NewText(), L"COM1: opened\r\nCOM5: (IR)opened\r\n" + kSettingsLine);
+  ReleaseComs(hwnd());
+  NewText();
+
+  g_nSource.store(7);  // no such source: side B stays closed
+  EXPECT_EQ(GetComs(hwnd()), 1);
+  EXPECT_EQ(NewText(), L"COM1: opened\r\none of the handles is INVALID_HANDLE_VALUE\r\n");
 }
 
-TEST_F(BridgeLog, SecondGetComsLogsBothFailedReopensAndTheSettingsAgain) {
+TEST_F(BridgeLog, SecondGetComsLogsBothFailedReopensAndLeavesTheRunningBridgeAlone) {
   Load();
   ASSERT_EQ(GetComs(hwnd()), 0);
   NewText();
+  const HANDLE ff = g_hFF.load(), irda = g_hBT.load();
+  const HANDLE toB = g_hThreadFFtoBT.load(), toA = g_hThreadBTtoFF.load();
   EXPECT_EQ(GetComs(hwnd()), 0);
   EXPECT_EQ(NewText(), L"Open FF(COM1:) failed.\r\nOpen IRDA(COM3:) failed.\r\n" + kSettingsLine);
+  EXPECT_EQ(g_hFF.load(), ff);
+  EXPECT_EQ(g_hBT.load(), irda);
+  EXPECT_EQ(g_hThreadFFtoBT.load(), toB);
+  EXPECT_EQ(g_hThreadBTtoFF.load(), toA);
+  ff_->inject({1, 2, 3});
+  EXPECT_TRUE(window_.pump_until([&] { return irda_->written().size() == 3; }));
 }
 
-TEST_F(BridgeLog, FailedSideBLeavesFfuartOpenAndSaysWhichHandleIsMissing) {
+TEST_F(BridgeLog, FailedSideBLeavesFfuartOpenWithoutPumpsAndSaysWhichHandleIsMissing) {
   setup_.devices.erase("COM3:");
   setup_.devices.erase("COM5:");
   Load();
+  const HANDLE toB = g_hThreadFFtoBT.load(), toA = g_hThreadBTtoFF.load();
   EXPECT_EQ(GetComs(hwnd()), 1);
   EXPECT_EQ(NewText(),
             L"COM1: opened\r\nOpen IRDA(COM3:) failed.\r\none of the handles is INVALID_HANDLE_VALUE\r\n");
   EXPECT_TRUE(ff_->is_open());
+  EXPECT_EQ(g_hThreadFFtoBT.load(), toB);
+  EXPECT_EQ(g_hThreadBTtoFF.load(), toA);
+  EXPECT_FALSE(is_running(toB));
+  EXPECT_FALSE(is_running(toA));
   g_nSource.store(2);
   EXPECT_EQ(GetComs(hwnd()), 1);
   EXPECT_EQ(
@@ -95,6 +115,7 @@ TEST_F(BridgeLog, FailedSideBLeavesFfuartOpenAndSaysWhichHandleIsMissing) {
       L"Open FF(COM1:) failed.\r\nOpen IR(COM5:) failed.\r\none of the handles is INVALID_HANDLE_VALUE\r\n");
   ReleaseComs(hwnd());
   EXPECT_FALSE(ff_->is_open());
+  EXPECT_EQ(g_hFF.load(), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(BridgeLog, UnusableIndexGivesTheFailureLineWithAnEmptyName) {

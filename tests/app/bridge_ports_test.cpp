@@ -8,7 +8,6 @@
 namespace {
 
 using bridge_test::BridgeTest;
-using bridge_test::is_running;
 using bridge_test::load_registry;
 using bridge_test::RegistrySetup;
 using kov02::serial::FakePort;
@@ -142,78 +141,6 @@ TEST_F(BridgePorts, OnlyTheExactNameFfuartTakesTheSerialKey) {
     StopBridge();
   }
   EXPECT_EQ(OpenBridgePort(nullptr, L"FFUART"), 0);
-}
-
-TEST_F(BridgePorts, EachSourceOpensItsSideB) {
-  Load();
-  struct Case {
-    int source;
-    std::shared_ptr<FakePort> port;
-  };
-  for (const Case& c : {Case{1, bt_}, Case{2, rawir_}, Case{3, irda_}}) {
-    g_nSource.store(c.source);
-    EXPECT_EQ(GetComs(nullptr), 0);
-    EXPECT_TRUE(c.port->is_open()) << c.source;
-    ReleaseComs(nullptr);
-    EXPECT_FALSE(c.port->is_open()) << c.source;
-  }
-  g_nSource.store(7);
-  EXPECT_EQ(GetComs(nullptr), 1);
-  EXPECT_TRUE(ff_->is_open());
-}
-
-TEST_F(BridgePorts, HalfOpenBridgeHoldsFfuartWithoutPumpsUntilRelease) {
-  setup_.devices.erase("COM3:");
-  Load();
-  const HANDLE beforeFFtoBT = g_hThreadFFtoBT.load();
-  const HANDLE beforeBTtoFF = g_hThreadBTtoFF.load();
-  EXPECT_EQ(GetComs(nullptr), 1);
-  EXPECT_TRUE(ff_->is_open());
-  EXPECT_NE(g_hFF.load(), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(g_hBT.load(), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(g_hThreadFFtoBT.load(), beforeFFtoBT);
-  EXPECT_EQ(g_hThreadBTtoFF.load(), beforeBTtoFF);
-  EXPECT_FALSE(is_running(g_hThreadFFtoBT.load()));
-  EXPECT_EQ(ReleaseComs(nullptr), 0);
-  EXPECT_FALSE(ff_->is_open());
-  EXPECT_EQ(g_hFF.load(), INVALID_HANDLE_VALUE);
-}
-
-TEST_F(BridgePorts, SecondGetComsKeepsTheRunningPumpsAndHandles) {
-  Load();
-  ASSERT_EQ(GetComs(nullptr), 0);
-  const HANDLE ff = g_hFF.load(), bt = g_hBT.load();
-  const HANDLE a = g_hThreadFFtoBT.load(), b = g_hThreadBTtoFF.load();
-  EXPECT_EQ(GetComs(nullptr), 0);
-  EXPECT_EQ(g_hFF.load(), ff);
-  EXPECT_EQ(g_hBT.load(), bt);
-  EXPECT_EQ(g_hThreadFFtoBT.load(), a);
-  EXPECT_EQ(g_hThreadBTtoFF.load(), b);
-  EXPECT_TRUE(is_running(a));
-  EXPECT_TRUE(is_running(b));
-  ff_->inject({1, 2, 3});
-  EXPECT_TRUE(irda_->wait_written(3, 5s));
-}
-
-TEST_F(BridgePorts, ReleaseStopsBothPumpsAndClosesBothPortsEveryTime) {
-  Load();
-  ASSERT_EQ(GetComs(nullptr), 0);
-  const HANDLE a = g_hThreadFFtoBT.load(), b = g_hThreadBTtoFF.load();
-  EXPECT_EQ(ReleaseComs(nullptr), 0);
-  EXPECT_FALSE(is_running(a));
-  EXPECT_FALSE(is_running(b));
-  EXPECT_FALSE(ff_->is_open());
-  EXPECT_FALSE(irda_->is_open());
-  EXPECT_EQ(g_bRun.load(), 0);
-  EXPECT_EQ(ReleaseComs(nullptr), 0);
-  EXPECT_EQ(g_hFF.load(), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(g_hBT.load(), INVALID_HANDLE_VALUE);
-
-  ASSERT_EQ(GetComs(nullptr), 0);
-  EXPECT_TRUE(is_running(g_hThreadFFtoBT.load()));
-  EXPECT_TRUE(is_running(g_hThreadBTtoFF.load()));
-  irda_->inject({9, 8, 7});
-  EXPECT_TRUE(ff_->wait_written(3, 5s));
 }
 
 }  // namespace

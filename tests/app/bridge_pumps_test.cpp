@@ -62,19 +62,6 @@ TEST_F(BridgeOverFakes, BurstsCrossInOrderInWritesOfAtMostOneChunk) {
   }
 }
 
-TEST_F(BridgeOverFakes, ShortWriteDropsTheRestOfTheChunkAndTheBridgeGoesOn) {
-  irda_->short_writes(10);
-  ff_->inject(std::vector<BYTE>(100, 0xAB));
-  ASSERT_TRUE(irda_->wait_written(10, 5s));
-  std::this_thread::sleep_for(20ms);
-  irda_->accept_writes();
-  ff_->inject({1, 2, 3});
-  ASSERT_TRUE(irda_->wait_written(13, 5s));
-  std::vector<BYTE> expected(10, 0xAB);
-  expected.insert(expected.end(), {1, 2, 3});
-  EXPECT_EQ(irda_->written(), expected);
-}
-
 double process_cpu_seconds() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
