@@ -134,6 +134,15 @@ TEST(ModuleSync, StraySyncBeforeTheFrameIsSkipped) {
   }
 }
 
+TEST(ModuleSync, SlowFrameAfterAStraySyncIsNotAShortFrame) {
+  Line line;
+  line.catch_rom();
+  line.send({kSync}, 2ms);
+  line.module.tick(line.now + 3s);
+  EXPECT_THAT(line.send(kStage1Abc, 3s), ElementsAre(kAckDone));
+  EXPECT_THAT(line.module.summary().violations, IsEmpty());
+}
+
 TEST(ModuleSync, FrameOf85BytesIsNotTakenForAStraySync) {
   Line line;
   line.catch_rom();

@@ -193,6 +193,10 @@ INSTANTIATE_TEST_SUITE_P(
                   kStage1Abc + Script{{{0x00, 0x03}}, {{0x61, 0x62, 0x63}, 18500us}, {{0x60}}} +
                       kImageOpening + kImageAbc,
                   "", "accepted"},
+        FaultCase{"byte_before_pause_read_late",
+                  kStage1Abc + Script{{{0x00, 0x03}, 15ms}, {{0x61, 0x62, 0x63}, 6ms}, {{0x60}}} +
+                      kImageOpening + kImageAbc,
+                  "", "accepted"},
         FaultCase{"stage1_checksum", Script{{{0x03, 0x61, 0x62, 0x63, 0x61}}}, "stage1.checksum",
                   "stage1-rejected"},
         FaultCase{"stage1_longer_than_length", Script{{{0x02, 0x61, 0x62, 0x03, 0x63}}}, "stage1.length",

@@ -70,7 +70,7 @@ class UpdateDriver {
   void open_image() {
     port_.write_bytes({0x50});
     std::this_thread::sleep_for(120ms);
-    EXPECT_EQ(port_.read_bytes(3).back(), kAckDone);
+    EXPECT_THAT(port_.read_bytes(3), ElementsAre('O', 'K', kAckDone));
     port_.write_bytes({0x54});
     port_.write_bytes({0x3F, 0xA0, 0x00});
     EXPECT_THAT(port_.read_bytes(3), ElementsAre(kAckDone, kAckDone, kAckDone));
@@ -195,6 +195,7 @@ TEST(SimulatorProcess, DroppedModuleHangsUpThePortAndComesBackOnANewPty) {
     EXPECT_TRUE(port.hung_up(5s));
   }
   ASSERT_TRUE(sim.wait_for_line("module off the line"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "com1")) << "the link must not dangle while the module is away";
   bool answered = false;
   for (const auto deadline = Clock::now() + 10s; !answered && Clock::now() < deadline;) {
     std::this_thread::sleep_for(100ms);

@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -173,16 +174,21 @@ class Port {
   Port(const Port&) = delete;
   Port& operator=(const Port&) = delete;
 
-  void write_bytes(const Bytes& bytes) {
+  // Writes all bytes; false when the line hangs up or stays full for seconds.
+  bool write_bytes(const Bytes& bytes) {
     std::size_t done = 0;
-    while (done < bytes.size()) {
+    const auto deadline = Clock::now() + 10s;
+    while (done < bytes.size() && Clock::now() < deadline) {
       const ssize_t count = write(fd_, bytes.data() + done, bytes.size() - done);
       if (count > 0) {
         done += static_cast<std::size_t>(count);
+      } else if (count < 0 && errno != EAGAIN && errno != EINTR) {
+        return false;
       } else {
-        wait_for(POLLOUT, 1s);
+        wait_for(POLLOUT, 100ms);
       }
     }
+    return done == bytes.size();
   }
 
   // Up to `count` bytes, fewer when the line stays quiet until the time-out.

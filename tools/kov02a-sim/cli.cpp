@@ -37,7 +37,8 @@ Faults (--withhold-ack, --wrong-ack, both repeatable):
   life, so the tool's retry then passes; always hits every one. A wrong answer has
   --wrong-byte in place of 0xA5 or 0xAA.
   --drop-after N: once, after N image bytes, the module closes its pty (the tool's port
-  hangs up) and comes back on a new pty a second later, the links moved to it.
+  hangs up). The links move at once to a new pty, where the module answers again a
+  second later. A --tty that hangs up is reopened the same way.
 
 Summary:
   Stage sizes, checksums seen and computed, the file-size record, 0x55 counts, pauses,

@@ -32,6 +32,11 @@ bool Line::receive(Micros now) {
   }
 }
 
+void Line::discard_input(Micros now) {
+  receive(now);
+  in_.clear();
+}
+
 bool Line::write_unwritten() {
   while (!unwritten_.empty()) {
     // write: the count written, or -1 with errno; EAGAIN when the far end's buffer is full.

@@ -20,6 +20,8 @@ class Line {
   // Reads everything waiting. False when the far end is gone (end of file, or an error other
   // than "try again").
   bool receive(Micros now);
+  // Drops everything received so far, read or not.
+  void discard_input(Micros now);
   // Received bytes whose paced delivery time has come.
   std::vector<Pacer::Batch> take_input(Micros now) { return in_.take_due(now); }
 

@@ -98,7 +98,8 @@ class Module {
   };
   // A pause the sender owes before its next byte.
   struct Pause {
-    Micros from{};
+    Micros from{};        // arrival of the byte before the pause
+    Micros not_before{};  // the module's answer that the sender waited for before that byte
     Micros min{};
     std::optional<Micros> RunRecord::*slot = nullptr;
     std::string_view code;
@@ -161,6 +162,7 @@ class Module {
   Bytes image_;
   std::optional<Pause> pause_;
   std::optional<Decision> decision_;
+  Micros answered_at_{};  // when the module last answered something the sender waits for
   Micros reset_at_{};
   Micros last_arrival_{};
   std::uint32_t sync_streak_ = 0;

@@ -17,10 +17,10 @@ std::string checksum_text(std::string_view what, const Checksum& sum) {
   return std::string(what) + " " + hex_byte(sum.seen) + " received, " + hex_byte(sum.computed) + " computed";
 }
 
-// The frame in `frame`, read as one stray 0x55 followed by a complete stage-1 frame with a
-// valid check byte. Used when a sync byte the sender's caster wrote just before it stopped
-// sits right in front of the frame; a genuine 85-byte frame is misread only if its first
-// data bytes also happen to form such a frame.
+// Whether the bytes read as one stray 0x55 followed by a complete stage-1 frame with a valid
+// check byte: a sync byte the sender's caster wrote just before it stopped, right in front of
+// the frame. A genuine 85-byte frame is misread only if its first data bytes happen to form
+// such a frame too.
 bool completes_after_stray(const Bytes& frame) {
   if (frame.size() < 3 || frame[0] != kSync || frame[1] == 0) return false;
   if (frame.size() != frame[1] + std::size_t{3}) return false;

@@ -22,7 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // How long a module that left the line stays away.
-constexpr Micros kReopenDelay = 1s;
+constexpr Micros kAwayTime = 1s;
 
 void say(const std::string& line) {
   std::cout << line << '\n' << std::flush;
@@ -98,7 +98,9 @@ class Simulator {
  private:
   Micros now() const;
   void open_module();
-  void close_module(Micros now, bool lost);
+  void leave_line(Micros now, bool lost);
+  void come_back(Micros now);
+  bool module_present() const { return module_line_ && !away_until_; }
   void open_cable();
   void wait();
   std::optional<Micros> next_deadline() const;
@@ -117,7 +119,8 @@ class Simulator {
   std::unique_ptr<Line> module_line_;
   UniqueFd module_hold_;
   std::vector<std::unique_ptr<Link>> module_links_;
-  std::optional<Micros> reopen_at_;
+  std::string module_name_;
+  std::optional<Micros> away_until_;  // the module is off the line until then
   std::optional<Cable> cable_;
   bool stop_ = false;
 };
@@ -127,7 +130,10 @@ Simulator::Simulator(SimOptions options) : options_(std::move(options)), module_
     control_ = std::make_unique<ControlServer>(options_.control);
     say("control " + options_.control);
   }
-  if (options_.wants_module()) open_module();
+  if (options_.wants_module()) {
+    open_module();
+    say("module " + module_name_);
+  }
   if (options_.null_modem.size() == 2) open_cable();
 }
 
@@ -135,33 +141,53 @@ Micros Simulator::now() const {
   return std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now() - start_);
 }
 
+// Opens the given tty, or a new pty that the links then name.
 void Simulator::open_module() {
-  reopen_at_.reset();
   if (!options_.tty.empty()) {
     // A real UART paces itself; the rate only sets the device.
     module_line_ = std::make_unique<Line>(open_tty(options_.tty, options_.baud), 0);
-    say("module " + options_.tty);
+    module_name_ = options_.tty;
     return;
   }
   PtyLine pty = open_pty_line(options_.baud);
   module_line_ = std::move(pty.line);
   module_hold_ = std::move(pty.hold);
+  module_name_ = pty.name;
   if (module_links_.empty()) {
-    for (const std::string& path : options_.links)
-      module_links_.push_back(std::make_unique<Link>(path, pty.name));
+    for (const std::string& path : options_.links) {
+      module_links_.push_back(std::make_unique<Link>(path, module_name_));
+    }
   } else {
-    for (const auto& link : module_links_) link->retarget(pty.name);
+    for (const auto& link : module_links_) link->retarget(module_name_);
   }
-  say("module " + pty.name);
 }
 
-// Closing the master hangs up the slave, so the tool sees the module leave the line.
-void Simulator::close_module(Micros now, bool lost) {
+// Closing the master hangs up the slave, so the tool sees the module leave the line. The links
+// move to the next pty at once: left pointing at the closed one, they could name a pty number
+// the system has since given to another program. The new pty stays unanswered until the
+// module comes back.
+void Simulator::leave_line(Micros now, bool lost) {
   if (lost) module_.line_lost(now);
-  module_line_.reset();
-  module_hold_.reset();
-  reopen_at_ = now + kReopenDelay;
+  const std::unique_ptr<Line> old_line = std::move(module_line_);
+  const UniqueFd old_hold = std::move(module_hold_);
+  if (options_.tty.empty()) open_module();
+  away_until_ = now + kAwayTime;
   say("module off the line");
+}
+
+void Simulator::come_back(Micros now) {
+  try {
+    if (module_line_) {
+      module_line_->discard_input(now);
+    } else {
+      open_module();
+    }
+    away_until_.reset();
+    say("module " + module_name_);
+  } catch (const std::exception& error) {
+    std::cerr << "kov02a-sim: " << error.what() << "; trying again\n";
+    away_until_ = now + kAwayTime;
+  }
 }
 
 void Simulator::open_cable() {
@@ -185,8 +211,8 @@ int Simulator::run() {
 
 std::optional<Micros> Simulator::next_deadline() const {
   std::optional<Micros> soonest = module_.next_deadline();
-  earliest(soonest, reopen_at_);
-  if (module_line_) earliest(soonest, module_line_->next_due());
+  earliest(soonest, away_until_);
+  if (module_present()) earliest(soonest, module_line_->next_due());
   if (cable_) {
     earliest(soonest, cable_->a.line->next_due());
     earliest(soonest, cable_->b.line->next_due());
@@ -198,7 +224,7 @@ void Simulator::wait() {
   std::array<pollfd, 5> fds{{
       {signals_.fd(), POLLIN, 0},
       {control_ ? control_->fd() : -1, POLLIN, 0},
-      poll_entry(module_line_.get()),
+      poll_entry(module_present() ? module_line_.get() : nullptr),
       poll_entry(cable_ ? cable_->a.line.get() : nullptr),
       poll_entry(cable_ ? cable_->b.line.get() : nullptr),
   }};
@@ -218,7 +244,7 @@ void Simulator::wait() {
   }
   if ((fds[1].revents & POLLIN) != 0)
     control_->serve([this](const auto& command) { return on_control(command); });
-  if (fds[2].revents != 0 && module_line_ && !module_line_->receive(t)) close_module(t, true);
+  if (fds[2].revents != 0 && module_present() && !module_line_->receive(t)) leave_line(t, true);
   if (!cable_) return;
   // The cable's ptys are held open at both ends, so only a broken system fails here.
   for (int i = 3; i < 5; ++i) {
@@ -229,20 +255,13 @@ void Simulator::wait() {
 }
 
 void Simulator::service(Micros now) {
-  if (module_line_) service_module(now);
+  if (module_present()) service_module(now);
   module_.tick(now);
-  if (module_.take_drop_request()) close_module(now, false);
+  if (module_.take_drop_request()) leave_line(now, false);
   if (module_.take_image_ready()) save_image();
   if (module_.take_run_ended()) publish(true);
-  if (module_line_ && !module_line_->flush(now)) close_module(now, true);
-  if (reopen_at_ && now >= *reopen_at_) {
-    try {
-      open_module();
-    } catch (const std::exception& error) {
-      std::cerr << "kov02a-sim: " << error.what() << "; trying again\n";
-      reopen_at_ = now + kReopenDelay;
-    }
-  }
+  if (module_present() && !module_line_->flush(now)) leave_line(now, true);
+  if (away_until_ && now >= *away_until_) come_back(now);
   if (cable_) service_cable(now);
 }
 
