@@ -69,13 +69,14 @@ struct CtlArgs {
   bool json = false;
 };
 
-CLI::Validator number_check(std::uint32_t max, const std::string& name) {
+// Decimal or 0x-prefixed hexadecimal, up to `max`.
+CLI::Validator number_check(std::uint32_t max) {
   return CLI::Validator(
       [max](std::string& text) -> std::string {
         const std::optional<std::uint32_t> value = parse_number(text);
         return value && *value <= max ? "" : "'" + text + "' is not a number from 0 to " + hex_code(max);
       },
-      name);
+      "");
 }
 
 void add_line_options(CLI::App& app, SimOptions& options) {
@@ -105,10 +106,10 @@ void add_fault_options(CLI::App& app, SimOptions& options, FaultArgs& faults) {
   app.add_option("--wrong-ack", faults.wrong, "Send a wrong answer (repeatable)")
       ->type_name("POINT[:once|:always]");
   app.add_option("--wrong-byte", faults.wrong_byte, "The wrong answer byte")
-      ->check(number_check(0xFF, ""))
+      ->check(number_check(0xFF))
       ->type_name("BYTE");
   app.add_option("--nak", faults.nak, "Byte sent when a stage is rejected (default: none)")
-      ->check(number_check(0xFF, ""))
+      ->check(number_check(0xFF))
       ->type_name("BYTE");
   app.add_option("--drop-after", faults.drop_after, "Leave the line after this many image bytes, once")
       ->check(CLI::PositiveNumber)
@@ -158,7 +159,7 @@ void add_ctl(CLI::App& ctl, CtlArgs& args) {
   for (CLI::App* verb : {ril, reboot}) {
     verb->add_option("code", args.code, "Control code")
         ->required()
-        ->check(number_check(0xFFFFFFFF, ""))
+        ->check(number_check(0xFFFFFFFF))
         ->type_name("CODE");
   }
   ctl.add_subcommand("summary", "Print the summary")->add_flag("--json", args.json, "As one JSON line");
