@@ -81,8 +81,27 @@ double FirstLineMs(const fs::path& log, const std::string& text) {
   throw std::runtime_error("no debug line \"" + text + "\"");
 }
 
+// Time the update thread spent waiting for the module's chunk acknowledgements during the image
+// phase: from each "Waiting for char -> AA h" to the next received byte.
+double AckWaitMs(const fs::path& log) {
+  std::ifstream in(log);
+  bool image = false;
+  double waiting = -1, total = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("Write the compressed file size") != std::string::npos) image = true;
+    if (!image) continue;
+    if (line.find("Waiting for char -> AA h") != std::string::npos) waiting = LineMs(line);
+    if (line.find("A byte got from") != std::string::npos && waiting >= 0) {
+      total += LineMs(line) - waiting;
+      waiting = -1;
+    }
+    if (line.find(" Sending Checksum") != std::string::npos) break;
+  }
+  return total;
+}
+
 struct RunFigures {
-  double wallMs = 0, runCpu = 0, lifeCpu = 0, imageMs = 0;
+  double wallMs = 0, runCpu = 0, lifeCpu = 0, imageMs = 0, ackWaitMs = 0;
   bool clean = false;
 };
 
@@ -117,6 +136,7 @@ RunFigures RunOnce(const Options& o) {
   f.lifeCpu = tool->cpu_seconds();
   f.imageMs = FirstLineMs(folder.debug_log(), "Send firmware....ok") -
               FirstLineMs(folder.debug_log(), "Write the compressed file size");
+  f.ackWaitMs = AckWaitMs(folder.debug_log());
   f.clean = read_file(sim.received_image()) == read_file(folder / "flash_only.bin");
   return f;
 }
@@ -132,8 +152,8 @@ void FlashOnly(const Options& o) {
     RunFigures f = RunOnce(o);
     std::printf(
         "update flash-only run %d: %zu bytes, wall %.0f ms over floor %.0f ms = %.3f, tool CPU %.2f s "
-        "(whole life %.2f s), image %s\n",
-        i + 1, o.image, f.wallMs, FLOOR_MS, f.wallMs / FLOOR_MS, f.runCpu, f.lifeCpu,
+        "(whole life %.2f s); image phase %.0f ms, %.0f ms of it waiting for chunk acks; image %s\n",
+        i + 1, o.image, f.wallMs, FLOOR_MS, f.wallMs / FLOOR_MS, f.runCpu, f.lifeCpu, f.imageMs, f.ackWaitMs,
         f.clean ? "received intact" : "DIFFERS");
     ratios.push_back(f.wallMs / FLOOR_MS);
     cpus.push_back(f.runCpu);
