@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace kov02::kernel {
 namespace {
@@ -124,21 +125,28 @@ void emit_number(Output& out, const Field& field, std::uint32_t magnitude, bool 
   emit_field(out, field, prefix, std::wstring_view(text + start, 48 - start), true);
 }
 
-void emit_string(Output& out, const Field& field, va_list& args) {
+// Reads at most `limit` characters of a string argument: with a precision the argument need
+// not be terminated, so nothing past it may be touched.
+template <class Char>
+std::wstring read_string_arg(const Char* text, std::size_t limit) {
   std::wstring converted;
+  for (const Char* c = text; converted.size() < limit && *c; ++c)
+    converted += static_cast<wchar_t>(static_cast<std::make_unsigned_t<Char>>(*c));
+  return converted;
+}
+
+void emit_string(Output& out, const Field& field, va_list& args) {
+  const std::size_t limit = field.precision >= 0 ? static_cast<std::size_t>(field.precision) : SIZE_MAX;
   const bool narrow = field.narrow || (field.conversion == L'S' && !field.wide);
+  std::wstring converted;
   if (narrow) {
     const char* text = va_arg(args, const char*);
-    for (const char* c = text ? text : "(null)"; *c; ++c)
-      converted += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    converted = read_string_arg(text ? text : "(null)", limit);
   } else {
     const wchar_t* text = va_arg(args, const wchar_t*);
-    converted = text ? text : L"(null)";
+    converted = read_string_arg(text ? text : L"(null)", limit);
   }
-  std::wstring_view body = converted;
-  if (field.precision >= 0 && body.size() > static_cast<std::size_t>(field.precision))
-    body = body.substr(0, field.precision);
-  emit_field(out, field, L"", body, false);
+  emit_field(out, field, L"", converted, false);
 }
 
 void emit_conversion(Output& out, const Field& field, va_list& args) {

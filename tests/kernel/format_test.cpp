@@ -47,6 +47,16 @@ TEST(Format, WsprintfFollowsTheHandsetConversions) {
   }
 }
 
+// With a precision the string argument need not be terminated: nothing past the precision is
+// read (the sanitizer build catches a read past the array).
+TEST(Format, PrecisionBoundsTheReadOfAnUnterminatedString) {
+  const wchar_t unterminated[3] = {L'a', L'b', L'c'};
+  const char narrow[2] = {'x', 'y'};
+  wchar_t buffer[16];
+  EXPECT_EQ(wsprintfW(buffer, L"%.3s|%.2hs", unterminated, narrow), 6);
+  EXPECT_EQ(std::wstring(buffer), L"abc|xy");
+}
+
 TEST(Format, BoundedFormattingNeverWritesPastItsBuffer) {
   const std::wstring fits(99, L'a');
   const std::wstring too_long(100, L'b');
