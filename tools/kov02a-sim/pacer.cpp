@@ -9,18 +9,35 @@ Pacer::Pacer(unsigned baud) : byte_time_(baud == 0 ? 0 : (10'000'000 + baud - 1)
 // A byte starts on the wire when it arrives or when the one before it has gone, whichever is
 // later, and is delivered once its ten bits have passed.
 void Pacer::push(ByteView bytes, Micros arrival) {
-  for (std::uint8_t byte : bytes) {
-    last_due_ = std::max(arrival, last_due_) + byte_time_;
-    queue_.push_back({byte, arrival, last_due_});
-  }
+  if (bytes.empty()) return;
+  const Micros start = std::max(arrival, last_due_);
+  last_due_ = start + byte_time_ * static_cast<long>(bytes.size());
+  queue_.push_back({Bytes(bytes.begin(), bytes.end()), 0, arrival, start + byte_time_});
+  held_ += bytes.size();
+}
+
+// How many of the entry's remaining bytes are due by `now`.
+std::size_t Pacer::count_due(const Entry& entry, Micros now) const {
+  const std::size_t remaining = entry.bytes.size() - entry.taken;
+  const Micros next = due_of_next(entry);
+  if (next > now) return 0;
+  if (byte_time_.count() == 0) return remaining;
+  const auto due = static_cast<std::size_t>((now - next) / byte_time_) + 1;
+  return std::min(remaining, due);
 }
 
 std::vector<Pacer::Batch> Pacer::take_due(Micros now) {
   std::vector<Batch> batches;
-  while (!queue_.empty() && queue_.front().due <= now) {
-    const Entry& entry = queue_.front();
+  while (!queue_.empty()) {
+    Entry& entry = queue_.front();
+    const std::size_t count = count_due(entry, now);
+    if (count == 0) break;
     if (batches.empty() || batches.back().arrival != entry.arrival) batches.push_back({entry.arrival, {}});
-    batches.back().bytes.push_back(entry.byte);
+    const auto first = entry.bytes.begin() + static_cast<long>(entry.taken);
+    batches.back().bytes.insert(batches.back().bytes.end(), first, first + static_cast<long>(count));
+    entry.taken += count;
+    held_ -= count;
+    if (entry.taken < entry.bytes.size()) break;
     queue_.pop_front();
   }
   return batches;
@@ -28,7 +45,7 @@ std::vector<Pacer::Batch> Pacer::take_due(Micros now) {
 
 std::optional<Micros> Pacer::next_due() const {
   if (queue_.empty()) return std::nullopt;
-  return queue_.front().due;
+  return due_of_next(queue_.front());
 }
 
 }  // namespace kov02a_sim

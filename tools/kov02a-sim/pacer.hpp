@@ -25,17 +25,29 @@ class Pacer {
   std::vector<Batch> take_due(Micros now);
   std::optional<Micros> next_due() const;
   bool empty() const { return queue_.empty(); }
-  std::size_t size() const { return queue_.size(); }
-  void clear() { queue_.clear(); }
+  std::size_t size() const { return held_; }
+  void clear() {
+    queue_.clear();
+    held_ = 0;
+  }
 
  private:
+  // The bytes of one arrival; byte i is due at first_due + i byte times. Kept whole rather
+  // than byte by byte, so an unpaced line costs one entry per read, not one per byte.
   struct Entry {
-    std::uint8_t byte;
+    Bytes bytes;
+    std::size_t taken;
     Micros arrival;
-    Micros due;
+    Micros first_due;
   };
+  Micros due_of_next(const Entry& entry) const {
+    return entry.first_due + byte_time_ * static_cast<long>(entry.taken);
+  }
+  std::size_t count_due(const Entry& entry, Micros now) const;
+
   Micros byte_time_{};
   Micros last_due_{};
+  std::size_t held_ = 0;
   std::deque<Entry> queue_;
 };
 
