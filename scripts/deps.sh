@@ -8,6 +8,7 @@ packages=(
   libgtk-3-dev                       # the GUI front-end
   libcli11-dev                       # the simulator's command line
   xvfb xdotool imagemagick           # the GUI smoke test: virtual display, keys, screenshot
+  picocom                            # the demo: a terminal for the bridge's far end
 )
 
 missing=()
