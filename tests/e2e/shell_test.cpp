@@ -25,6 +25,12 @@ void wait_ready(Child& tool) {
   ASSERT_TRUE(tool.send_line("answer ok"));
 }
 
+// Ctrl+Q, and the program ends with status 0.
+void quit(Child& tool) {
+  tool.send_line("key ctrl+q");
+  EXPECT_EQ(tool.wait_exit(), 0) << tool.transcript();
+}
+
 // The menu items shown with `mark` ("[checked]" or "[grayed]") by `show menu`, by caption.
 std::vector<std::string> marked_items(Child& tool, std::string_view mark) {
   std::size_t from = tool.lines().size();
@@ -59,8 +65,7 @@ TEST(ShellEndToEnd, WorkingDirectoryIsTracedInTheHandsetForm) {
   std::string expected = folder.path().string() + "/";
   std::replace(expected.begin(), expected.end(), '/', '\\');
   EXPECT_EQ(folder.count_debug_lines("get current dir " + expected), 1) << read_file(folder.debug_log());
-  tool->send_line("key ctrl+q");
-  EXPECT_EQ(tool->wait_exit(), 0);
+  quit(*tool);
 }
 
 // A program path longer than the 100-character buffer is read cut, never past the buffer; the
@@ -110,8 +115,7 @@ TEST(ShellEndToEnd, RadioRequestsReportTheHookOutcome) {
   EXPECT_TRUE(tool->wait_for("RIL has been resumed"));
   tool->send_line("menu System/Reset RIL Module");
   EXPECT_TRUE(tool->wait_for("GSM/GPRS has been reset"));
-  tool->send_line("key ctrl+q");
-  EXPECT_EQ(tool->wait_exit(), 0);
+  quit(*tool);
   EXPECT_EQ(read_file(ok + ".calls"), "0x03001F80\n0x03001F84\n0x03001F88\n");
 }
 
@@ -124,8 +128,7 @@ TEST(ShellEndToEnd, RadioRequestFailuresShowTheErrorCode) {
   EXPECT_TRUE(tool->wait_for("Failed to suspend RIL action, error code: 0x0000001F")) << tool->transcript();
   tool->send_line("menu System/Reset RIL Module");
   EXPECT_TRUE(tool->wait_for("Failed to reset GSM/GPRS module, error code: 0x0000001F"));
-  tool->send_line("key ctrl+q");
-  EXPECT_EQ(tool->wait_exit(), 0);
+  quit(*tool);
 }
 
 TEST(ShellEndToEnd, UnmappedRadioDeviceFailsToOpen) {
@@ -136,8 +139,7 @@ TEST(ShellEndToEnd, UnmappedRadioDeviceFailsToOpen) {
   EXPECT_TRUE(tool->wait_for("Failed to open RIL1:, error code: 0x00000002")) << tool->transcript();
   tool->send_line("menu System/Reset RIL Module");
   EXPECT_TRUE(tool->wait_for("Failed to open RIL1,CANNOT reset:, error code: 0x00000002"));
-  tool->send_line("key ctrl+q");
-  EXPECT_EQ(tool->wait_exit(), 0);
+  quit(*tool);
 }
 
 TEST(ShellEndToEnd, RebootWithoutHookIsRefusedAndSilentUnderDebugNone) {
@@ -153,8 +155,7 @@ TEST(ShellEndToEnd, RebootWithoutHookIsRefusedAndSilentUnderDebugNone) {
   std::string all = tool->transcript();
   std::size_t first = all.find("reboot!");
   EXPECT_EQ(all.find("reboot!", first + 1), std::string::npos) << all;
-  tool->send_line("key ctrl+q");
-  EXPECT_EQ(tool->wait_exit(), 0);
+  quit(*tool);
 }
 
 TEST(ShellEndToEnd, RebootRunsTheConfiguredHookWithTheRebootCode) {
@@ -166,8 +167,7 @@ TEST(ShellEndToEnd, RebootRunsTheConfiguredHookWithTheRebootCode) {
   tool->send_line("menu System/Suspend RIL");
   ASSERT_TRUE(tool->wait_for("Failed to open RIL1:"));
   EXPECT_EQ(tool->transcript().find("reboot!"), std::string::npos);
-  tool->send_line("key ctrl+q");
-  EXPECT_EQ(tool->wait_exit(), 0);
+  quit(*tool);
   EXPECT_EQ(read_file(reboot + ".calls"), "0x0101003C\n");
 }
 
@@ -183,8 +183,7 @@ TEST(ShellEndToEnd, GrayedItemsAreRefusedButTheirCommandsStillDispatch) {
   tool->send_line("command 111");
   tool->send_line("menu System/Get COMs");
   EXPECT_TRUE(tool->wait_for("Open IR(COM5:) failed.")) << tool->transcript();
-  tool->send_line("key ctrl+q");
-  EXPECT_EQ(tool->wait_exit(), 0);
+  quit(*tool);
 }
 
 TEST(ShellEndToEnd, StartsWithIrdaAndBothDirectionsCheckedAndTwoItemsGrayed) {
@@ -193,8 +192,7 @@ TEST(ShellEndToEnd, StartsWithIrdaAndBothDirectionsCheckedAndTwoItemsGrayed) {
   wait_ready(*tool);
   EXPECT_EQ(marked_items(*tool, "[checked]"), (Items{"IRDA", "Bi-direction"}));
   EXPECT_EQ(marked_items(*tool, "[grayed]"), (Items{"Raw Irda", "EEP+Flash"}));
-  tool->send_line("key ctrl+q");
-  EXPECT_EQ(tool->wait_exit(), 0);
+  quit(*tool);
 }
 
 TEST(ShellEndToEnd, ChoicesMoveTheirCheckMarks) {
@@ -207,8 +205,7 @@ TEST(ShellEndToEnd, ChoicesMoveTheirCheckMarks) {
   tool->send_line("command 116");
   tool->send_line("menu Tools/Debug Message/None");
   EXPECT_EQ(marked_items(*tool, "[checked]"), (Items{"IRDA", "None"}));
-  tool->send_line("key ctrl+q");
-  EXPECT_EQ(tool->wait_exit(), 0);
+  quit(*tool);
 }
 
 // FFUART opens, side B does not: the half-open bridge still holds the source choice until
@@ -230,8 +227,7 @@ TEST(ShellEndToEnd, SourceChoiceIsRefusedWhileAPortIsHeld) {
   ASSERT_TRUE(tool->wait_for("COMs released, R/W threads stopped"));
   tool->send_line("menu Tools/Select Source/COM(BTUART)");
   EXPECT_EQ(marked_items(*tool, "[checked]"), (Items{"COM(BTUART)", "Bi-direction"}));
-  tool->send_line("key ctrl+q");
-  EXPECT_EQ(tool->wait_exit(), 0);
+  quit(*tool);
 }
 
 }  // namespace
