@@ -1,5 +1,8 @@
 #include "kernel/startup.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdlib>
 
@@ -8,10 +11,27 @@
 
 namespace kov02::kernel {
 
+namespace {
+
+// A process started with stdin, stdout or stderr closed would hand that number to the next
+// file it opens, and the console would then read from or write into a serial port. Each
+// missing one is held by /dev/null instead.
+void hold_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    // fcntl(F_GETFD): flags, or -1 with EBADF when the descriptor is not open.
+    if (::fcntl(fd, F_GETFD) != -1) continue;
+    // open: the lowest free descriptor, which is `fd` here, or -1.
+    ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+  }
+}
+
+}  // namespace
+
 bool start_platform(std::string* error) {
   // A write to a pipe or pty whose reader has gone must fail with ERROR_BROKEN_PIPE, not end
   // the process.
   std::signal(SIGPIPE, SIG_IGN);
+  hold_standard_descriptors();
   const char* path = std::getenv("KOV02_REGISTRY");
   if (path && *path && !registry::load_file(path, error)) return false;
   return configure_debug_output(error);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "registry/registry.h"
 #include "temp_dir.h"
@@ -19,6 +22,24 @@ class StartupTest : public ::testing::Test {
   }
   testing::TempDir dir_;
 };
+
+// A descriptor 0 closed at start is held by /dev/null, so no port opened later takes its number.
+TEST_F(StartupTest, AClosedStandardDescriptorIsHeldByDevNull) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(0);
+    std::string error;
+    struct stat held {
+    }, null{};
+    const bool ok = start_platform(&error) && ::fstat(0, &held) == 0 && ::stat("/dev/null", &null) == 0 &&
+                    held.st_rdev == null.st_rdev;
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
 
 TEST_F(StartupTest, WithoutARegistryFileTheRegistryIsEmpty) {
   ::unsetenv("KOV02_REGISTRY");
