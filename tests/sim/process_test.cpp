@@ -215,20 +215,6 @@ TEST(SimulatorProcess, DroppedModuleHangsUpThePortAndComesBackOnANewPty) {
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "com1")));
 }
 
-TEST(SimulatorProcess, NullModemCarriesBytesBothWaysWithoutAModule) {
-  TempDir dir;
-  SimProcess sim({"--null-modem", dir / "a", dir / "b"});
-  ASSERT_TRUE(sim.wait_for_line("ready"));
-  EXPECT_EQ(sim.output().find("module "), std::string::npos);
-  Port a(dir / "a");
-  Port b(dir / "b");
-  const Bytes data = pattern(3000, 5);
-  a.write_bytes(data);
-  EXPECT_EQ(b.read_bytes(data.size()), data);
-  b.write_bytes({'A', 'T', '\r'});
-  EXPECT_THAT(a.read_bytes(3), ElementsAre('A', 'T', '\r'));
-}
-
 // A serial device given with --tty; a pty slave stands in for it, its master for the tool.
 TEST(SimulatorProcess, ModuleOnAGivenTtyAnswersAtCommands) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
