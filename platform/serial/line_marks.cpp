@@ -1,6 +1,8 @@
 // Decoding PARMRK marks and the driver's error counters.
 #include "serial/line_marks.h"
 
+#include <cstring>
+
 namespace kov02::serial {
 namespace {
 constexpr BYTE kMarkLead = 0xFF;
@@ -8,16 +10,23 @@ constexpr BYTE kMarkLead = 0xFF;
 
 LineMarks MarkDecoder::decode(const BYTE* raw, std::size_t size, std::deque<BYTE>& out, DWORD error_code) {
   LineMarks marks;
+  if (!marking_) {
+    out.insert(out.end(), raw, raw + size);
+    return marks;
+  }
   for (std::size_t i = 0; i < size; ++i) {
     const BYTE byte = raw[i];
     switch (state_) {
-      case State::data:
-        if (byte == kMarkLead) {
-          state_ = State::escape;
-        } else {
-          out.push_back(byte);
-        }
+      case State::data: {
+        // Runs of plain data go across as one block; only a lead byte needs the state machine.
+        const auto* lead = static_cast<const BYTE*>(std::memchr(raw + i, kMarkLead, size - i));
+        const BYTE* run_end = lead ? lead : raw + size;
+        out.insert(out.end(), raw + i, run_end);
+        if (!lead) return marks;
+        i = static_cast<std::size_t>(lead - raw);
+        state_ = State::escape;
         break;
+      }
       case State::escape:
         if (byte == 0x00) {
           state_ = State::marked;

@@ -95,7 +95,7 @@ DWORD baud_of_speed(speed_t speed) {
 
 void make_raw_baseline(termios& t) {
   t.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | IMAXBEL);
-  t.c_iflag |= PARMRK | INPCK;
+  set_line_marks(t, false);
   t.c_oflag &= ~OPOST;
   t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   t.c_cflag &= ~(CSIZE | PARENB | CRTSCTS);
@@ -104,6 +104,14 @@ void make_raw_baseline(termios& t) {
   // of 0 means the line was hung up.
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
+}
+
+void set_line_marks(termios& t, bool on) {
+  if (on) {
+    t.c_iflag |= PARMRK | INPCK;
+  } else {
+    t.c_iflag &= ~(PARMRK | INPCK);
+  }
 }
 
 DWORD dcb_to_termios(const DCB& dcb, termios& t) {

@@ -18,10 +18,14 @@ inline constexpr DWORD kRtsToggle = 3;
 
 // Puts `t` into the raw binary baseline every port starts from, as the handset's serial drivers
 // are raw by default: no input or output processing, no echo or signals, receiver on, modem
-// lines ignored, one byte satisfies a read. Breaks and bytes received in error are marked in the
-// data stream (PARMRK with INPCK) so the port can report them as events; a literal 0xFF then
-// arrives doubled. The speed is kept.
+// lines ignored, one byte satisfies a read, no in-band marks (set_line_marks turns them on).
+// The speed is kept.
 void make_raw_baseline(termios& t);
+
+// Turns the line discipline's in-band marking of breaks and bytes received in error (PARMRK with
+// INPCK) on or off. While on, a literal 0xFF arrives doubled and every byte is inspected by the
+// kernel; while off, a raw pty keeps the kernel's fast copy path.
+void set_line_marks(termios& t, bool on);
 
 // Writes the settings of `dcb` into `t`, which holds the baseline. Returns ERROR_SUCCESS, or the
 // code for a setting a Linux tty cannot hold: ERROR_INVALID_PARAMETER for values out of range

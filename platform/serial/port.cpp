@@ -21,29 +21,37 @@ constexpr std::size_t kMinInputLimit = 4096;
 // While the input queue is full the line cannot be polled for input (it stays readable), so a
 // waiter looks again at this pace until a reader makes room.
 constexpr int kFullQueueRecheckMs = 50;
+// What a tty's line discipline holds already processed (and so already marked or not) at most.
+constexpr std::size_t kLineDisciplineBuffer = 4096;
 constexpr DWORD kKnownEvents = 0x01FF;  // EV_RXCHAR .. EV_RING
 constexpr DWORD kPurgeFlags = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
 
-std::int64_t elapsed_ms(Clock::time_point since) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+// `from` plus `ms`, saturating at Clock::time_point::max(): a bound near MAXDWORD * MAXDWORD ms
+// would overflow the clock.
+Clock::time_point after_ms(Clock::time_point from, std::int64_t ms) {
+  const auto room = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - from);
+  return ms >= room.count() ? Clock::time_point::max() : from + std::chrono::milliseconds(ms);
 }
 
-// Milliseconds a read may still wait, kNoBound for no limit.
-std::int64_t read_wait_ms(const ReadBounds& bounds, Clock::time_point start, Clock::time_point last_byte,
-                          DWORD count) {
-  std::int64_t wait = kNoBound;
-  if (bounds.total_ms != kNoBound) wait = std::max<std::int64_t>(0, bounds.total_ms - elapsed_ms(start));
+// When a read stops waiting, Clock::time_point::max() for never: the total bound runs from the
+// start of the read, the interval bound from the last byte taken.
+Clock::time_point read_deadline(const ReadBounds& bounds, Clock::time_point start,
+                                Clock::time_point last_byte, DWORD count) {
+  Clock::time_point deadline = Clock::time_point::max();
+  if (bounds.total_ms != kNoBound) deadline = after_ms(start, bounds.total_ms);
   if (count > 0 && bounds.interval_ms != kNoBound) {
-    const std::int64_t gap = std::max<std::int64_t>(0, bounds.interval_ms - elapsed_ms(last_byte));
-    wait = (wait == kNoBound) ? gap : std::min(wait, gap);
+    deadline = std::min(deadline, after_ms(last_byte, bounds.interval_ms));
   }
-  return wait;
+  return deadline;
 }
 
-int poll_ms(std::int64_t wait) {
-  if (wait == kNoBound) return -1;
-  return static_cast<int>(std::min<std::int64_t>(wait, std::numeric_limits<int>::max()));
+// The poll time-out that reaches `deadline`: rounded up, so a poll never ends before it and the
+// caller never spins on a sub-millisecond remainder; -1 for no deadline.
+int poll_ms(Clock::time_point deadline, Clock::time_point now) {
+  if (deadline == Clock::time_point::max()) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+  return static_cast<int>(std::clamp<std::int64_t>(left, 0, std::numeric_limits<int>::max()));
 }
 
 BOOL fail(DWORD error) {
@@ -128,7 +136,25 @@ BOOL SerialPort::setup(DWORD in_queue, DWORD) {
 BOOL SerialPort::set_mask(DWORD mask) {
   if (mask & ~kKnownEvents) return fail(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
-  mask_ = mask;
+  const DWORD old_mask = mask_;
+  mask_ = mask;  // what was received before the call and is pulled now is seen by the new mask
+  const bool marks = (mask & (EV_BREAK | EV_ERR)) != 0;
+  if (marks != marks_on_ && !hung_up_) {
+    // The line discipline marks bytes as they are received, so what it already holds was marked
+    // (or not) under the old mode: it is all taken off the line and decoded under that mode
+    // first, past the queue's limit if need be (by at most the line discipline's own buffer;
+    // the driver's buffers behind it are processed only as that empties, so under the new mode).
+    // Only bytes received in the instant between that read and the switch are decoded under the
+    // new mode: a doubled 0xFF then reads as two, or a literal 0xFF 0x00 as a mark.
+    pull_locked(0, true);
+    const DWORD error = set_line_marks(marks);
+    if (error != ERROR_SUCCESS) {
+      mask_ = old_mask;
+      pending_events_ &= old_mask;
+      return fail(error);
+    }
+    marks_on_ = marks;
+  }
   pending_events_ &= mask;
   return TRUE;
 }
@@ -151,9 +177,10 @@ void SerialPort::mark_hung_up() {
   hung_up_ = true;
 }
 
-void SerialPort::pull_locked(short revents) {
+void SerialPort::pull_locked(short revents, bool drain) {
   if (hung_up_) return;
-  const std::size_t room = input_.size() < input_limit_ ? input_limit_ - input_.size() : 0;
+  std::size_t room = input_.size() < input_limit_ ? input_limit_ - input_.size() : 0;
+  if (drain) room += kLineDisciplineBuffer;
   const std::size_t before = input_.size();
   const Pulled pulled = pull(input_, room, revents);
   pending_events_ |= pulled.marks.events & mask_;
@@ -243,9 +270,10 @@ BOOL SerialPort::read(void* buffer, DWORD size, DWORD* got) {
     *got = count;
     if (count == size || (count > 0 && (bounds.any_byte_ends || gone))) return TRUE;
     if (gone) return fail_removed();
-    const std::int64_t wait = read_wait_ms(bounds, start, last_byte, count);
-    if (wait == 0) return TRUE;
-    if (wait_input(poll_ms(wait), &revents) == Wait::failed) return FALSE;
+    const Clock::time_point now = Clock::now();
+    const Clock::time_point deadline = read_deadline(bounds, start, last_byte, count);
+    if (now >= deadline) return TRUE;
+    if (wait_input(poll_ms(deadline, now), &revents) == Wait::failed) return FALSE;
   }
 }
 

@@ -51,6 +51,11 @@ class SerialPort : public kernel::KernelObject {
   // Applies settings to the line; ERROR_SUCCESS or the refusal's code.
   virtual DWORD apply_state(const DCB& dcb) = 0;
   virtual DWORD apply_timeouts(const COMMTIMEOUTS&) { return ERROR_SUCCESS; }
+  // Turns the line's in-band marks of breaks and errored bytes on or off; what pull() decodes
+  // afterwards follows the new mode. ERROR_SUCCESS or the failure's code. Called with the port's
+  // mutex held, after everything the line held was pulled under the old mode. A line that reports
+  // breaks and errors out of band (the fake) has nothing to switch.
+  virtual DWORD set_line_marks(bool) { return ERROR_SUCCESS; }
   // Raises or lowers DTR or RTS; ERROR_SUCCESS or the failure's code.
   virtual DWORD set_modem_line(bool dtr, bool raise) = 0;
   // Discards what the line holds in either direction. Called with the port's mutex held.
@@ -68,7 +73,7 @@ class SerialPort : public kernel::KernelObject {
  private:
   enum class Wait { ready, timed_out, failed };
 
-  void pull_locked(short revents);
+  void pull_locked(short revents, bool drain = false);
   DWORD take_locked(BYTE* out, DWORD size);
   DWORD events_locked() const;
   Wait wait_input(int timeout_ms, short* revents);
@@ -78,6 +83,7 @@ class SerialPort : public kernel::KernelObject {
   DCB dcb_;
   COMMTIMEOUTS timeouts_{};
   DWORD mask_ = 0;
+  bool marks_on_ = false;     // the line marks breaks and errored bytes in band
   DWORD pending_events_ = 0;  // EV_BREAK / EV_ERR seen while in the mask, not yet reported
   DWORD errors_ = 0;          // CE_* accumulated until ClearCommError
   std::deque<BYTE> input_;

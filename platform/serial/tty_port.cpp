@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "kernel/handles.h"
@@ -58,6 +59,7 @@ class TtyPort final : public SerialPort {
   Pulled pull(std::deque<BYTE>& into, std::size_t room, short revents) override;
   int input_fd() const override { return fd_; }
   DWORD apply_state(const DCB& dcb) override;
+  DWORD set_line_marks(bool on) override;
   DWORD set_modem_line(bool dtr, bool raise) override;
   void flush_line(bool input, bool output) override;
   DWORD line_input_pending() override { return queue_count(FIONREAD); }
@@ -74,6 +76,9 @@ class TtyPort final : public SerialPort {
   const int fd_;
   const std::string path_;
   DeviceClaim claim_;
+  // Held across each read-modify-write of the termios: SetCommState runs outside the port's
+  // mutex and SetCommMask inside it, and neither may undo the other's change.
+  std::mutex termios_mutex_;
   MarkDecoder decoder_;
   ErrorCounts counts_;
   bool counts_supported_ = false;
@@ -141,18 +146,33 @@ DWORD TtyPort::fail_call(const char* call) {
 }
 
 DWORD TtyPort::apply_state(const DCB& dcb) {
-  termios settings{};
-  // tcgetattr / tcsetattr: 0, or -1 with errno. tcsetattr succeeds when any part was applied;
-  // ptys keep the speed and stop bits but always read back 8 bits without parity.
-  if (::tcgetattr(fd_, &settings) != 0) return fail_call("tcgetattr");
-  const DWORD refused = dcb_to_termios(dcb, settings);
-  if (refused != ERROR_SUCCESS) return refused;
-  if (::tcsetattr(fd_, TCSANOW, &settings) != 0) return fail_call("tcsetattr");
+  {
+    std::lock_guard lock(termios_mutex_);
+    termios settings{};
+    // tcgetattr / tcsetattr: 0, or -1 with errno. tcsetattr succeeds when any part was applied;
+    // ptys keep the speed and stop bits but always read back 8 bits without parity.
+    if (::tcgetattr(fd_, &settings) != 0) return fail_call("tcgetattr");
+    const DWORD refused = dcb_to_termios(dcb, settings);
+    if (refused != ERROR_SUCCESS) return refused;
+    if (::tcsetattr(fd_, TCSANOW, &settings) != 0) return fail_call("tcsetattr");
+  }
   DWORD error = set_modem_line(true, dcb.fDtrControl == DTR_CONTROL_ENABLE);
   if (error == ERROR_SUCCESS && dcb.fRtsControl != kRtsHandshake) {
     error = set_modem_line(false, dcb.fRtsControl == RTS_CONTROL_ENABLE);
   }
   return error;
+}
+
+DWORD TtyPort::set_line_marks(bool on) {
+  std::lock_guard lock(termios_mutex_);
+  termios settings{};
+  // tcgetattr / tcsetattr: 0, or -1 with errno; on failure the line and the decoder keep the
+  // old mode together.
+  if (::tcgetattr(fd_, &settings) != 0) return fail_call("tcgetattr");
+  serial::set_line_marks(settings, on);
+  if (::tcsetattr(fd_, TCSANOW, &settings) != 0) return fail_call("tcsetattr");
+  decoder_.set_marking(on);
+  return ERROR_SUCCESS;
 }
 
 DWORD TtyPort::set_modem_line(bool dtr, bool raise) {

@@ -40,6 +40,7 @@ TEST(MarkDecoder, UndoesMarksAcrossReadBoundaries) {
   for (const MarkCase& c : cases) {
     SCOPED_TRACE(c.name);
     MarkDecoder decoder;
+    decoder.set_marking(true);
     std::deque<BYTE> out;
     LineMarks total;
     for (const Bytes& read : c.reads) {
@@ -55,6 +56,7 @@ TEST(MarkDecoder, UndoesMarksAcrossReadBoundaries) {
 
 TEST(MarkDecoder, ErroredByteCountsAsTheGivenErrorAndResetForgetsAHalfMark) {
   MarkDecoder decoder;
+  decoder.set_marking(true);
   std::deque<BYTE> out;
   const Bytes parity = {0xFF, 0x00, 0x5A};
   EXPECT_EQ(decoder.decode(parity.data(), parity.size(), out, CE_RXPARITY).errors, DWORD{CE_RXPARITY});
@@ -66,6 +68,27 @@ TEST(MarkDecoder, ErroredByteCountsAsTheGivenErrorAndResetForgetsAHalfMark) {
   const LineMarks marks = decoder.decode(next.data(), next.size(), out, CE_FRAME);
   EXPECT_EQ(marks.events, 0u);
   EXPECT_EQ(Bytes(out.begin(), out.end()), (Bytes{0x5A, 0x00, 0x01}));
+}
+
+// Without PARMRK the line delivers 0xFF once and never marks, so every byte is data; a half
+// mark left from the marked mode must not swallow the first bytes after the switch.
+TEST(MarkDecoder, WithMarkingOffEveryByteIsDataAndSwitchingForgetsAHalfMark) {
+  MarkDecoder decoder;
+  std::deque<BYTE> out;
+  const Bytes unmarked = {0xFF, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x41};
+  const LineMarks none = decoder.decode(unmarked.data(), unmarked.size(), out, CE_FRAME);
+  EXPECT_EQ(none.events, 0u);
+  EXPECT_EQ(none.errors, 0u);
+  EXPECT_EQ(Bytes(out.begin(), out.end()), unmarked);
+
+  out.clear();
+  decoder.set_marking(true);
+  const Bytes half = {0x30, 0xFF};
+  decoder.decode(half.data(), half.size(), out, CE_FRAME);
+  decoder.set_marking(false);
+  const Bytes after = {0x00, 0x00, 0xFF};
+  EXPECT_EQ(decoder.decode(after.data(), after.size(), out, CE_FRAME).events, 0u);
+  EXPECT_EQ(Bytes(out.begin(), out.end()), (Bytes{0x30, 0x00, 0x00, 0xFF}));
 }
 
 TEST(ErrorCounters, OnlyMovedCountersReportErrors) {

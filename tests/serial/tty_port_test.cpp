@@ -41,7 +41,7 @@ TEST_F(TtyPort, OpenPutsACookedLineIntoTheRawBaselineSoBytesPassUnchanged) {
   const termios raw = pty_.near_settings();
   EXPECT_EQ(raw.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_EQ(raw.c_oflag & OPOST, 0u);
-  EXPECT_TRUE(raw.c_iflag & PARMRK);
+  EXPECT_EQ(raw.c_iflag & (PARMRK | INPCK), 0u) << "marks stay off until a mask asks for them";
 
   pty_.send({'\r', '\n', 0x03, 0x11, 0x13, 0x7F});
   ASSERT_EQ(wait_queued(port_, 6), 6u);
@@ -93,6 +93,73 @@ TEST_F(TtyPort, ALiteralFFAndAMarkLikeSequenceArriveAsDataWithoutEvents) {
   DWORD count = 0;
   ASSERT_TRUE(ReadFile(port_, got.data(), static_cast<DWORD>(got.size()), &count, nullptr));
   EXPECT_EQ(got, sent);
+  DWORD errors = 0xFFFF;
+  ASSERT_TRUE(ClearCommError(port_, &errors, nullptr));
+  EXPECT_EQ(errors, 0u);
+}
+
+// The line marks breaks and errors in band only while the mask asks for EV_BREAK or EV_ERR;
+// otherwise 0xFF is an ordinary byte and nothing is decoded or reported.
+TEST_F(TtyPort, MarksFollowTheMaskAndUnmarkedFFBytesPassUnchanged) {
+  open_port();
+  const Bytes sent = {0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x41, 0xFF};
+  pty_.send(sent);
+  ASSERT_EQ(wait_queued(port_, 7), 7u);
+  EXPECT_EQ(read_now(port_, 16), sent);
+  DWORD errors = 0xFFFF;
+  ASSERT_TRUE(ClearCommError(port_, &errors, nullptr));
+  EXPECT_EQ(errors, 0u);
+
+  struct Step {
+    DWORD mask;
+    bool marked;
+  };
+  for (const Step step : {Step{EV_RXCHAR | EV_BREAK | EV_ERR, true}, Step{EV_RXCHAR, false},
+                          Step{EV_ERR, true}, Step{0, false}}) {
+    SCOPED_TRACE(step.mask);
+    ASSERT_TRUE(SetCommMask(port_, step.mask));
+    const termios held = pty_.near_settings();
+    EXPECT_EQ((held.c_iflag & PARMRK) != 0, step.marked);
+    EXPECT_EQ((held.c_iflag & INPCK) != 0, step.marked);
+  }
+}
+
+// Bytes the port pulled, and bytes the line discipline took in under the old mode, keep their
+// value and order across mask changes in both directions.
+TEST_F(TtyPort, SwitchingTheMaskKeepsBytesInOrderAndUndoubled) {
+  open_port();
+  // Reads `count` bytes, or what came within a generous bound; a doubled or swallowed 0xFF shows.
+  const auto read_bytes = [&](std::size_t count) {
+    COMMTIMEOUTS bounded{0, 0, 2000, 0, 0};
+    SetCommTimeouts(port_, &bounded);
+    Bytes got(count);
+    DWORD n = 0;
+    EXPECT_TRUE(ReadFile(port_, got.data(), static_cast<DWORD>(count), &n, nullptr));
+    got.resize(n);
+    return got;
+  };
+  const Bytes first = {0x01, 0xFF, 0x02};
+  const Bytes second = {0x03, 0xFF, 0xFF, 0x04};
+  const Bytes third = {0xFF, 0xFF, 0x05};
+  const Bytes fourth = {0x06, 0xFF};
+  pty_.send(first);
+  ASSERT_EQ(wait_queued(port_, 3), 3u);  // pulled by the port before the switch
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_BREAK | EV_ERR));
+  pty_.send(second);
+  std::this_thread::sleep_for(50ms);  // lets the line discipline take them in, marked
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
+  Bytes expected = first;
+  expected.insert(expected.end(), second.begin(), second.end());
+  EXPECT_EQ(read_bytes(expected.size()), expected);
+
+  pty_.send(third);
+  std::this_thread::sleep_for(50ms);  // taken in unmarked, read after marks are back on
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_BREAK | EV_ERR));
+  pty_.send(fourth);
+  expected = third;
+  expected.insert(expected.end(), fourth.begin(), fourth.end());
+  EXPECT_EQ(read_bytes(expected.size()), expected);
+  EXPECT_TRUE(read_now(port_, 4).empty());
   DWORD errors = 0xFFFF;
   ASSERT_TRUE(ClearCommError(port_, &errors, nullptr));
   EXPECT_EQ(errors, 0u);
