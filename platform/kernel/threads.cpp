@@ -142,6 +142,10 @@ void* thread_main(void* raw) {
   }
   std::lock_guard lock(state.mutex);
   state.exit_code = code;
+  // The control eventfd goes with the run rather than with the last reference to the state, so
+  // a thread that has ended holds no descriptor; requests signal it only while not finished.
+  ::close(state.control_fd);
+  state.control_fd = -1;
   state.finished = true;
   state.changed.notify_all();
   return nullptr;
