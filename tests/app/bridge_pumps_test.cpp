@@ -169,6 +169,8 @@ TEST_F(BridgeOverPtys, ThousandCyclesWithTrafficLeaveNoFdThreadOrHandleBehind) {
   int keepIrda = ::open(irda_.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(keepFF, 0);
   ASSERT_GE(keepIrda, 0);
+  // A first thread makes a sanitizer start its own helper thread, which stays; counted before.
+  std::thread([] {}).join();
   const std::size_t threads = bridge_test::thread_count();
   // One cycle first: from then on the thread words always hold the last cycle's two handles.
   ASSERT_EQ(GetComs(nullptr), 0);
