@@ -7,22 +7,13 @@
 #include "common/state.h"
 #include "update/update_port.h"
 
-static_assert(std::size(g_szWorkDir) == WORK_DIR_TEXT_CHARS - 1);
-
-void CopyWorkDir(WCHAR (&text)[WORK_DIR_TEXT_CHARS]) {
-  std::size_t n = 0;
-  while (n < std::size(g_szWorkDir) && g_szWorkDir[n] != L'\0') {
-    text[n] = g_szWorkDir[n];
-    ++n;
-  }
-  text[n] = L'\0';
-}
+// The working directory is read no further than its 100 characters ("%.100s"), so a full,
+// unterminated one cannot run the formatter past it.
+static_assert(std::size(g_szWorkDir) == 100);
 
 int FormPackagePath(WCHAR (&path)[PACKAGE_PATH_CHARS], LPCWSTR name) {
-  WCHAR dir[WORK_DIR_TEXT_CHARS];
-  CopyWorkDir(dir);
   // The handset's formatter: -1 when the text was cut to the buffer.
-  return wnsprintfW(path, PACKAGE_PATH_CHARS, L"%s%s", dir, name) < 0 ? 0 : 1;
+  return wnsprintfW(path, PACKAGE_PATH_CHARS, L"%.100s%s", g_szWorkDir, name) < 0 ? 0 : 1;
 }
 
 HANDLE OpenPackageFile(LPCWSTR name, WCHAR (&path)[PACKAGE_PATH_CHARS]) {

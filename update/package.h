@@ -15,11 +15,6 @@ inline constexpr WCHAR FLASH_ONLY_FILE[] = L"flash_only.bin";
 inline constexpr WCHAR EEP_FLASH_FILE[] = L"eep_flash.bin";
 inline constexpr WCHAR FILE_SIZE_FILE[] = L"file_size.bin";
 
-// The working directory as a terminated text, read no further than g_szWorkDir's own 100
-// characters whether or not it holds a terminator.
-inline constexpr int WORK_DIR_TEXT_CHARS = 101;
-void CopyWorkDir(WCHAR (&text)[WORK_DIR_TEXT_CHARS]);
-
 // Forms g_szWorkDir followed by `name` in `path`. Returns 0 when the whole path does not fit;
 // `path` then holds as much of it as fits, terminated, and names no package file.
 int FormPackagePath(WCHAR (&path)[PACKAGE_PATH_CHARS], LPCWSTR name);

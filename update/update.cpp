@@ -29,9 +29,8 @@ int CheckFirmwarePackage() {
 // The missing-files line for the working directory. A directory too long for the buffer is
 // cut, and the line still ends with its line break.
 static void FormatMissingFiles(WCHAR (&text)[MISSING_TEXT_CHARS]) {
-  WCHAR dir[WORK_DIR_TEXT_CHARS];
-  CopyWorkDir(dir);
-  if (wnsprintfW(text, MISSING_TEXT_CHARS, L"Cannot get firmware files from %s directory\r\n", dir) < 0) {
+  if (wnsprintfW(text, MISSING_TEXT_CHARS, L"Cannot get firmware files from %.100s directory\r\n",
+                 g_szWorkDir) < 0) {
     text[MISSING_TEXT_CHARS - 3] = L'\r';
     text[MISSING_TEXT_CHARS - 2] = L'\n';
     text[MISSING_TEXT_CHARS - 1] = L'\0';
