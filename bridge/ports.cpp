@@ -156,6 +156,11 @@ int OpenRawIrPort(HWND hwnd) {
 }
 
 int GetComs(HWND hwnd, WORD, HWND, WORD) {
+  // The bridge may hold the update port's own line: opening it now would break the run.
+  if (g_bUpdateBusy.load(std::memory_order_relaxed)) {
+    LogPane(hwnd, L"Firmware update running, COMs stay closed\r\n");
+    return 1;
+  }
   OpenBridgePort(hwnd, L"FFUART");
   OpenSideB(hwnd);
   if (!IsOpen(g_hBT) || !IsOpen(g_hFF)) {
