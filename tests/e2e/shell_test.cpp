@@ -70,29 +70,6 @@ TEST(ShellEndToEnd, WorkingDirectoryIsTracedInTheHandsetForm) {
 
 // A program path longer than the 100-character buffer is read cut, never past the buffer; the
 // working directory is then what the cut path holds up to its last backslash.
-TEST(ShellEndToEnd, LongProgramPathIsCutNotOverrun) {
-  ProgramFolder folder;
-  fs::path deep = folder.path() / std::string(60, 'd') / std::string(60, 'e');
-  fs::create_directories(deep);
-  fs::copy_file(folder.program(), deep / "kov02tool");
-  write_file(folder.registry_file(), folder.base_registry().text());
-  Child tool(Spawn{{(deep / "kov02tool").string()},
-                   {{"KOV02_UI", "console"},
-                    {"KOV02_REGISTRY", folder.registry_file().string()},
-                    {"XDG_RUNTIME_DIR", (folder / "run").string()}},
-                   deep,
-                   folder.stderr_file()});
-  wait_ready(tool);
-  tool.send_line("key ctrl+q");
-  EXPECT_EQ(tool.wait_exit(), 0);
-  std::string full = (deep / "kov02tool").string();
-  std::string cut = full.substr(0, 99);
-  cut = cut.substr(0, cut.rfind('/') + 1);
-  std::replace(cut.begin(), cut.end(), '/', '\\');
-  std::string log = read_file(folder.debug_log());
-  EXPECT_NE(log.find("get current dir " + cut + "\n"), std::string::npos) << log;
-}
-
 TEST(ShellEndToEnd, SecondInstanceExitsMinusOneAndRaisesTheFirst) {
   ProgramFolder folder;
   auto first = folder.start(folder.base_registry());

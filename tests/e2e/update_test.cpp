@@ -82,13 +82,14 @@ std::vector<std::string> Violations(const std::string& summary) {
   return out;
 }
 
-// The pane lines between `after` and `until`: the progress stars.
+// The pane lines between `after` and `until`: the progress stars. The console's progress lines
+// stand between them, never inside one.
 std::vector<std::string> LinesBetween(const Child& tool, const std::string& after, const std::string& until) {
   std::vector<std::string> out;
   bool in = false;
   for (const std::string& line : tool.lines()) {
     if (line.find(until) != std::string::npos && in) break;
-    if (in) out.push_back(line);
+    if (in && !line.starts_with("progress: ")) out.push_back(line);
     if (line.find(after) != std::string::npos) in = true;
   }
   return out;

@@ -61,8 +61,8 @@ class ConsoleBackend final : public Backend {
   void progress_moved(HWND hwnd) override {
     auto view = windowing::window_view(hwnd);
     if (!view) return;
-    out_.line("progress: " + kernel::to_utf8(view->title) + " " + std::to_string(view->progress_done) + "/" +
-              std::to_string(view->progress_range));
+    out_.line_between("progress: " + kernel::to_utf8(view->title) + " " +
+                      std::to_string(view->progress_done) + "/" + std::to_string(view->progress_range));
   }
 
  private:
