@@ -159,13 +159,13 @@ static int ReadOneByte(HANDLE handle, BYTE* byte) {
 // the watch meant for an earlier wait brings no event and is waited through.
 static int WaitForEvent(HANDLE handle, DWORD* events) {
   for (;;) {
-    if (!WaitCommEvent(handle, events, nullptr)) return PortLost();
-    if (*events != 0) return 1;
     if (AnswerWatchFired()) {
       s_bTimedOut = 1;
       Trace(L"No answer from the module in time\r\n");
       return 0;
     }
+    if (!WaitCommEvent(handle, events, nullptr)) return PortLost();
+    if (*events != 0) return 1;
   }
 }
 
