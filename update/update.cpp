@@ -144,6 +144,7 @@ DWORD UpdateThread(LPVOID parameter) {
   if (!OpenUpdatePort()) {
     Trace(L"Open com port failed!!\r\n");
     LogPaneIfDebug(hwnd, L"Open Comport fail!!\r\n");
+    LogDeviceOpenFailure(hwnd, LogPaneIfDebug);
     return 1;
   }
   Trace(L"Open com port succeed!!\r\n");
