@@ -73,9 +73,7 @@ inline constexpr int MAX_PATH = 260;
 #define IS_INTRESOURCE(p) ((reinterpret_cast<std::uintptr_t>(p) >> 16) == 0)
 #define LOWORD(l) (static_cast<WORD>(static_cast<std::uintptr_t>(l) & 0xFFFF))
 #define HIWORD(l) (static_cast<WORD>((static_cast<std::uintptr_t>(l) >> 16) & 0xFFFF))
-#define MAKEWPARAM(lo, hi)                                           \
-  (static_cast<WPARAM>((static_cast<DWORD>(static_cast<WORD>(lo))) | \
-                       (static_cast<DWORD>(static_cast<WORD>(hi)) << 16)))
+#define MAKEWPARAM(lo, hi) (static_cast<WPARAM>((static_cast<DWORD>(static_cast<WORD>(lo))) | (static_cast<DWORD>(static_cast<WORD>(hi)) << 16)))
 #define CTL_CODE(type, function, method, access) \
   (static_cast<DWORD>(((type) << 16) | ((access) << 14) | ((function) << 2) | (method)))
 #define METHOD_BUFFERED 0
@@ -153,8 +151,8 @@ struct WIN32_FIND_DATAW {
 using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
 
 // Paths are shown in the handset's form: '\' separators, no drive ("\opt\kov02\kov02tool").
-HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD creation,
-                   DWORD flags, HANDLE templateFile);
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD creation, DWORD flags, HANDLE templateFile);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
@@ -550,7 +548,7 @@ struct INITCOMMONCONTROLSEX {
   DWORD dwICC;
 };
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
-int CommandBar_Height(HWND commandBar);  // 0 for a null (missing) bar
+int CommandBar_Height(HWND commandBar);           // 0 for a null (missing) bar
 HMENU CommandBar_GetMenu(HWND commandBar, WORD button);
 
 struct SHMENUBARINFO {
