@@ -52,12 +52,17 @@ HANDLE open_exec_device(std::string_view command) {
 // Why the calling thread's last device open failed; empty after one that succeeded.
 thread_local std::wstring t_open_failure;
 
-// The plain words for a refused exec: or fake: device.
+// The plain words for a refused exec: or fake: device (a tty says its own).
 std::string plain_reason(std::string_view target, DWORD error) {
-  if (target.starts_with("exec:") && error == ERROR_ACCESS_DENIED) return "refused: the hook is not trusted";
-  if (error == ERROR_FILE_NOT_FOUND)
-    return target.starts_with("exec:") ? "no such program" : "no such device";
-  return "error " + std::to_string(error);
+  const bool hook = target.starts_with("exec:");
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+      return hook ? "refused: the hook is not trusted" : "already open in this program";
+    case ERROR_FILE_NOT_FOUND:
+      return hook ? "no such program" : "no such device";
+    default:
+      return "error " + std::to_string(error);
+  }
 }
 
 HANDLE open_mapped(const std::string& target, std::string* reason) {
