@@ -56,16 +56,22 @@ std::string unsuitable_reason(const struct stat& status) {
   return {};
 }
 
-// Reads to the end from `fd`, but never more than the size limit and one byte; false with errno.
-bool read_bounded(int fd, std::string* content) {
+std::string cannot_read() {
+  return std::string("cannot read: ") + std::strerror(errno);
+}
+
+// What `fd` holds, read to the end; or why not. A file that grew past the limit after it was
+// looked at is refused as a larger one was.
+std::string read_bounded(int fd, std::string* content) {
   char chunk[8192];
   for (;;) {
     // read: the count read, 0 at end of file, or -1 with errno.
     const ssize_t got = ::read(fd, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return got == 0;
+    if (got < 0) return cannot_read();
+    if (got == 0) return {};
     content->append(chunk, static_cast<std::size_t>(got));
-    if (content->size() > static_cast<std::size_t>(kMaxRegistryBytes)) return true;
+    if (content->size() > static_cast<std::size_t>(kMaxRegistryBytes)) return "is larger than 4 MiB";
   }
 }
 
@@ -75,18 +81,12 @@ bool read_registry_file(const std::string& path, std::string* content, std::stri
   // open / fstat: -1 with errno on failure.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
-    *reason = std::string("cannot read: ") + std::strerror(errno);
+    *reason = cannot_read();
     return false;
   }
   struct stat status {};
-  if (::fstat(fd, &status) != 0) {
-    *reason = std::string("cannot read: ") + std::strerror(errno);
-  } else if (*reason = unsuitable_reason(status); reason->empty()) {
-    if (!read_bounded(fd, content)) *reason = std::string("cannot read: ") + std::strerror(errno);
-    // A file that grew past the limit after it was looked at is refused the same way.
-    else if (content->size() > static_cast<std::size_t>(kMaxRegistryBytes))
-      *reason = "is larger than 4 MiB";
-  }
+  *reason = ::fstat(fd, &status) != 0 ? cannot_read() : unsuitable_reason(status);
+  if (reason->empty()) *reason = read_bounded(fd, content);
   ::close(fd);
   return reason->empty();
 }
