@@ -200,6 +200,7 @@ DWORD UpdateThread(LPVOID parameter) {
   if (!OpenUpdatePort()) {
     Trace(L"Open com port failed!!\r\n");
     LogPaneIfDebug(hwnd, L"Open Comport fail!!\r\n");
+    LogDeviceOpenFailure(hwnd, LogPaneIfDebug);
     SettleRun(hwnd, UPDATE_PORT_NOT_OPENED);
     return 1;
   }

@@ -58,6 +58,29 @@ TEST(ShellEndToEnd, EachWayOutEndsWithStatusZero) {
   }
 }
 
+// Only a regular file of at most 4 MiB is read as the registry; anything else ends start-up at
+// once, with status 1 and one line naming the file and why, instead of blocking or eating memory.
+TEST(ShellEndToEnd, ARegistryThatIsNotASmallRegularFileStopsStartUpAtOnce) {
+  ProgramFolder folder;
+  const fs::path fifo = folder / "fifo.reg", directory = folder / "dir.reg", big = folder / "big.reg";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_directory(directory);
+  write_file(big, "REGEDIT4\n" + std::string(5u << 20, ';'));
+  const std::pair<std::string, std::string> rows[] = {
+      {fifo.string(), "is a FIFO, not a regular file"},
+      {"/dev/zero", "is a device, not a regular file"},
+      {directory.string(), "is a directory"},
+      {big.string(), "is larger than 4 MiB"},
+  };
+  for (const auto& [path, reason] : rows) {
+    SCOPED_TRACE(path);
+    fs::remove(folder.stderr_file());
+    auto tool = folder.start(folder.base_registry(), {{"KOV02_REGISTRY", path}});
+    EXPECT_EQ(tool->wait_exit(1s), 1);
+    EXPECT_EQ(read_file(folder.stderr_file()), "kov02tool: " + path + ": " + reason + "\n");
+  }
+}
+
 TEST(ShellEndToEnd, WorkingDirectoryIsTracedInTheHandsetForm) {
   ProgramFolder folder;
   auto tool = folder.start(folder.base_registry());

@@ -7,6 +7,7 @@
 
 #include "e2e_sim.h"
 #include "e2e_tool.h"
+#include "serial_pty.h"
 
 namespace {
 
@@ -119,6 +120,23 @@ TEST_F(UpdateEndToEnd, FlashOnlySendsTheWholeImageAndNoLeavesTheModuleAsItIs) {
   EXPECT_EQ(run_outcomes(summary), std::vector<std::string>{"accepted"}) << summary;
   EXPECT_EQ(control_names(summary), (std::vector<std::string>{"suspend", "reset"})) << summary;
   EXPECT_TRUE(read_file(sim->received_image()) == read_file(folder / "flash_only.bin"));
+}
+
+// A live lock file on the module's tty: the run stops at the open, and the pane says who holds it.
+TEST_F(UpdateEndToEnd, AModulePortInUseIsRefusedWithItsHolderNamed) {
+  Start();
+  const std::string lock = serial_test::lock_file_path(sim->module_pty());
+  if (lock.empty()) GTEST_SKIP() << "no writable lock folder";
+  write_file(lock, serial_test::lock_file_text(::getpid()));
+  tool->send_line("menu Tools/Update Firmware/Flash only");
+  ASSERT_TRUE(tool->wait_for("Open Comport fail!!", 30s)) << tool->transcript();
+  const std::string reason =
+      "COM1: is " + sim->module_pty() + ": in use by e2e_tests (pid " + std::to_string(::getpid()) + ")";
+  EXPECT_TRUE(tool->wait_for(reason, 10s)) << tool->transcript();
+  tool->drain(300ms);
+  EXPECT_EQ(tool->transcript().find("Sending Bootload1"), std::string::npos);
+  EXPECT_EQ(read_file(lock), serial_test::lock_file_text(::getpid()));
+  fs::remove(lock);
 }
 
 TEST_F(UpdateEndToEnd, AnsweringYesResetsTheModuleAndThenRebootsTheHandset) {
