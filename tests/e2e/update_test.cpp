@@ -224,7 +224,7 @@ std::string FailureBox(const std::string& reason) {
 }
 
 TEST_F(UpdateEndToEnd, AWithheldStageOneAnswerStartsAgainOnceAndTheRetryShowsItsProgress) {
-  bounds = {{"AnswerTimeout", 500}};
+  bounds = {{"AnswerTimeout", 2000}};
   Start({"--withhold-ack", "stage1:once"});
   tool->send_line("command 118");
   ASSERT_TRUE(tool->wait_for("No answer from the module, starting again (attempt 2)", 60s))
