@@ -53,7 +53,7 @@ HANDLE open_device(std::wstring_view name) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  const std::string text = kernel::to_utf8(*target);
+  const std::string text = kernel::native_bytes(*target);
   if (text.starts_with("exec:")) return open_exec_device(std::string_view(text).substr(5));
   if (text.starts_with("fake:")) return serial::open_fake(text.substr(5));
   return serial::open_tty(text);

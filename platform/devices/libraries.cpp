@@ -74,6 +74,6 @@ BOOL KernelIoControl(DWORD code, LPVOID, DWORD, LPVOID, DWORD, LPDWORD returned)
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  return kov02::devices::run_hook(kov02::devices::split_command(kov02::kernel::to_utf8(hook->substr(5))),
+  return kov02::devices::run_hook(kov02::devices::split_command(kov02::kernel::native_bytes(hook->substr(5))),
                                   code);
 }
