@@ -237,7 +237,7 @@ TEST(ShellEndToEnd, SourceChoiceIsRefusedWhileAPortIsHeld) {
 // few at a time, each in its own runtime folder, so they cannot see one another.
 TEST(ShellEndToEnd, SimultaneousStartsLeaveExactlyOneInstance) {
   constexpr int kPairs = 100;
-  constexpr int kPairsAtOnce = 10;
+  constexpr int kPairsAtOnce = 4;
   ProgramFolder folder;
   write_file(folder.registry_file(), folder.base_registry().text());
   std::vector<TempDir> runtimes(kPairsAtOnce);
