@@ -160,10 +160,6 @@ bool Parser::parse_key(std::wstring_view line) {
   if (below.find(L"\\\\") != std::wstring::npos || (!below.empty() && below.back() == L'\\')) {
     return fail("empty key name in path");
   }
-  // Every ancestor exists as well, so opening a parent key succeeds.
-  for (std::size_t cut = below.find(L'\\'); cut != std::wstring::npos; cut = below.find(L'\\', cut + 1)) {
-    (*hive_)[below.substr(0, cut)];
-  }
   key_ = &(*hive_)[below];
   return true;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "kernel/text.h"
 #include "temp_dir.h"
 
 namespace kov02::registry {
@@ -153,6 +154,23 @@ TEST(RegistryParse, MalformedInputIsReportedWithItsLine) {
     EXPECT_EQ(error.substr(0, prefix.size()), prefix) << error;
     EXPECT_NE(error.find(row.fault), std::string::npos) << error;
   }
+}
+
+// Parents of a written key exist without being listed, so a path thousands of levels deep
+// costs its length, not the square of it (gigabytes of parent names, minutes of start-up).
+TEST(RegistryParse, ADeepKeyPathIsReadWithItsParents) {
+  std::string deep;
+  for (int level = 0; level < 20000; ++level) deep += "k\\";
+  std::string error;
+  ASSERT_TRUE(load_string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\" + deep + "leaf]\n\"v\"=\"x\"\n", &error))
+      << error;
+  const std::wstring parent = kov02::kernel::from_utf8(deep.substr(0, deep.size() - 1));
+  EXPECT_TRUE(key_exists(parent));
+  EXPECT_TRUE(key_exists(L"K\\K"));
+  EXPECT_EQ(lookup_string(parent + L"\\LEAF", L"v"), L"x");
+  EXPECT_FALSE(key_exists(L"k\\k\\kk"));
+  EXPECT_FALSE(key_exists(parent + L"\\lea"));
+  clear();
 }
 
 // UTF-16LE text of `units`, after the byte-order mark.
