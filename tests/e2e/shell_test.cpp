@@ -290,7 +290,7 @@ TEST(ShellEndToEnd, ModalBoxesNestSixteenDeepAndFurtherOnesAreRefused) {
 }
 
 // The program folder's name is bytes that are not UTF-8: the tool still finds its firmware
-// package there (it goes on to open the port, which is not mapped) and writes its debug output
+// package there (it goes on to open the port, which is not mapped, and fails) and writes its debug output
 // to the file its registry names in that folder.
 TEST(ShellEndToEnd, AProgramFolderWhoseNameIsNotUtf8FindsItsPackage) {
   ProgramFolder folder(ProgramFolder::Named{"kov02-caf\xE9\xFF"});
@@ -300,7 +300,9 @@ TEST(ShellEndToEnd, AProgramFolderWhoseNameIsNotUtf8FindsItsPackage) {
   ASSERT_TRUE(ui_ready(*tool)) << tool->transcript();
   tool->send_line("command 118");
   EXPECT_TRUE(tool->wait_for("Open Comport fail!!")) << tool->transcript();
+  ASSERT_TRUE(tool->wait_for("box: Update failed")) << tool->transcript();
   EXPECT_EQ(tool->transcript().find("Cannot get firmware files"), std::string::npos) << tool->transcript();
+  tool->send_line("answer ok");
   quit(*tool);
   EXPECT_EQ(folder.count_debug_lines("Open com port failed!!"), 1) << read_file(folder.stderr_file());
 }
