@@ -79,7 +79,7 @@ HANDLE open_device(std::wstring_view name) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  const std::string text = kernel::to_utf8(*target);
+  const std::string text = kernel::native_bytes(*target);
   std::string reason;
   HANDLE handle = open_mapped(text, &reason);
   if (handle != INVALID_HANDLE_VALUE) return handle;

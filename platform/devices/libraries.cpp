@@ -71,7 +71,7 @@ BOOL KernelIoControl(DWORD code, LPVOID, DWORD, LPVOID, DWORD, LPDWORD returned)
     return FALSE;
   }
   const std::vector<std::string> argv =
-      kov02::devices::split_command(kov02::kernel::to_utf8(hook->substr(5)));
+      kov02::devices::split_command(kov02::kernel::native_bytes(hook->substr(5)));
   if (const DWORD refused = kov02::devices::hook_refusal(argv); refused != ERROR_SUCCESS) {
     SetLastError(refused);
     return FALSE;

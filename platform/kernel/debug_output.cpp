@@ -89,7 +89,7 @@ int open_destination(const std::wstring& setting, std::string* error) {
              to_utf8(setting) + "\"";
     return -1;
   }
-  const std::string path = to_utf8(setting.substr(5));
+  const std::string path = native_bytes(setting.substr(5));
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) *error = "cannot open debug output " + path + ": " + std::strerror(errno);
   return fd;

@@ -135,7 +135,12 @@ void clear() {
 bool key_exists(std::wstring_view key) {
   const std::wstring path = normalise_key(key);
   std::shared_lock lock(store().mutex);
-  return path.empty() || store().hive.contains(path);
+  if (path.empty() || store().hive.contains(path)) return true;
+  // A parent of a key that was written exists too. Keys sort by text, so the first one at or
+  // after "PATH\" is below PATH if any is.
+  const std::wstring below = path + L'\\';
+  const auto next = store().hive.lower_bound(below);
+  return next != store().hive.end() && next->first.starts_with(below);
 }
 
 std::optional<Value> lookup(std::wstring_view key, std::wstring_view name) {

@@ -104,14 +104,16 @@ HWND create_window(const CreateParams& p) {
   WindowPtr window = make_window(window_class, p);
   if (p.prepare) p.prepare(*window);
   insert_window(window);
+  // Published as soon as it can be found, before WM_CREATE: a second start that waits on this
+  // one's look-up must not wait through whatever the window does while it is created.
+  if (window->kind() == WindowKind::application && p.parent == nullptr && window->is_top_level()) {
+    publish_class(window_class->name);
+  }
   if (ui::Backend* backend = ui::backend_here()) backend->window_created(window->handle);
   if (refused_by_create(window, p.param) || !window->alive.load()) return nullptr;
   call_procedure(window, WM_SIZE, kSizeRestored, size_lparam(window->rect));
   if ((p.style & WS_VISIBLE) != 0 && window->alive.load()) show_window(window, true);
   if (!window->alive.load()) return nullptr;
-  if (window->kind() == WindowKind::application && p.parent == nullptr && window->is_top_level()) {
-    publish_class(window_class->name);
-  }
   return window->handle;
 }
 

@@ -70,9 +70,10 @@ class ConsoleBackend final : public Backend {
     std::visit([this](const auto& command) { run(command); }, parse_line(line));
   }
 
-  // One line on stderr for input that cannot be run.
+  // One line on stderr for input that cannot be run. The message may quote the input, so its
+  // control characters are escaped: a terminal must not run what a script fed us.
   void error(const std::string& message) {
-    const std::string line = "console: " + message + "\n";
+    const std::string line = "console: " + kernel::printable(message) + "\n";
     // write: bytes or -1; a lost error line is not worth more than that.
     [[maybe_unused]] ssize_t written = ::write(err_, line.data(), line.size());
   }
@@ -168,9 +169,20 @@ class ConsoleBackend final : public Backend {
     windowing::move_caret(pane, position, position);
   }
 
+  // The box an answer goes to: the oldest shown, passing over modal boxes that have a newer modal
+  // box above them. Each runs its loop on top of the one before, so only the newest can end.
+  std::shared_ptr<Prompt> answerable_prompt() const {
+    const auto newest_modal =
+        std::find_if(prompts_.rbegin(), prompts_.rend(), [](const auto& p) { return p->modal; });
+    for (const auto& prompt : prompts_) {
+      if (!prompt->modal || prompt == *newest_modal) return prompt;
+    }
+    return nullptr;
+  }
+
   void run(const AnswerCommand& command) {
-    if (prompts_.empty()) return error("no box is shown");
-    std::shared_ptr<Prompt> prompt = prompts_.front();
+    std::shared_ptr<Prompt> prompt = answerable_prompt();
+    if (!prompt) return error("no box is shown");
     const bool fits = (prompt->buttons == Buttons::ok) == (command.id == IDOK);
     if (!fits)
       return error(prompt->buttons == Buttons::ok ? "the box shown takes: answer ok"
