@@ -54,7 +54,7 @@ inline constexpr std::string_view REG_SERIAL2 = "HKEY_LOCAL_MACHINE\\Drivers\\Bu
 class ProgramFolder {
  public:
 #ifdef KOV02TOOL_PATH
-  ProgramFolder() : ProgramFolder(KOV02TOOL_PATH) {}
+  ProgramFolder() : ProgramFolder(program_under_test("KOV02_TEST_TOOL", KOV02TOOL_PATH)) {}
 #endif
   explicit ProgramFolder(const fs::path& built_tool) : dir_("kov02-prog") {
     std::error_code linked;

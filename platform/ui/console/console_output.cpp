@@ -10,14 +10,7 @@
 namespace kov02::ui::console {
 
 void ConsoleOutput::text(std::wstring_view text) {
-  std::wstring out;
-  out.reserve(text.size());
-  for (wchar_t c : text) {
-    const bool pairs_with_cr = c == L'\n' && after_cr_;
-    after_cr_ = c == L'\r';
-    if (pairs_with_cr) continue;
-    out += c == L'\r' ? L'\n' : c;
-  }
+  const std::wstring out = newline_breaks(text, after_cr_);
   if (out.empty()) return;
   write_all(kernel::to_utf8(out));
 }
@@ -57,6 +50,25 @@ std::wstring one_line(std::wstring_view text) {
     out += (text[i] == L'\r' || text[i] == L'\n') ? L' ' : text[i];
   }
   return out;
+}
+
+std::wstring newline_breaks(std::wstring_view text, bool& after_cr) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (wchar_t c : text) {
+    const bool pairs_with_cr = c == L'\n' && after_cr;
+    after_cr = c == L'\r';
+    if (pairs_with_cr) continue;
+    out += c == L'\r' ? L'\n' : c;
+  }
+  return out;
+}
+
+std::string pane_record(std::wstring_view pane) {
+  bool after_cr = false;
+  std::string text = kernel::to_utf8(newline_breaks(pane, after_cr));
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  return "pane:\n" + text + "end pane\n";
 }
 
 }  // namespace kov02::ui::console
