@@ -43,6 +43,16 @@ install_deps() {
 # on average, with a margin for linking): the basis of the estimate.
 readonly SECONDS_PER_FILE=4
 
+# Object files of `targets` not compiled yet: the first run's work. (A dry run of ninja cannot
+# say, as it stops where CMake would check its globs.)
+uncompiled() {
+  local object count=0
+  while read -r object; do
+    [[ -e build/release/$object ]] || count=$((count + 1))
+  done < <(ninja -C build/release -t commands "$@" | grep -o ' -o [^ ]*\.o' | cut -c 5-)
+  echo "$count"
+}
+
 # Builds the two programs. Says how many files are left to compile and about how long that
 # takes on this machine's cores, then shows the build's progress on one line (on a terminal)
 # or a line every tenth of the way (in a log).
@@ -51,24 +61,24 @@ build() {
   cmake --preset release >/dev/null
   local targets=(kov02tool kov02a-sim) cores left
   cores=$(nproc)
-  left=$(ninja -C build/release -n "${targets[@]}" | grep -c 'Building CXX' || true)
+  left=$(uncompiled "${targets[@]}")
   if ((left == 0)); then
-    say "the build is up to date"
-    return 0
+    say "building (release preset): only what changed since the last run"
+  else
+    local estimate=$(((left * SECONDS_PER_FILE + cores - 1) / cores))
+    say "building (release preset): $left files to compile on $cores cores, about $((estimate / 60 + 1)) min"
   fi
-  local estimate=$(((left * SECONDS_PER_FILE + cores - 1) / cores))
-  say "building (release preset): $left files to compile on $cores cores, about $((estimate / 60 + 1)) min"
   local started=$SECONDS
   cmake --build --preset release --target "${targets[@]}" -j "$cores" 2>&1 | show_progress
   say "built in $(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"
 }
 
-# Ninja's "[done/total] ..." lines as one progress line; anything else (a compiler's error)
-# is passed through as it is.
+# Ninja's "[done/total] Building|Linking ..." lines as one progress line; its other steps and
+# CMake's own "-- " lines are dropped; anything else (a compiler's error) is passed through.
 show_progress() {
   local line done total shown=-1
   while IFS= read -r line; do
-    if [[ $line =~ ^\[([0-9]+)/([0-9]+)\] ]]; then
+    if [[ $line =~ ^\[([0-9]+)/([0-9]+)\]\ (Building|Linking) ]]; then
       done=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
       if [[ -t 1 ]]; then
         printf '\rdemo: building: %d of %d steps (%d%%) ' "$done" "$total" $((done * 100 / total))
@@ -76,7 +86,7 @@ show_progress() {
         shown=$((done * 10 / total))
         say "building: $done of $total steps"
       fi
-    else
+    elif [[ ! $line =~ ^(\[[0-9]+/[0-9]+\]|-- ) ]]; then
       [[ -t 1 ]] && printf '\n'
       printf '%s\n' "$line"
     fi
