@@ -73,8 +73,9 @@ build() {
   say "built in $(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"
 }
 
-# Ninja's "[done/total] Building|Linking ..." lines as one progress line; its other steps and
-# CMake's own "-- " lines are dropped; anything else (a compiler's error) is passed through.
+# Ninja's "[done/total] Building|Linking ..." lines as one progress line; its other steps, its
+# "no work to do" and CMake's own "-- " lines are dropped; anything else (a compiler's error)
+# is passed through.
 show_progress() {
   local line done total shown=-1
   while IFS= read -r line; do
@@ -86,7 +87,7 @@ show_progress() {
         shown=$((done * 10 / total))
         say "building: $done of $total steps"
       fi
-    elif [[ ! $line =~ ^(\[[0-9]+/[0-9]+\]|-- ) ]]; then
+    elif [[ ! $line =~ ^(\[[0-9]+/[0-9]+\]|-- |ninja:\ no\ work) ]]; then
       [[ -t 1 ]] && printf '\n'
       printf '%s\n' "$line"
     fi
