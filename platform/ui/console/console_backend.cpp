@@ -57,6 +57,14 @@ class ConsoleBackend final : public Backend {
 
   void raise(HWND) override { out_.line("raised"); }
 
+  // "progress: NAME DONE/RANGE", NAME the bar's window text.
+  void progress_moved(HWND hwnd) override {
+    auto view = windowing::window_view(hwnd);
+    if (!view) return;
+    out_.line_between("progress: " + kernel::to_utf8(view->title) + " " +
+                      std::to_string(view->progress_done) + "/" + std::to_string(view->progress_range));
+  }
+
  private:
   void run_line(const std::string& line) {
     std::visit([this](const auto& command) { run(command); }, parse_line(line));

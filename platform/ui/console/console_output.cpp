@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "kernel/text.h"
 
@@ -12,12 +13,25 @@ namespace kov02::ui::console {
 void ConsoleOutput::text(std::wstring_view text) {
   const std::wstring out = newline_breaks(text, after_cr_);
   if (out.empty()) return;
-  write_all(kernel::to_utf8(out));
+  std::string bytes = kernel::to_utf8(out);
+  const std::size_t end_of_line = bytes.find('\n');
+  if (!held_.empty() && end_of_line != std::string::npos) {
+    bytes.insert(end_of_line + 1, held_);
+    held_.clear();
+  }
+  write_all(bytes);
+}
+
+void ConsoleOutput::line_between(std::string_view line) {
+  if (at_line_start_) return write_all(std::string(line) + "\n");
+  held_ += line;
+  held_ += '\n';
 }
 
 void ConsoleOutput::line(std::string_view line) {
   std::string out;
   if (!at_line_start_) out += '\n';
+  out += std::exchange(held_, {});
   out += line;
   out += '\n';
   after_cr_ = false;
@@ -25,7 +39,7 @@ void ConsoleOutput::line(std::string_view line) {
 }
 
 void ConsoleOutput::lines(std::string_view lines) {
-  if (!at_line_start_) write_all("\n");
+  if (!at_line_start_) write_all("\n" + std::exchange(held_, {}));
   after_cr_ = false;
   write_all(lines);
 }
