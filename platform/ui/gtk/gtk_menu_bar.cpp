@@ -77,8 +77,9 @@ void GtkMenuBarView::open_on_f10_in(GtkWidget* window) {
     g_signal_connect_object(window, "key-press-event", G_CALLBACK(on_window_key), widget_, GConnectFlags{});
 }
 
-// GTK 3 no longer opens a menu bar on F10 by itself. The first button is opened the way its
-// mnemonic would open it: the bar takes the keyboard grab and its menu gets the arrow keys.
+// GTK 3 does not open this window's menu bar on F10 by itself (the key reached no menu). The
+// first button is opened the way its mnemonic would open it: the bar takes the keyboard grab
+// and its menu gets the arrow keys.
 gboolean GtkMenuBarView::on_window_key(GtkWidget*, GdkEventKey* event, gpointer bar) {
   if (event->keyval != GDK_KEY_F10 || (event->state & gtk_accelerator_get_default_mod_mask()) != 0)
     return FALSE;
