@@ -3,9 +3,10 @@
 #
 # Installs what is missing (as root, on Debian), builds the release preset, lays out a program
 # folder demo/ (the tool beside a generated firmware package), starts the simulator on
-# pseudo-terminals and runs the tool against it: GTK when a display is reachable, the console
-# otherwise (or with --console). When the tool exits the simulator is stopped and its summary
-# printed.
+# pseudo-terminals and runs the tool against it: GTK when a display can be opened, the console
+# otherwise (or with --console). The first build takes minutes on a small machine: the script
+# says how long to expect and shows its progress. When the tool exits the simulator is stopped
+# and its summary printed.
 #
 # Usage: scripts/demo.sh [--console]
 set -euo pipefail
@@ -17,6 +18,19 @@ ui=gtk
 
 say() { printf 'demo: %s\n' "$*"; }
 
+# A DISPLAY that is set but cannot be opened (an SSH session without X forwarding, a stale
+# variable) means the console, said once, rather than a tool that fails to show its window.
+check_display() {
+  [[ $ui == gtk && -n ${DISPLAY:-} ]] || return 0
+  local probe
+  probe=$(command -v xdpyinfo || command -v xdotool) || return 0
+  [[ $probe == *xdotool ]] && probe="$probe getdisplaygeometry" || probe="$probe -display $DISPLAY"
+  if ! timeout 5 $probe >/dev/null 2>&1; then
+    say "the display $DISPLAY cannot be opened: starting the console front-end instead"
+    ui=console
+  fi
+}
+
 install_deps() {
   if [[ $(id -u) -eq 0 ]]; then
     bash "$root/scripts/deps.sh"
@@ -25,11 +39,61 @@ install_deps() {
   fi
 }
 
+# Seconds of one core a file takes to compile, roughly (RelWithDebInfo, GCC 12, measured at 2.6
+# on average, with a margin for linking): the basis of the estimate.
+readonly SECONDS_PER_FILE=4
+
+# Object files of `targets` not compiled yet: the first run's work. (A dry run of ninja cannot
+# say, as it stops where CMake would check its globs.)
+uncompiled() {
+  local object count=0
+  while read -r object; do
+    [[ -e build/release/$object ]] || count=$((count + 1))
+  done < <(ninja -C build/release -t commands "$@" | grep -o ' -o [^ ]*\.o' | cut -c 5-)
+  echo "$count"
+}
+
+# Builds the two programs. Says how many files are left to compile and about how long that
+# takes on this machine's cores, then shows the build's progress on one line (on a terminal)
+# or a line every tenth of the way (in a log).
 build() {
-  say "building (release preset)"
   cd "$root"
   cmake --preset release >/dev/null
-  cmake --build --preset release --target kov02tool kov02a-sim -j "$(nproc)" >/dev/null
+  local targets=(kov02tool kov02a-sim) cores left
+  cores=$(nproc)
+  left=$(uncompiled "${targets[@]}")
+  if ((left == 0)); then
+    say "building (release preset): only what changed since the last run"
+  else
+    local estimate=$(((left * SECONDS_PER_FILE + cores - 1) / cores))
+    say "building (release preset): $left files to compile on $cores cores, about $((estimate / 60 + 1)) min"
+  fi
+  local started=$SECONDS
+  cmake --build --preset release --target "${targets[@]}" -j "$cores" 2>&1 | show_progress
+  say "built in $(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"
+}
+
+# Ninja's "[done/total] Building|Linking ..." lines as one progress line; its other steps, its
+# "no work to do" and CMake's own "-- " lines are dropped; anything else (a compiler's error)
+# is passed through.
+show_progress() {
+  local line done total shown=-1
+  while IFS= read -r line; do
+    if [[ $line =~ ^\[([0-9]+)/([0-9]+)\]\ (Building|Linking) ]]; then
+      done=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
+      if [[ -t 1 ]]; then
+        printf '\rdemo: building: %d of %d steps (%d%%) ' "$done" "$total" $((done * 100 / total))
+      elif ((done * 10 / total != shown)); then
+        shown=$((done * 10 / total))
+        say "building: $done of $total steps"
+      fi
+    elif [[ ! $line =~ ^(\[[0-9]+/[0-9]+\]|-- |ninja:\ no\ work) ]]; then
+      [[ -t 1 ]] && printf '\n'
+      printf '%s\n' "$line"
+    fi
+  done
+  [[ -t 1 ]] && printf '\n'
+  return 0
 }
 
 # A firmware package of random bytes; file_size.bin holds eep_flash.bin's size as the 3-byte
@@ -116,21 +180,23 @@ explain() {
 demo: the tool runs from $demo with the simulated module on $demo/dev/module.
 demo: trace lines go to $demo/kov02tool.log (tail -f it to watch the protocol).
 demo: for the bridge, choose Get COMs and connect a terminal to the other end:
-demo:     picocom $demo/dev/bt-user     (type AT and Enter; the module answers OK)
+demo:     picocom -b 115200 $demo/dev/bt-user     (type AT and Enter; the module answers OK)
 TEXT
   if [[ $ui == console ]]; then
     cat <<TEXT
 demo: console front-end: type a command and Enter, for example
 demo:     menu Tools/Update Firmware/Flash only      then, at the box:  answer yes  (or no)
-demo:     menu System/Get COMs    show menu    help    key ctrl+q (exit)
+demo:     menu System/Get COMs    show menu    show pane    help    key ctrl+q (exit)
 TEXT
   else
     say "GTK front-end: Tools > Update Firmware > Flash only, then answer the box; System > Exit ends."
+    say "F10 opens the menu bar from the keyboard; the arrow keys move through it."
   fi
   echo
 }
 
 install_deps
+check_display
 build
 lay_out
 trap stop_sim EXIT

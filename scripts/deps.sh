@@ -10,6 +10,8 @@ packages=(
   libcli11-dev                       # the simulator's command line
   xvfb xdotool imagemagick           # the GUI smoke test: virtual display, keys, screenshot
   picocom                            # the demo: a terminal for the bridge's far end
+  dpkg-dev file                      # the Debian package: dpkg-buildflags, dpkg-shlibdeps
+  desktop-file-utils man-db          # the package test: desktop entry and man page checks
   "$@"
 )
 

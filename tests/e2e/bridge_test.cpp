@@ -71,7 +71,10 @@ struct Flow {
 bool cross_both_ways(Child& tool, Flow& aToB, Flow& bToA, std::chrono::seconds limit = 240s) {
   const auto deadline = Clock::now() + limit;
   while (!aToB.done() || !bToA.done()) {
-    const bool moved = aToB.step() | bToA.step();
+    // Both flows step every round: no short-circuit.
+    const bool movedAToB = aToB.step();
+    const bool movedBToA = bToA.step();
+    const bool moved = movedAToB || movedBToA;
     tool.drain(0ms);
     if (Clock::now() > deadline) break;
     if (!moved) {

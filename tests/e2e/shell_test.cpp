@@ -104,6 +104,66 @@ TEST(ShellEndToEnd, SecondInstanceExitsMinusOneAndRaisesTheFirst) {
   EXPECT_EQ(first->wait_exit(), 0);
 }
 
+// The tool run with `arguments` beside `running` (same runtime folder): its exit status, stdout
+// and stderr.
+struct Outcome {
+  std::optional<int> status;
+  std::string out;
+  std::string err;
+};
+Outcome run_with(const ProgramFolder& folder, std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), folder.program().string());
+  fs::remove(folder.stderr_file());
+  Child child(Spawn{arguments,
+                    {{"KOV02_UI", "console"}, {"XDG_RUNTIME_DIR", (folder / "run").string()}},
+                    folder.path(),
+                    folder.stderr_file()});
+  Outcome outcome;
+  outcome.status = child.wait_exit(20s);
+  outcome.out = child.transcript();
+  outcome.err = read_file(folder.stderr_file());
+  return outcome;
+}
+
+// Help and version are answered before the single-instance look-up, so they work beside a
+// running instance and do not raise it; anything else on the command line is refused.
+TEST(ShellEndToEnd, HelpAndVersionAnswerBesideARunningInstanceAndOtherArgumentsAreRefused) {
+  ProgramFolder folder;
+  auto first = folder.start(folder.base_registry());
+  wait_ready(*first);
+
+  Outcome help = run_with(folder, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("KOV02_REGISTRY"), std::string::npos) << help.out;
+  EXPECT_NE(help.out.find(folder.path().string()), std::string::npos) << "where the firmware goes\n"
+                                                                      << help.out;
+
+  Outcome version = run_with(folder, {"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("kov02tool ") + KOV02_VERSION + "\n");
+
+  for (const auto& arguments : {std::vector<std::string>{"--bogus"}, {"--help", "extra"}, {"-h"}}) {
+    Outcome refused = run_with(folder, arguments);
+    EXPECT_EQ(refused.status, 2) << arguments[0];
+    EXPECT_EQ(refused.out, "") << arguments[0];
+    EXPECT_NE(refused.err.find("KOV02_REGISTRY"), std::string::npos) << refused.err;
+  }
+  first->drain(200ms);
+  EXPECT_EQ(first->transcript().find("raised"), std::string::npos) << first->transcript();
+  quit(*first);
+}
+
+// The lines `show pane` prints between "pane:" and "end pane".
+std::vector<std::string> pane_lines(Child& tool) {
+  tool.send_line("show pane");
+  EXPECT_TRUE(tool.wait_for("end pane")) << tool.transcript();
+  const auto& lines = tool.lines();
+  auto start = std::find(lines.rbegin(), lines.rend(), "pane:");
+  if (start == lines.rend()) return {};
+  return {start.base(), lines.end() - 1};
+}
+
+// Also: after `caret 0` a new line lands at the top of the pane, which `show pane` shows.
 TEST(ShellEndToEnd, RadioRequestsReportTheHookOutcome) {
   ProgramFolder folder;
   std::string ok = hook(folder, "ril-ok", 0);
@@ -111,10 +171,15 @@ TEST(ShellEndToEnd, RadioRequestsReportTheHookOutcome) {
   wait_ready(*tool);
   tool->send_line("menu System/Suspend RIL");
   EXPECT_TRUE(tool->wait_for("RIL has been suspended"));
+  tool->send_line("caret 0");
   tool->send_line("menu System/Resume RIL");
   EXPECT_TRUE(tool->wait_for("RIL has been resumed"));
+  EXPECT_EQ(pane_lines(*tool), (Items{"RIL has been resumed", "RIL has been suspended"}))
+      << tool->transcript();
+  tool->send_line("caret end");
   tool->send_line("menu System/Reset RIL Module");
   EXPECT_TRUE(tool->wait_for("GSM/GPRS has been reset"));
+  EXPECT_EQ(pane_lines(*tool).back(), "GSM/GPRS has been reset");
   quit(*tool);
   EXPECT_EQ(read_file(ok + ".calls"), "0x03001F80\n0x03001F84\n0x03001F88\n");
 }

@@ -5,7 +5,9 @@
 #
 # Starts the program with KOV02_UI=gtk, a private XDG_RUNTIME_DIR and an empty registry, waits
 # for the window titled "KOV02Tool", saves a screenshot of the screen, presses Ctrl+Q and expects
-# exit status 0. Prints "gui-smoke: 1 passed, 0 failed" (or "0 passed, 1 failed" and the reason).
+# exit status 0. Then again, from the keyboard through the menus: F10 opens System, Up moves to
+# its last item, Exit, and Return chooses it (status 0 too). Prints "gui-smoke: 2 passed,
+# 0 failed" (or "0 passed, 1 failed" and the reason).
 set -u
 
 program=${1:?usage: smoke.sh PATH-TO-kov02tool [SCREENSHOT]}
@@ -26,9 +28,10 @@ fail() {
   for log in "$work/app.out" "$work/app.err"; do
     [ -s "$log" ] && sed 's/^/gui-smoke:   /' "$log" >&2
   done
-  echo "gui-smoke: 0 passed, 1 failed"
+  echo "gui-smoke: $passed passed, 1 failed"
   exit 1
 }
+passed=0
 
 # Waits up to $1 seconds for command "${@:2}" to succeed.
 wait_for() {
@@ -63,26 +66,46 @@ wait_for 10 xdpyinfo || fail "Xvfb did not start on $display"
 
 mkdir -m 700 "$work/run"
 printf 'Windows Registry Editor Version 5.00\n' >"$work/empty.reg"
-# Under AddressSanitizer, GTK's and fontconfig's caches that live as long as the process would be
-# reported as leaks at exit; this test is about the window, so leak checking is left to the unit tests.
-ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
-  KOV02_UI=gtk XDG_RUNTIME_DIR="$work/run" KOV02_REGISTRY="$work/empty.reg" \
-  "$program" >"$work/app.out" 2>"$work/app.err" </dev/null &
-app_pid=$!
 
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KOV02Tool$' 2>/dev/null | head -n 1)
-[ -n "$window" ] || fail "no window titled KOV02Tool appeared"
-sleep 1
+# Starts the program and waits for its window, whose id it leaves in $window.
+start_program() {
+  # Under AddressSanitizer, GTK's and fontconfig's caches that live as long as the process
+  # would be reported as leaks at exit; this test is about the window, so leak checking is left
+  # to the unit tests.
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+    KOV02_UI=gtk XDG_RUNTIME_DIR="$work/run" KOV02_REGISTRY="$work/empty.reg" \
+    "$program" >"$work/app.out" 2>"$work/app.err" </dev/null &
+  app_pid=$!
+  window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KOV02Tool$' 2>/dev/null | head -n 1)
+  [ -n "$window" ] || fail "no window titled KOV02Tool appeared"
+  sleep 1
+}
+
+# Presses the keys named (each a little after the one before, as menus open) and expects the
+# program to end with status 0; $1 says what the keys should have done.
+expect_exit_after() {
+  local what=$1
+  shift
+  xdotool windowfocus --sync "$window" || fail "could not focus the window"
+  for key in "$@"; do
+    xdotool key "$key"
+    sleep 0.3
+  done
+  wait_for 10 bash -c "! kill -0 $app_pid" || fail "the program did not end after $what"
+  wait "$app_pid"
+  local status=$?
+  app_pid=
+  [ "$status" -eq 0 ] || fail "the program ended with status $status after $what"
+  passed=$((passed + 1))
+}
+
+start_program
 mkdir -p "$(dirname "$shot")"
 import -window root "$shot" || fail "could not save the screenshot to $shot"
+expect_exit_after "ctrl+q" ctrl+q
 
-xdotool windowfocus --sync "$window" || fail "could not focus the window"
-xdotool key ctrl+q
-wait_for 10 bash -c "! kill -0 $app_pid" || fail "the program did not end after ctrl+q"
-wait "$app_pid"
-status=$?
-app_pid=
-[ "$status" -eq 0 ] || fail "the program ended with status $status after ctrl+q"
+start_program
+expect_exit_after "F10 (System), Up (Exit), Return" F10 Up Return
 
 echo "gui-smoke: screenshot in $shot"
-echo "gui-smoke: 1 passed, 0 failed"
+echo "gui-smoke: $passed passed, 0 failed"

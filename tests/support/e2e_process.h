@@ -30,6 +30,13 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+// The program a test runs: the built one, or the one the environment variable `variable` names
+// (the package test runs these tests against the programs a package installed).
+inline fs::path program_under_test(const char* variable, const char* built) {
+  const char* chosen = std::getenv(variable);
+  return chosen && *chosen ? fs::path(chosen) : fs::path(built);
+}
+
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it when it goes.
 class TempDir {
  public:

@@ -16,7 +16,7 @@ class Sim {
  public:
 #ifdef KOV02A_SIM_PATH
   Sim(const fs::path& dir, std::vector<std::string> extra = {})
-      : Sim(KOV02A_SIM_PATH, dir, std::move(extra)) {}
+      : Sim(program_under_test("KOV02_TEST_SIM", KOV02A_SIM_PATH), dir, std::move(extra)) {}
 #endif
   Sim(const fs::path& program, const fs::path& dir, std::vector<std::string> extra)
       : program_(program), dir_(dir) {

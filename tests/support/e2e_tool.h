@@ -54,12 +54,13 @@ inline constexpr std::string_view REG_SERIAL2 = "HKEY_LOCAL_MACHINE\\Drivers\\Bu
 class ProgramFolder {
  public:
 #ifdef KOV02TOOL_PATH
-  ProgramFolder() : ProgramFolder(KOV02TOOL_PATH) {}
+  ProgramFolder() : ProgramFolder(program_under_test("KOV02_TEST_TOOL", KOV02TOOL_PATH)) {}
   // The folder's name: a prefix (any bytes but '/') to which a unique suffix is added.
   struct Named {
     std::string_view prefix;
   };
-  explicit ProgramFolder(Named name) : ProgramFolder(KOV02TOOL_PATH, name.prefix) {}
+  explicit ProgramFolder(Named name)
+      : ProgramFolder(program_under_test("KOV02_TEST_TOOL", KOV02TOOL_PATH), name.prefix) {}
 #endif
   explicit ProgramFolder(const fs::path& built_tool, std::string_view prefix = "kov02-prog") : dir_(prefix) {
     std::error_code linked;

@@ -46,6 +46,7 @@ TEST(ConsoleGrammar, ParsesEachCommandAndRefusesMalformedLines) {
       {"answer YES", AnswerCommand{IDYES}},
       {"answer no", AnswerCommand{IDNO}},
       {"show menu", ShowMenuCommand{}},
+      {"show  pane ", ShowPaneCommand{}},
       {"help", HelpCommand{}},
       {"menu", ParseError{"usage: menu CAPTION/CAPTION[/CAPTION]"}},
       {"menu System//Exit", ParseError{"usage: menu CAPTION/CAPTION[/CAPTION]"}},
@@ -61,7 +62,7 @@ TEST(ConsoleGrammar, ParsesEachCommandAndRefusesMalformedLines) {
       {"command 12x", ParseError{"usage: command ID"}},
       {"caret", ParseError{"usage: caret N|end"}},
       {"answer maybe", ParseError{"usage: answer ok|yes|no"}},
-      {"show windows", ParseError{"usage: show menu"}},
+      {"show windows", ParseError{"usage: show menu|pane"}},
       {"Menu System/Exit", ParseError{"unknown command \"Menu\" (try help)"}},
       {"\xff\xfe", ParseError{"unknown command \"\xff\xfe\" (try help)"}},
   };
@@ -111,6 +112,12 @@ TEST(ConsoleOutput, LineBreaksBecomeNewlinesEvenWhenSplitAcrossAppends) {
   output.text(L"\n\u00e9");
   EXPECT_EQ(out.drained(), "one\ntwo\nthree\nfour\nbox: x\n\n\xc3\xa9");
   EXPECT_EQ(one_line(L"Fail to write to BT/Irda\r\nnext\rlast\n"), L"Fail to write to BT/Irda next last ");
+}
+
+TEST(ConsoleOutput, PaneRecordFramesTheTextWithItsBreaksAsNewlinesAndEndsItsLastLine) {
+  EXPECT_EQ(pane_record(L""), "pane:\nend pane\n");
+  EXPECT_EQ(pane_record(L"one\r\ntwo\r\n"), "pane:\none\ntwo\nend pane\n");
+  EXPECT_EQ(pane_record(L"one\r\n\r\ntwo\rthree\u00e9"), "pane:\none\n\ntwo\nthree\xc3\xa9\nend pane\n");
 }
 
 std::vector<WORD> g_commands;

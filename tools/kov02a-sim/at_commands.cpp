@@ -46,8 +46,11 @@ Bytes AtResponder::answer() {
   std::transform(command.begin(), command.end(), command.begin(),
                  [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
   if (command == "ATI") return text_bytes("\r\n" + std::string(kIdentity) + "\r\n\r\nOK\r\n");
-  const bool plain = std::find(kPlainCommands.begin(), kPlainCommands.end(), command) != kPlainCommands.end();
-  return text_bytes(plain ? "\r\nOK\r\n" : "\r\nERROR\r\n");
+  // One call for each answer: GCC 12 at -O3 mixes the two literals' sizes up in a single call
+  // and warns of an overflow that cannot happen (-Wstringop-overflow).
+  if (std::find(kPlainCommands.begin(), kPlainCommands.end(), command) != kPlainCommands.end())
+    return text_bytes("\r\nOK\r\n");
+  return text_bytes("\r\nERROR\r\n");
 }
 
 }  // namespace kov02a_sim

@@ -125,6 +125,15 @@ class ConsoleBackend final : public Backend {
     out_.lines(format_menu_tree(*bar));
   }
 
+  void run(const ShowPaneCommand&) {
+    const HWND pane = log_pane();
+    if (pane == nullptr) return error("there is no log pane");
+    std::wstring text(static_cast<std::size_t>(SendMessageW(pane, WM_GETTEXTLENGTH, 0, 0)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        SendMessageW(pane, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+    out_.lines(pane_record(text));
+  }
+
   void run(const MenuCommand& command) {
     if (refused_while_modal()) return;
     const HWND hwnd = newest_menu_bar();

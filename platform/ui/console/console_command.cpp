@@ -123,7 +123,9 @@ ParsedLine parse_answer(std::string_view args) {
 }
 
 ParsedLine parse_show(std::string_view args) {
-  return args == "menu" ? ParsedLine{ShowMenuCommand{}} : ParseError{};
+  if (args == "menu") return ShowMenuCommand{};
+  if (args == "pane") return ShowPaneCommand{};
+  return ParseError{};
 }
 
 ParsedLine parse_help(std::string_view args) {
@@ -144,7 +146,7 @@ constexpr GrammarRow kGrammar[] = {
     {"command", "command ID", "send WM_COMMAND with ID (0-65535) to the main window", parse_send},
     {"caret", "caret N|end", "move the log pane's caret to character N or to the end", parse_caret},
     {"answer", "answer ok|yes|no", "answer the oldest message box or dialog shown", parse_answer},
-    {"show", "show menu", "print the menu tree with check marks and grayed items", parse_show},
+    {"show", "show menu|pane", "print the menu tree, or the log pane's text as it stands now", parse_show},
     {"help", "help", "print this list", parse_help},
 };
 

@@ -45,6 +45,9 @@ struct AnswerCommand {  // answer ok|yes|no: IDOK, IDYES, IDNO
 struct ShowMenuCommand {  // show menu
   bool operator==(const ShowMenuCommand&) const = default;
 };
+struct ShowPaneCommand {  // show pane
+  bool operator==(const ShowPaneCommand&) const = default;
+};
 struct HelpCommand {  // help
   bool operator==(const HelpCommand&) const = default;
 };
@@ -54,7 +57,7 @@ struct ParseError {  // one line for stderr
 };
 
 using ParsedLine = std::variant<BlankLine, MenuCommand, KeyCommand, OkCommand, SendCommand, CaretCommand,
-                                AnswerCommand, ShowMenuCommand, HelpCommand, ParseError>;
+                                AnswerCommand, ShowMenuCommand, ShowPaneCommand, HelpCommand, ParseError>;
 
 // Parses one line (without its '\n'; a trailing '\r' and surrounding blanks are ignored).
 ParsedLine parse_line(std::string_view line);

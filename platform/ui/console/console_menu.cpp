@@ -8,10 +8,18 @@
 namespace kov02::ui::console {
 namespace {
 
+// The path in quotes, built by appending: GCC 12 at -O3 misreads `"\"" + std::string` as an
+// overlapping copy (-Wrestrict).
 std::string joined(const std::vector<std::wstring>& path) {
   std::wstring text;
-  for (const std::wstring& step : path) text += (text.empty() ? L"" : L"/") + step;
-  return "\"" + kernel::to_utf8(text) + "\"";
+  for (const std::wstring& step : path) {
+    if (!text.empty()) text += L'/';
+    text += step;
+  }
+  std::string quoted = "\"";
+  quoted += kernel::to_utf8(text);
+  quoted += '"';
+  return quoted;
 }
 
 void format_items(HMENU menu, int depth, std::string* out) {

@@ -11,14 +11,7 @@
 namespace kov02::ui::console {
 
 void ConsoleOutput::text(std::wstring_view text) {
-  std::wstring out;
-  out.reserve(text.size());
-  for (wchar_t c : text) {
-    const bool pairs_with_cr = c == L'\n' && after_cr_;
-    after_cr_ = c == L'\r';
-    if (pairs_with_cr) continue;
-    out += c == L'\r' ? L'\n' : c;
-  }
+  const std::wstring out = newline_breaks(text, after_cr_);
   if (out.empty()) return;
   std::string bytes = kernel::to_utf8(out);
   const std::size_t end_of_line = bytes.find('\n');
@@ -46,7 +39,13 @@ void ConsoleOutput::line(std::string_view line) {
 }
 
 void ConsoleOutput::lines(std::string_view lines) {
-  if (!at_line_start_) write_all("\n" + std::exchange(held_, {}));
+  if (!at_line_start_) {
+    // Appended rather than `"\n" + held_`, which GCC 12 at -O3 misreads as an overlapping
+    // copy (-Wrestrict).
+    std::string out = "\n";
+    out += std::exchange(held_, {});
+    write_all(out);
+  }
   after_cr_ = false;
   write_all(lines);
 }
@@ -71,6 +70,25 @@ std::wstring one_line(std::wstring_view text) {
     out += (text[i] == L'\r' || text[i] == L'\n') ? L' ' : text[i];
   }
   return out;
+}
+
+std::wstring newline_breaks(std::wstring_view text, bool& after_cr) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (wchar_t c : text) {
+    const bool pairs_with_cr = c == L'\n' && after_cr;
+    after_cr = c == L'\r';
+    if (pairs_with_cr) continue;
+    out += c == L'\r' ? L'\n' : c;
+  }
+  return out;
+}
+
+std::string pane_record(std::wstring_view pane) {
+  bool after_cr = false;
+  std::string text = kernel::to_utf8(newline_breaks(pane, after_cr));
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  return "pane:\n" + text + "end pane\n";
 }
 
 }  // namespace kov02::ui::console

@@ -34,4 +34,11 @@ class ConsoleOutput {
 // A text for a one-line "box:" record: every line break becomes one space.
 std::wstring one_line(std::wstring_view text);
 
+// Pane text with its line breaks as "\n": "\r\n" and a lone '\r' become one "\n". `after_cr`
+// carries a '\r' that ended the previous piece, so a pair split across two pieces is one break.
+std::wstring newline_breaks(std::wstring_view text, bool& after_cr);
+
+// The `show pane` record: "pane:", the pane's text (breaks as "\n", ending in one), "end pane".
+std::string pane_record(std::wstring_view pane);
+
 }  // namespace kov02::ui::console

@@ -338,6 +338,7 @@ class GtkBackend final : public Backend {
     auto bar = std::make_unique<GtkMenuBarView>(view.handle);
     if (bar->widget() == nullptr) return;
     gtk_box_pack_end(GTK_BOX(frame.body), bar->widget(), FALSE, FALSE, 0);
+    bar->open_on_f10_in(frame.window);
     if (gtk_widget_get_visible(frame.window)) gtk_widget_show_all(bar->widget());
     bars_[view.handle] = {view.parent, std::move(bar)};
   }

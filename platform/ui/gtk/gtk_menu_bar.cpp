@@ -72,6 +72,23 @@ void GtkMenuBarView::on_activate(GtkMenuItem*, gpointer data) {
   windowing::choose_menu_command(item->view->bar_, item->id);
 }
 
+void GtkMenuBarView::open_on_f10_in(GtkWidget* window) {
+  if (widget_ != nullptr)
+    g_signal_connect_object(window, "key-press-event", G_CALLBACK(on_window_key), widget_, GConnectFlags{});
+}
+
+// GTK 3 does not open this window's menu bar on F10 by itself (the key reached no menu). The
+// first button is opened the way its mnemonic would open it: the bar takes the keyboard grab
+// and its menu gets the arrow keys.
+gboolean GtkMenuBarView::on_window_key(GtkWidget*, GdkEventKey* event, gpointer bar) {
+  if (event->keyval != GDK_KEY_F10 || (event->state & gtk_accelerator_get_default_mod_mask()) != 0)
+    return FALSE;
+  GList* buttons = gtk_container_get_children(GTK_CONTAINER(bar));
+  GtkWidget* first = buttons != nullptr ? GTK_WIDGET(buttons->data) : nullptr;
+  g_list_free(buttons);
+  return first != nullptr && gtk_widget_mnemonic_activate(first, FALSE);
+}
+
 void GtkMenuBarView::on_show(GtkWidget*, gpointer data) {
   static_cast<GtkMenuBarView*>(data)->refresh();
 }

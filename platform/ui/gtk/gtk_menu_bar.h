@@ -22,6 +22,10 @@ class GtkMenuBarView {
 
   GtkWidget* widget() const { return widget_; }
 
+  // Lets F10 in `window` open the bar's first menu, from where the arrow keys move through
+  // the menus as in any GTK menu. The link ends when the bar's widget goes.
+  void open_on_f10_in(GtkWidget* window);
+
  private:
   struct Item {
     GtkMenuBarView* view;
@@ -36,6 +40,7 @@ class GtkMenuBarView {
 
   static void on_activate(GtkMenuItem*, gpointer data);
   static void on_show(GtkWidget*, gpointer data);
+  static gboolean on_window_key(GtkWidget*, GdkEventKey* event, gpointer bar);
 
   HWND bar_;
   HMENU menu_ = nullptr;

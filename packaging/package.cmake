@@ -1,0 +1,50 @@
+# What a desktop installation holds besides the two programs, and the Debian package that
+# carries it all (cpack -G DEB, or scripts/package.sh).
+
+# Configuration lives under /etc for a /usr installation (the package), under the prefix
+# otherwise, so that `cmake --install --prefix DIR` keeps everything inside DIR.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(KOV02_CONFIG_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/kov02tool)
+else()
+  set(KOV02_CONFIG_DIR ${CMAKE_INSTALL_SYSCONFDIR}/kov02tool)
+endif()
+# --help names the sample where this build installs it.
+cmake_path(ABSOLUTE_PATH KOV02_CONFIG_DIR BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX} OUTPUT_VARIABLE KOV02_SAMPLE_DIR)
+target_compile_definitions(kov02tool PRIVATE KOV02_SAMPLE_REGISTRY="${KOV02_SAMPLE_DIR}/kov02tool.reg.sample")
+
+# Man pages name the installed paths, so they are filled in here and compressed as Debian
+# expects (-n: no name or time stamp, so a rebuild gives the same bytes).
+set(KOV02_MAN_PAGES)
+foreach(page kov02tool.1 kov02a-sim.1)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/${page} ${CMAKE_BINARY_DIR}/man/${page} @ONLY)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
+                     COMMAND gzip -9nf -k ${CMAKE_BINARY_DIR}/man/${page}
+                     DEPENDS ${CMAKE_BINARY_DIR}/man/${page})
+  list(APPEND KOV02_MAN_PAGES ${CMAKE_BINARY_DIR}/man/${page}.gz)
+endforeach()
+add_custom_target(kov02_man_pages ALL DEPENDS ${KOV02_MAN_PAGES})
+
+install(TARGETS kov02tool kov02a-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES config/kov02tool.reg.sample DESTINATION ${KOV02_CONFIG_DIR})
+install(FILES ${KOV02_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/kov02tool.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/kov02tool.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kov02tool)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "KOV02Tool maintainers <kov02tool@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "service tool for a GSM radio module on a serial port")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Updates a GSM/GPRS radio module's firmware over a serial port, bridges bytes between the\n\
+module's UART and a Bluetooth or IrDA port, and suspends, resumes and resets the radio.\n\
+A GTK window, or a console front-end for SSH sessions and scripts. Includes kov02a-sim,\n\
+a module simulator for trying the tool without hardware.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Files under /etc are the administrator's once installed: an upgrade must not overwrite edits.
+file(WRITE ${CMAKE_BINARY_DIR}/debian-control/conffiles "${KOV02_SAMPLE_DIR}/kov02tool.reg.sample\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian-control/conffiles)
+include(CPack)
