@@ -36,33 +36,10 @@ fail() {
   exit 1
 }
 
-# Waits up to $1 seconds for command "${@:2}" to succeed.
-wait_for() {
-  local limit=$1
-  shift
-  for _ in $(seq $((limit * 10))); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
+source "$(dirname "$0")/lib.sh"
 
-for tool in Xvfb xdotool import compare xdpyinfo; do
-  command -v "$tool" >/dev/null || fail "$tool is not installed"
-done
-
-display=
-for n in $(seq 141 180); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    display=":$n"
-    break
-  fi
-done
-[ -n "$display" ] || fail "no free X display number"
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-wait_for 10 xdpyinfo || fail "Xvfb did not start on $display"
+need_tools Xvfb xdotool import compare xdpyinfo
+start_xvfb 141 180
 
 # The program folder: the tool beside its package (an image of about five seconds at 115200).
 mkdir -p "$work/prog" "$work/run"
@@ -88,14 +65,7 @@ REGEDIT4
 REG
 chmod 600 "$work/kov02tool.reg"
 
-ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
-  KOV02_UI=gtk XDG_RUNTIME_DIR="$work/run" KOV02_REGISTRY="$work/kov02tool.reg" \
-  "$work/prog/kov02tool" >"$work/app.out" 2>"$work/app.err" </dev/null &
-app_pid=$!
-
-window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KOV02Tool$' 2>/dev/null | head -n 1)
-[ -n "$window" ] || fail "no window titled KOV02Tool appeared"
-sleep 1
+start_program "$work/prog/kov02tool" "$work/kov02tool.reg"
 eval "$(xdotool getwindowgeometry --shell "$window")"
 # The strip just above the menu bar, where the progress bar shows.
 strip() { convert "$1" -crop "${WIDTH}x40+${X}+$((Y + HEIGHT - 80))" +repage "$2"; }

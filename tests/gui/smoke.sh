@@ -33,53 +33,13 @@ fail() {
 }
 passed=0
 
-# Waits up to $1 seconds for command "${@:2}" to succeed.
-wait_for() {
-  local limit=$1
-  shift
-  for _ in $(seq $((limit * 10))); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
+source "$(dirname "$0")/lib.sh"
 
 [ -x "$program" ] || fail "no program at $program"
-for tool in Xvfb xdotool import xdpyinfo; do
-  command -v "$tool" >/dev/null || fail "$tool is not installed"
-done
-
-# A display number nobody uses.
-display=
-for n in $(seq 99 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-    display=":$n"
-    break
-  fi
-done
-[ -n "$display" ] || fail "no free X display number"
-
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-wait_for 10 xdpyinfo || fail "Xvfb did not start on $display"
-
+need_tools Xvfb xdotool import xdpyinfo
+start_xvfb 99 140
 mkdir -m 700 "$work/run"
 printf 'Windows Registry Editor Version 5.00\n' >"$work/empty.reg"
-
-# Starts the program and waits for its window, whose id it leaves in $window.
-start_program() {
-  # Under AddressSanitizer, GTK's and fontconfig's caches that live as long as the process
-  # would be reported as leaks at exit; this test is about the window, so leak checking is left
-  # to the unit tests.
-  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
-    KOV02_UI=gtk XDG_RUNTIME_DIR="$work/run" KOV02_REGISTRY="$work/empty.reg" \
-    "$program" >"$work/app.out" 2>"$work/app.err" </dev/null &
-  app_pid=$!
-  window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KOV02Tool$' 2>/dev/null | head -n 1)
-  [ -n "$window" ] || fail "no window titled KOV02Tool appeared"
-  sleep 1
-}
 
 # Presses the keys named (each a little after the one before, as menus open) and expects the
 # program to end with status 0; $1 says what the keys should have done.
@@ -99,12 +59,12 @@ expect_exit_after() {
   passed=$((passed + 1))
 }
 
-start_program
+start_program "$program" "$work/empty.reg"
 mkdir -p "$(dirname "$shot")"
 import -window root "$shot" || fail "could not save the screenshot to $shot"
 expect_exit_after "ctrl+q" ctrl+q
 
-start_program
+start_program "$program" "$work/empty.reg"
 expect_exit_after "F10 (System), Up (Exit), Return" F10 Up Return
 
 echo "gui-smoke: screenshot in $shot"

@@ -1,0 +1,52 @@
+# Shared by the GUI tests: waiting, a private Xvfb display, and the program started under it.
+# A script that sources this sets $work (its scratch folder) and defines fail() first.
+
+# Waits up to $1 seconds for command "${@:2}" to succeed.
+wait_for() {
+  local limit=$1
+  shift
+  for _ in $(seq $((limit * 10))); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Checks that the X tools named are installed.
+need_tools() {
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || fail "$tool is not installed"
+  done
+}
+
+# Starts Xvfb on a display number nobody uses between $1 and $2 and exports DISPLAY; its pid is
+# left in $xvfb_pid.
+start_xvfb() {
+  local display=
+  for n in $(seq "$1" "$2"); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      display=":$n"
+      break
+    fi
+  done
+  [ -n "$display" ] || fail "no free X display number"
+  Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=$display
+  wait_for 10 xdpyinfo || fail "Xvfb did not start on $display"
+}
+
+# Starts program $1 with the GTK front-end and registry file $2 and waits for its window, whose
+# id it leaves in $window (the program's pid in $app_pid).
+start_program() {
+  # Under AddressSanitizer, GTK's and fontconfig's caches that live as long as the process
+  # would be reported as leaks at exit; these tests are about the window, so leak checking is
+  # left to the unit tests.
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+    KOV02_UI=gtk XDG_RUNTIME_DIR="$work/run" KOV02_REGISTRY="$2" \
+    "$1" >"$work/app.out" 2>"$work/app.err" </dev/null &
+  app_pid=$!
+  window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KOV02Tool$' 2>/dev/null | head -n 1)
+  [ -n "$window" ] || fail "no window titled KOV02Tool appeared"
+  sleep 1
+}
