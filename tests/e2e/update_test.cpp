@@ -237,7 +237,7 @@ TEST_F(UpdateEndToEnd, AWithheldStageOneAnswerStartsAgainOnceAndTheRetryShowsIts
   ASSERT_TRUE(tool->wait_for(BOX, 30s)) << tool->transcript();
   tool->send_line("answer no");
   ExpectRunClosed();
-  EXPECT_EQ(tool->transcript().find("attempt 3"), std::string::npos) << tool->transcript();
+  EXPECT_EQ(tool->transcript().find("attempt 3"), std::string::npos) << tool->transcript() << sim->summary();
   EXPECT_TRUE(read_file(sim->received_image()) == read_file(folder / "flash_only.bin"));
 }
 

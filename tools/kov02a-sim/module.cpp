@@ -265,6 +265,11 @@ void Module::tick(Micros now) {
     set_phase(Phase::Normal);  // no sync stream: the ROM starts the firmware as usual
     return;
   }
+  if (phase_ == Phase::Stage1 && field_.size() >= field_[0] + std::size_t{2}) {
+    field_.resize(field_[0] + std::size_t{2});  // an 85-byte frame, no stray in front after all
+    finish_stage1();
+    return;
+  }
   report_stall();
 }
 

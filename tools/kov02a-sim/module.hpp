@@ -132,6 +132,7 @@ class Module {
   void begin_body(StageRecord& stage, std::uint64_t size, std::size_t chunk);
   void check_drop();
   void check_silence(std::uint64_t chunks);
+  bool stray_frame_pending() const;
   // Sends the answer as the fault plan has it; false when it was withheld or made wrong.
   bool answer(AckPoint point, Bytes bytes);
   void accept(StageRecord& stage, AckPoint point, Phase next);

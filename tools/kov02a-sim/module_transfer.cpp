@@ -48,7 +48,18 @@ void Module::on_stage1(std::uint8_t byte, Micros arrival) {
   field_.push_back(byte);
   if (completes_after_stray(field_)) drop_stray_sync();
   run().stage1.reached = true;
-  if (field_.size() == field_[0] + std::size_t{2}) finish_stage1();
+  const std::size_t frame = field_[0] + std::size_t{2};
+  if (field_.size() < frame || stray_frame_pending()) return;
+  field_.resize(frame);
+  finish_stage1();
+}
+
+// With a 0x55 in front, the bytes may still be a stray sync byte and a frame longer than 85
+// bytes, read in one go when the module came late to the line: they are taken as an 85-byte
+// frame only once that longer frame can no longer complete (or the line goes quiet).
+bool Module::stray_frame_pending() const {
+  return field_.size() >= 2 && field_[0] == kSync && field_[1] != 0 &&
+         field_.size() < field_[1] + std::size_t{3};
 }
 
 void Module::finish_stage1() {
