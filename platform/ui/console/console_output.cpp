@@ -1,10 +1,6 @@
 // The console's stdout (see console_output.h).
 #include "ui/console/console_output.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "kernel/text.h"
 
 namespace kov02::ui::console {
@@ -18,36 +14,17 @@ void ConsoleOutput::text(std::wstring_view text) {
     if (pairs_with_cr) continue;
     out += c == L'\r' ? L'\n' : c;
   }
-  if (out.empty()) return;
-  write_all(kernel::to_utf8(out));
+  queue_->push(kernel::to_utf8(out));
 }
 
 void ConsoleOutput::line(std::string_view line) {
-  std::string out;
-  if (!at_line_start_) out += '\n';
-  out += line;
-  out += '\n';
   after_cr_ = false;
-  write_all(out);
+  queue_->push(std::string(line) + "\n", kernel::OutputQueue::Kind::line);
 }
 
 void ConsoleOutput::lines(std::string_view lines) {
-  if (!at_line_start_) write_all("\n");
   after_cr_ = false;
-  write_all(lines);
-}
-
-void ConsoleOutput::write_all(std::string_view bytes) {
-  if (bytes.empty()) return;
-  at_line_start_ = bytes.back() == '\n';
-  while (!bytes.empty()) {
-    // write: bytes written, or -1 with errno. A reader that went away (EPIPE) or a closed
-    // stdout ends the output, not the program.
-    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
+  queue_->push(lines, kernel::OutputQueue::Kind::line);
 }
 
 std::wstring one_line(std::wstring_view text) {
