@@ -127,12 +127,16 @@ void OutputQueue::run_writer() {
   std::unique_lock lock(mutex_);
   for (;;) {
     if (!work_.wait_for(lock, kWriterLinger, [this] { return !entries_.empty() || dropped_ > 0; })) break;
+    // What is being written still counts against the capacity, so what a stalled reader can
+    // hold up is bounded by the capacity itself.
+    const std::size_t taken = queued_bytes_;
     const std::string batch = take_batch();
     writing_ = true;
     lock.unlock();
     sink_->write(batch);
     lock.lock();
     writing_ = false;
+    queued_bytes_ -= taken;
     idle_.notify_all();
   }
   writer_running_ = false;
@@ -146,7 +150,6 @@ std::string OutputQueue::take_batch() {
     append(batch, entry.bytes, entry.own_line);
   }
   entries_.clear();
-  queued_bytes_ = 0;
   shedding_ = false;
   if (dropped_ > 0) append(batch, drop_report(dropped_), true);
   dropped_ = 0;

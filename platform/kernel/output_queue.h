@@ -37,9 +37,9 @@ class FdSink final : public OutputSink {
 
 class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
  public:
-  // Close to a thousand trace lines: a reader that is merely slow loses nothing, one that
-  // stopped costs no more memory than this.
-  static constexpr std::size_t kCapacity = 64 * 1024;
+  // A couple of hundred trace lines: a reader that is merely slow loses nothing, one that
+  // stopped holds up no more than this.
+  static constexpr std::size_t kCapacity = 16 * 1024;
 
   enum class Kind {
     // Any text, also part of a line. Dropped when the queue is full, and from then on until the
