@@ -208,35 +208,28 @@ class Child {
     if (status_ || pid_ <= 0 || ::wait4(pid_, &status, WNOHANG, &usage_) != pid_) return;
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-  bool read_stderr_once(Clock::time_point deadline) {
-    if (err_ < 0) return false;
+  // Reads once from `fd` into `text`, waiting until `deadline`; false when nothing came
+  // (time-out, or end of file, which closes `fd`).
+  static bool read_once(int& fd, Clock::time_point deadline, std::string& text) {
+    if (fd < 0) return false;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd p{err_, POLLIN, 0};
+    pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) return false;
     char buffer[4096];
-    ssize_t n = ::read(err_, buffer, sizeof buffer);
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n <= 0) {
-      ::close(err_);
-      err_ = -1;
+      ::close(fd);
+      fd = -1;
       return false;
     }
-    err_text_.append(buffer, static_cast<std::size_t>(n));
+    text.append(buffer, static_cast<std::size_t>(n));
     return true;
   }
-  // Reads once, waiting until `deadline`; false when nothing came (time-out or end of file).
+  bool read_stderr_once(Clock::time_point deadline) { return read_once(err_, deadline, err_text_); }
   bool read_some(Clock::time_point deadline) {
-    if (out_ < 0) return false;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd p{out_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) return false;
-    char buffer[4096];
-    ssize_t n = ::read(out_, buffer, sizeof buffer);
-    if (n <= 0) {
-      ::close(out_);
-      out_ = -1;
-      return false;
-    }
-    for (ssize_t i = 0; i < n; ++i) take(buffer[i]);
+    std::string text;
+    if (!read_once(out_, deadline, text)) return false;
+    for (char c : text) take(c);
     return true;
   }
   void take(char c) {
