@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -77,9 +78,9 @@ void OutputQueue::push(std::string_view bytes, Kind kind) {
   if (bytes.empty()) return;
   std::lock_guard lock(mutex_);
   if (kind == Kind::text) return push_text(bytes);
-  inside_dropped_line_ = false;
-  if (queued_bytes_ + bytes.size() > 4 * capacity_) return drop(bytes);
-  accept(bytes, true);
+  if (queued_bytes_ + bytes.size() <= 4 * capacity_) return accept(bytes, true);
+  dropped_ +=
+      static_cast<unsigned>(std::max<std::ptrdiff_t>(1, std::count(bytes.begin(), bytes.end(), '\n')));
 }
 
 void OutputQueue::push_text(std::string_view bytes) {
@@ -94,7 +95,7 @@ void OutputQueue::push_text(std::string_view bytes) {
   }
 }
 
-// Counts the lines `bytes` touches; a line already counted is not counted again.
+// Counts the lines of text `bytes` touches; a line already counted is not counted again.
 void OutputQueue::drop(std::string_view bytes) {
   for (char c : bytes) {
     if (!inside_dropped_line_) ++dropped_;
