@@ -162,7 +162,9 @@ class LogFileSink final : public OutputSink {
     size_ = 0;
   }
 
-  static void report(const std::string& what) {
+  // Once: with a small cap in a folder that refuses the move, every start afresh would warn.
+  void report(const std::string& what) {
+    if (std::exchange(warned_, true)) return;
     fd_output(STDERR_FILENO)
         ->push("kov02tool: warning: debug output: " + what + "\n", OutputQueue::Kind::line);
   }
@@ -171,6 +173,7 @@ class LogFileSink final : public OutputSink {
   int fd_;
   const std::uint64_t max_;
   bool capped_ = false;
+  bool warned_ = false;
   std::uint64_t size_ = 0;
 };
 
