@@ -8,6 +8,10 @@
 //   update_bench --tool PATH --sim PATH --baud 115200 [--image BYTES]
 //     The simulator paces both directions at the given rate (10 bits a byte): the byte rate
 //     achieved during the image phase over the line's rate.
+//   update_bench --tool PATH --sim PATH --silent
+//     A module that goes silent after five image chunks: the time from the last chunk to the
+//     failure box over the chunk bound (15000 ms by default), and the tool's CPU while it waits
+//     beside its CPU while idle before the run.
 //
 // Each figure is a ratio measured in the same run as its reference.
 #include <unistd.h>
@@ -36,12 +40,19 @@ struct Options {
   int runs = 3;
   unsigned baud = 0;
   std::size_t image = 0;
+  bool silent = false;
 };
 
 Options Parse(int argc, char** argv) {
   Options o;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    std::string key = argv[i], value = argv[i + 1];
+  for (int i = 1; i < argc; ++i) {
+    const std::string key = argv[i];
+    if (key == "--silent") {
+      o.silent = true;
+      continue;
+    }
+    if (i + 1 == argc) break;
+    const std::string value = argv[++i];
     if (key == "--tool") o.tool = value;
     if (key == "--sim") o.sim = value;
     if (key == "--runs") o.runs = std::stoi(value);
@@ -176,12 +187,57 @@ void Paced(const Options& o) {
       f.clean ? "received intact" : "DIFFERS");
 }
 
+constexpr double CHUNK_BOUND_MS = 15000;
+
+// Milliseconds since `from`.
+double MsSince(Clock::time_point from) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - from).count();
+}
+
+void Silent(const Options& o) {
+  ProgramFolder folder(o.tool);
+  TempDir simDir("kov02-bench-sim");
+  folder.put("boot1_v3.bin", pattern_bytes(200, 1));
+  folder.put("boot2_v3_KOV02A.bin", pattern_bytes(9500, 2));
+  folder.put("flash_only.bin", pattern_bytes(200000, 3));
+  folder.put("file_size.bin", std::string("\x3F\xA0\x00", 3));
+  Sim sim(o.sim, simDir.path(), {"--silent-after", "5"});
+  Registry registry = folder.base_registry();
+  registry.key(REG_DEVICES).sz("COM1:", sim.module_pty()).sz("RIL1:", sim.ril_hook());
+  auto tool = folder.start(registry);
+  if (!ui_ready(*tool)) throw std::runtime_error("the tool did not start: " + tool->transcript());
+
+  const double idle0 = ProcessCpu(tool->pid());
+  const auto idleFrom = Clock::now();
+  std::this_thread::sleep_for(5s);
+  const double idleShare = (ProcessCpu(tool->pid()) - idle0) / (MsSince(idleFrom) / 1000);
+
+  tool->send_line("menu Tools/Update Firmware/Flash only");
+  if (!eventually([&] { return folder.count_debug_lines("Write 4000 bytes!") >= 6; }, 60s))
+    throw std::runtime_error("the image did not start");
+  const double wait0 = ProcessCpu(tool->pid());
+  const auto silentFrom = Clock::now();
+  if (!tool->wait_for("box: Update failed", 60s))
+    throw std::runtime_error("no failure box: " + tool->transcript());
+  const double waitedMs = MsSince(silentFrom);
+  const double waitShare = (ProcessCpu(tool->pid()) - wait0) / (waitedMs / 1000);
+  std::printf(
+      "update silent module: failure box %.0f ms after the last chunk, over the %.0f ms bound = %.3f; "
+      "tool CPU while waiting %.2f %% of a core, idle before the run %.2f %%\n",
+      waitedMs, CHUNK_BOUND_MS, waitedMs / CHUNK_BOUND_MS, 100 * waitShare, 100 * idleShare);
+  tool->send_line("answer ok");
+  tool->send_line("command 101");
+  tool->wait_exit(30s);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
     Options o = Parse(argc, argv);
-    if (o.baud)
+    if (o.silent)
+      Silent(o);
+    else if (o.baud)
       Paced(o);
     else
       FlashOnly(o);

@@ -43,6 +43,13 @@ void LogPort(HWND hwnd, LPCWSTR format, LPCWSTR portName) {
   LogPane(hwnd, g_szMessage);
 }
 
+// The handset's line for a port that did not open, then the platform's reason when an open was
+// tried (an empty name never reached the device map).
+void LogOpenFailed(HWND hwnd, LPCWSTR format, LPCWSTR portName) {
+  LogPort(hwnd, format, portName);
+  if (portName[0] != L'\0') LogDeviceOpenFailure(hwnd, LogPane);
+}
+
 // Fills `name` with "COM%d:" from the key's "Index" when it reads as a 32-bit number below 10;
 // otherwise leaves it empty.
 void PortNameFromRegistry(LPCWSTR key, WCHAR (&name)[PORT_NAME_CHARS]) {
@@ -100,7 +107,7 @@ void ConfigureBridgePort(HANDLE port) {
 int OpenFixedPort(HWND hwnd, const FixedPort& port) {
   HANDLE handle = OpenPortByName(port.name);
   if (handle == INVALID_HANDLE_VALUE) {
-    LogPort(hwnd, port.failFormat, port.name);
+    LogOpenFailed(hwnd, port.failFormat, port.name);
     return 0;
   }
   LogPort(hwnd, port.openedFormat, port.name);
@@ -138,7 +145,7 @@ int OpenBridgePort(HWND hwnd, LPCWSTR logicalName) {
   PortNameFromRegistry(side.key, name);
   HANDLE handle = OpenPortByName(name);
   if (handle == INVALID_HANDLE_VALUE) {
-    LogPort(hwnd, side.failFormat, name);
+    LogOpenFailed(hwnd, side.failFormat, name);
     return 0;
   }
   LogPort(hwnd, L"%s opened\r\n", name);
@@ -156,6 +163,11 @@ int OpenRawIrPort(HWND hwnd) {
 }
 
 int GetComs(HWND hwnd, WORD, HWND, WORD) {
+  // The bridge may hold the update port's own line: opening it now would break the run.
+  if (g_bUpdateBusy.load(std::memory_order_relaxed)) {
+    LogPane(hwnd, L"Firmware update running, COMs stay closed\r\n");
+    return 1;
+  }
   OpenBridgePort(hwnd, L"FFUART");
   OpenSideB(hwnd);
   if (!IsOpen(g_hBT) || !IsOpen(g_hFF)) {

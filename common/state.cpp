@@ -14,3 +14,4 @@ std::atomic<HANDLE> g_hThreadBTtoFF{INVALID_HANDLE_VALUE};
 std::atomic<int> g_bFlashOnly{0};
 std::atomic<HANDLE> g_hUpdateThread{INVALID_HANDLE_VALUE};
 std::atomic<HANDLE> g_hCastThread{INVALID_HANDLE_VALUE};
+std::atomic<int> g_bUpdateBusy{0};

@@ -22,6 +22,10 @@ extern std::atomic<int>
     g_bFlashOnly;  // 1 "Flash only", 0 "EEP+Flash"; UI thread before the update thread starts
 extern std::atomic<HANDLE> g_hUpdateThread;  // latest update thread; UI thread
 extern std::atomic<HANDLE> g_hCastThread;    // caster thread; update thread
+// 1 while an update run may still leave the module without firmware: set by the update command
+// before it starts the update thread, cleared by that thread once the image is accepted or the
+// run has ended (never both at once). The quit guard, Get COMs and Reboot Device read it.
+extern std::atomic<int> g_bUpdateBusy;
 
 // Protocol bytes of the firmware update.
 inline constexpr BYTE SYNC_BYTE = 0x55;

@@ -1,9 +1,14 @@
 // The handset reboot, through the kernel's I/O-control entry point looked up by name at run
 // time in the core library rather than imported.
 #include "common/output.h"
+#include "common/state.h"
 #include "device/device.h"
 
 int RebootDevice(HWND hwnd, WORD, HWND, WORD) {
+  if (g_bUpdateBusy.load(std::memory_order_relaxed)) {
+    LogPane(hwnd, L"Firmware update running, reboot refused\r\n");
+    return 1;
+  }
   HMODULE coreLibrary = LoadLibraryW(L"COREDLL.DLL");
   if (coreLibrary == nullptr) {
     LogPaneIfDebug(hwnd, L"LoadLibrary() call fails !\r\n");

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need; only the missing ones.
+# Usage: scripts/deps.sh [EXTRA-PACKAGE...]  (extras: what a single script needs besides)
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   libcli11-dev                       # the simulator's command line
   xvfb xdotool imagemagick           # the GUI smoke test: virtual display, keys, screenshot
   picocom                            # the demo: a terminal for the bridge's far end
+  "$@"
 )
 
 missing=()

@@ -8,12 +8,14 @@
 #include "common/state.h"
 #include "shell/resources/resource_ids.h"
 #include "shell/shell.h"
+#include "update/update.h"
 
 const MessageRow g_MsgTable[] = {
     {WM_CREATE, OnCreate},        {WM_SIZE, OnSize},
     {WM_COMMAND, OnCommand},      {WM_SETTINGCHANGE, OnShellNotify},
     {WM_ACTIVATE, OnShellNotify}, {WM_SETFOCUS, OnSetFocus},
     {WM_DESTROY, OnDestroy},      {WM_TIMER, OnTimer},
+    {WM_CLOSE, OnClose},
 };
 const std::size_t g_MsgTableSize = std::size(g_MsgTable);
 
@@ -124,10 +126,17 @@ LRESULT OnCreate(HWND hwnd, UINT, WPARAM, LPARAM) {
 void InitWorkDir() {
   WCHAR szPath[MODULE_PATH_CHARS] = {};
   std::wmemset(g_szWorkDir, 0, std::size(g_szWorkDir));
+  SetLastError(ERROR_SUCCESS);
   GetModuleFileNameW(nullptr, szPath, MODULE_PATH_CHARS);
+  const bool cut = GetLastError() == ERROR_INSUFFICIENT_BUFFER;
   szPath[MODULE_PATH_CHARS - 1] = L'\0';
   const WCHAR* lastBackslash = std::wcsrchr(szPath, L'\\');
   if (lastBackslash == nullptr) {
+    MessageBoxW(nullptr, szPath, L"WorkDir Error", MB_OK);
+    return;
+  }
+  if (cut) {
+    // A directory taken from a cut path would be another one: better none than the wrong one.
     MessageBoxW(nullptr, szPath, L"WorkDir Error", MB_OK);
     return;
   }
@@ -142,6 +151,21 @@ LRESULT OnSize(HWND hwnd, UINT, WPARAM, LPARAM) {
   SetWindowPos(GetDlgItem(hwnd, IDC_LOG), nullptr, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top,
                SWP_NOZORDER);
   return 0;
+}
+
+// Exit, Ctrl+Q, the OK button and the window's close all come here. While an update run could
+// still leave the module without firmware, the user is asked first; No leaves the run alone.
+LRESULT OnClose(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (UpdateUnderWay()) {
+    if (MessageBoxW(hwnd,
+                    L"A firmware update is running. Quitting now leaves the module without working firmware. "
+                    L"Quit anyway?",
+                    KOV02Tool, MB_YESNO) != IDYES) {
+      return 0;
+    }
+    StopUpdate();
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 LRESULT OnShellNotify(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -38,6 +38,7 @@ LRESULT OnSize(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT OnCommand(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT OnShellNotify(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT OnSetFocus(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT OnClose(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT OnDestroy(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT OnTimer(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -3,6 +3,8 @@
 #include "common/output.h"
 #include "common/state.h"
 #include "update/package.h"
+#include "update/progress.h"
+#include "update/run.h"
 #include "update/update.h"
 #include "update/update_port.h"
 
@@ -11,6 +13,7 @@ int SendBootload1() {
   HANDLE file = OpenPackageFile(BOOT1_FILE, path);
   if (file == INVALID_HANDLE_VALUE) {
     Trace(L"Bootload1_v2.bin open fail %s!!!!\r\n", path);
+    NoteUpdateFailure(UPDATE_FILE_UNREADABLE);
     return 0;
   }
   Trace(L"Bootload1_v2.bin open succeed!!!!\r\n");
@@ -19,12 +22,15 @@ int SendBootload1() {
   if (!ReadFile(file, frame + 1, STAGE1_MAX_DATA, &n, nullptr)) n = 0;
   if (n == 0) {
     Trace(L"BootLoad_v2_BIN : Read File Error!!!");
+    NoteUpdateFailure(UPDATE_FILE_UNREADABLE);
     CloseHandle(file);
     return 0;
   }
+  BeginProgressStep(STEP_BOOT1, n);
   WriteBlock(frame, CloseStage1Frame(frame, n));
+  EndProgressStep(n);
   CloseHandle(file);
-  return WaitForByte(ACK_DONE) ? 1 : 0;
+  return WaitForByte(ACK_DONE, g_UpdateBounds.answerMs) ? 1 : 0;
 }
 
 // Stage 2 goes on until a read gives no bytes: the size announced does not bound it.
@@ -36,6 +42,7 @@ int SendBootload2() {
   HANDLE file = OpenPackageFile(BOOT2_FILE);
   if (file == INVALID_HANDLE_VALUE) {
     Trace(L"Bootload2_v2.bin open fail!!!!\r\n");
+    NoteUpdateFailure(UPDATE_FILE_UNREADABLE);
     return 0;
   }
   Trace(L"Bootload2_v3.bin open succeed!!!! \r\n");
@@ -45,10 +52,17 @@ int SendBootload2() {
   SendByte(sizeBytes[0]);
   SendByte(sizeBytes[1]);
   Sleep(20);
-  BYTE check = AllBytesXor(SendChunks(file, STAGE2_PLAN, nullptr));
+  BeginProgressStep(STEP_BOOT2, size);
+  const ChunkTally tally = SendChunks(file, STAGE2_PLAN, nullptr);
+  EndProgressStep(tally.total);
+  if (tally.stopped) {
+    CloseHandle(file);
+    return 0;
+  }
+  BYTE check = AllBytesXor(tally);
   SendByte(check);
   Trace(L"Bootload2 : %X  %X  %d checkByte : %X\r\n", sizeBytes[0], sizeBytes[1], static_cast<int>(size),
         check);
   CloseHandle(file);
-  return WaitForByte(ACK_DONE) ? 1 : 0;
+  return WaitForByte(ACK_DONE, g_UpdateBounds.answerMs) ? 1 : 0;
 }

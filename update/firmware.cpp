@@ -4,6 +4,8 @@
 #include "common/state.h"
 #include "device/device.h"
 #include "update/package.h"
+#include "update/progress.h"
+#include "update/run.h"
 #include "update/update.h"
 #include "update/update_port.h"
 
@@ -23,6 +25,7 @@ static int SendFileSizeRecord(BYTE (&record)[3]) {
   HANDLE file = OpenPackageFile(FILE_SIZE_FILE);
   if (file == INVALID_HANDLE_VALUE) {
     Trace(L"file_size.bin open fail!!!!\r\n");
+    NoteUpdateFailure(UPDATE_FILE_UNREADABLE);
     return 0;
   }
   if (g_bFlashOnly.load(std::memory_order_relaxed) == 1) {
@@ -38,8 +41,10 @@ static int SendFileSizeRecord(BYTE (&record)[3]) {
   return 1;
 }
 
-// After the module accepted the image: the success lines and the Yes/No question.
+// After the module accepted the image: the success lines and the Yes/No question. The module
+// holds its firmware now, so quitting, the bridge and the reboot are free again.
 static void OfferResetAndReboot(HWND hwnd) {
+  g_bUpdateBusy.store(0, std::memory_order_relaxed);
   Trace(L"Send firmware....ok");
   LogPaneIfDebug(hwnd, L"\r\nSend firmware....ok\r\n");
   Sleep(200);
@@ -49,8 +54,9 @@ static void OfferResetAndReboot(HWND hwnd) {
   }
 }
 
-// Sends the image's size record, its chunks and checksums; returns with the file closed.
-static void SendImage(HANDLE image, HWND hwnd) {
+// Sends the image's size record, its chunks and checksums; returns with the file closed, 0 when a
+// chunk went unanswered or the port was lost (no checksum then follows).
+static int SendImage(HANDLE image, HWND hwnd) {
   Trace(L"Download.bin open succeed!!!! \r\n");
   DWORD size = GetFileSize(image, nullptr);
   BYTE record[3];
@@ -58,13 +64,22 @@ static void SendImage(HANDLE image, HWND hwnd) {
   WriteBlock(record, sizeof record);
   Trace(L"Write the compressed file size\r\n");
   Sleep(20);
+  BeginProgressStep(STEP_IMAGE, size);
   ChunkTally tally = SendChunks(image, ImagePlan(size), hwnd);
+  EndProgressStep(tally.total);
+  if (tally.stopped) {
+    CloseHandle(image);
+    return 0;
+  }
+  // The acceptance can only follow the checksums: whatever came before them is not it.
+  DiscardReceived();
   Trace(L" Sending Checksum %X  %X !!\r\n", tally.even, tally.odd);
   SendByte(tally.even);
   SendByte(tally.odd);
   Trace(L"File upload complete!! file size %d , %X h , Size char %X  %X  %X\r\n", static_cast<int>(size),
         size, record[0], record[1], record[2]);
   CloseHandle(image);
+  return 1;
 }
 
 int SendFirmware(HWND hwnd) {
@@ -73,19 +88,20 @@ int SendFirmware(HWND hwnd) {
   Trace(L"Send 0x50 to configure baudrate as 115.2k !!!\r\n");
   Sleep(100);
   Trace(L"Memory Check, We would get 3 char here !!!!\r\n");
-  WaitForByte(ACK_DONE);
+  WaitForByte(ACK_DONE, g_UpdateBounds.answerMs);
   Trace(L"Memory Check, We should get 3 char above !!!!\r\n");
   SendByte(CMD_FILE_SIZE);
   if (!SendFileSizeRecord(record)) return 0;
-  for (int i = 0; i < 3; ++i) WaitForByte(ACK_DONE);
+  for (int i = 0; i < 3; ++i) WaitForByte(ACK_DONE, g_UpdateBounds.answerMs);
+  if (UpdatePortLost()) return 0;
   bool flashOnly = g_bFlashOnly.load(std::memory_order_relaxed) == 1;
   HANDLE image = OpenPackageFile(flashOnly ? FLASH_ONLY_FILE : EEP_FLASH_FILE);
   if (image == INVALID_HANDLE_VALUE) {
     Trace(L"download.bin open fail!!!!\r\n");
+    NoteUpdateFailure(UPDATE_FILE_UNREADABLE);
     return 0;
   }
-  SendImage(image, hwnd);
-  if (!WaitForByte(ACK_DONE)) {
+  if (!SendImage(image, hwnd) || !WaitForByte(ACK_DONE, g_UpdateBounds.chunkMs)) {
     Trace(L"Send firmware....fail");
     return 0;
   }

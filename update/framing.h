@@ -37,8 +37,9 @@ DWORD CloseStage1Frame(BYTE* frame, DWORD n);
 struct ChunkTally {
   BYTE even = 0;
   BYTE odd = 0;
-  DWORD total = 0;  // bytes read so far
-  int stars = 0;    // chunks written, modulo STARS_PER_LINE
+  DWORD total = 0;       // bytes read so far
+  int stars = 0;         // chunks written, modulo STARS_PER_LINE
+  bool stopped = false;  // the stream ended early: a chunk went unanswered or the port was lost
 };
 
 // Folds one chunk into the sums and the running total.

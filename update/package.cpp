@@ -5,6 +5,8 @@
 
 #include "common/output.h"
 #include "common/state.h"
+#include "update/progress.h"
+#include "update/run.h"
 #include "update/update_port.h"
 
 // The working directory is read no further than its 100 characters ("%.100s"), so a full,
@@ -12,6 +14,11 @@
 static_assert(std::size(g_szWorkDir) == 100);
 
 int FormPackagePath(WCHAR (&path)[PACKAGE_PATH_CHARS], LPCWSTR name) {
+  // Without a working directory the name alone would be looked up wherever the process stands.
+  if (g_szWorkDir[0] == L'\0') {
+    path[0] = L'\0';
+    return 0;
+  }
   // The handset's formatter: -1 when the text was cut to the buffer.
   return wnsprintfW(path, PACKAGE_PATH_CHARS, L"%.100s%s", g_szWorkDir, name) < 0 ? 0 : 1;
 }
@@ -28,6 +35,12 @@ HANDLE OpenPackageFile(LPCWSTR name, WCHAR (&path)[PACKAGE_PATH_CHARS]) {
 HANDLE OpenPackageFile(LPCWSTR name) {
   WCHAR path[PACKAGE_PATH_CHARS];
   return OpenPackageFile(name, path);
+}
+
+// A chunk is answered with ACK_CHUNK before the next may go; a module silent past the bound, or a
+// port that went away, ends the stream.
+static bool ChunkAnswered() {
+  return WaitForByte(ACK_CHUNK, g_UpdateBounds.chunkMs) || !(AnswerTimedOut() || UpdatePortLost());
 }
 
 // Trace and star after one chunk of a stream that reports each chunk.
@@ -52,12 +65,20 @@ ChunkTally SendChunks(HANDLE file, const ChunkPlan& plan, HWND hwnd) {
     }
     FoldChunk(tally, {buffer, got});
     DWORD written = WriteBlock(buffer, got);
+    if (UpdatePortLost()) {
+      tally.stopped = true;
+      break;
+    }
     if (plan.reportEachChunk) ReportChunk(tally, written, hwnd);
+    AdvanceProgress(tally.total);
     if (got < plan.chunk) {
       Trace(plan.lastSectionFormat, static_cast<int>(plan.lastShowsWritten ? written : got));
       break;
     }
-    WaitForByte(ACK_CHUNK);
+    if (!ChunkAnswered()) {
+      tally.stopped = true;
+      break;
+    }
   }
   return tally;
 }

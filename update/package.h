@@ -35,6 +35,7 @@ struct ChunkPlan {
 };
 
 // Reads `file` in chunks per `plan`, writes each chunk to the update port in one write, awaits
-// ACK_CHUNK after every full chunk (its result is not examined) and returns the sums of what
-// was sent. Stars go to `hwnd`'s pane through LogPaneIfDebug.
+// ACK_CHUNK after every full chunk and returns the sums of what was sent. A chunk left unanswered
+// past the run's chunk bound, or a lost port, stops the stream (`stopped`): nothing more is
+// written. Stars go to `hwnd`'s pane through LogPaneIfDebug; the progress bar follows the bytes.
 ChunkTally SendChunks(HANDLE file, const ChunkPlan& plan, HWND hwnd);

@@ -7,6 +7,8 @@
 #include "device/device.h"
 #include "shell/resources/resource_ids.h"
 #include "update/package.h"
+#include "update/progress.h"
+#include "update/run.h"
 #include "update/update_port.h"
 
 // The missing-files line is formatted into a buffer of this many characters.
@@ -37,10 +39,25 @@ static void FormatMissingFiles(WCHAR (&text)[MISSING_TEXT_CHARS]) {
   }
 }
 
-// True while the latest update thread still runs: it owns COM1: and the update port record.
+// True while a run is under way, or while the latest update thread still holds COM1: and the
+// update port record (the success box is up). A thread that only shows its failure box holds
+// neither, and a new run may start beside it.
 static bool UpdateRunning() {
+  if (g_bUpdateBusy.load(std::memory_order_relaxed)) return true;
   DWORD code = 0;
-  return GetExitCodeThread(g_hUpdateThread.load(std::memory_order_relaxed), &code) && code == STILL_ACTIVE;
+  const UpdatePort* port = g_pUpdatePort.load(std::memory_order_relaxed);
+  return GetExitCodeThread(g_hUpdateThread.load(std::memory_order_relaxed), &code) && code == STILL_ACTIVE &&
+         port != nullptr && std::atomic_ref<HANDLE const>(port->hPort).load(std::memory_order_relaxed) != 0;
+}
+
+// The previous run's thread handle goes when the next run starts; the thread itself may still be
+// showing its closing box.
+static void StartUpdateThread(HWND hwnd) {
+  HANDLE previous = g_hUpdateThread.exchange(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
+  if (previous != INVALID_HANDLE_VALUE && previous != nullptr) CloseHandle(previous);
+  g_bUpdateBusy.store(1, std::memory_order_relaxed);
+  ShowProgress(hwnd);
+  g_hUpdateThread.store(CreateThread(nullptr, 0, UpdateThread, hwnd, 0, nullptr), std::memory_order_relaxed);
 }
 
 int OnUpdateFirmware(HWND hwnd, WORD commandId, HWND, WORD) {
@@ -57,8 +74,12 @@ int OnUpdateFirmware(HWND hwnd, WORD commandId, HWND, WORD) {
   SuspendRil(hwnd);
   Sleep(500);
   g_bFlashOnly.store(commandId == IDM_UPD_FLASH_ONLY ? 1 : 0, std::memory_order_relaxed);
-  g_hUpdateThread.store(CreateThread(nullptr, 0, UpdateThread, hwnd, 0, nullptr), std::memory_order_relaxed);
+  StartUpdateThread(hwnd);
   return 1;
+}
+
+int UpdateUnderWay() {
+  return g_bUpdateBusy.load(std::memory_order_relaxed) ? 1 : 0;
 }
 
 static void PurgeUpdatePort() {
@@ -69,23 +90,37 @@ static HANDLE Caster() {
   return g_hCastThread.load(std::memory_order_relaxed);
 }
 
-// Waits until the boot ROM answers 0xA0. 0 when the port went away meanwhile.
+// Waits until the boot ROM answers 0xA0. 0 when the port went away or the module stayed silent.
 static int AwaitRomReady() {
-  while (!WaitForByte(ROM_READY)) {
-    if (UpdatePortLost()) return 0;
+  while (!WaitForByte(ROM_READY, g_UpdateBounds.romMs)) {
+    if (UpdatePortLost() || AnswerTimedOut()) return 0;
   }
   return 1;
 }
 
+// Whether another handshake cycle may start after `cycle` cycles; says so in the pane.
+static int StartAgain(HWND hwnd, DWORD cycle) {
+  if (UpdatePortLost()) return 0;
+  const DWORD attempts = g_UpdateBounds.attempts;
+  if (attempts != 0 && cycle >= attempts) return 0;
+  WCHAR text[TRACE_LINE_CHARS];
+  wnsprintfW(text, TRACE_LINE_CHARS, L"No answer from the module, starting again (attempt %d)\r\n",
+             static_cast<int>(cycle + 1));
+  LogPaneIfDebug(hwnd, text);
+  return 1;
+}
+
 // Casting, reset and 0xA0, then both bootloader stages; a failed stage starts the cycle again,
-// without limit. Returns 1 with the caster suspended once both stages are accepted, 0 when the
-// port went away (the caster may then be running or suspended).
+// up to the bound on cycles. Returns 1 with the caster suspended once both stages are accepted,
+// 0 when the port went away or the cycles ran out (the caster may then be running or suspended).
 static int RunHandshake(HWND hwnd) {
-  for (;;) {
+  for (DWORD cycle = 1;; ++cycle) {
+    if (cycle > 1 && !StartAgain(hwnd, cycle - 1)) return 0;
+    NoteUpdateFailure(UPDATE_NO_ANSWER);
     Trace(L"!Cast 55h!\r\n");
     Sleep(1000);
     ResetRadioModule(nullptr);
-    if (!AwaitRomReady()) return 0;
+    if (!AwaitRomReady()) continue;
     SuspendThread(Caster());
     PurgeUpdatePort();
     Trace(L" Get A0h, Stop Casting 55h!!! Start to send Bootload1\r\n");
@@ -112,15 +147,18 @@ static int RunHandshake(HWND hwnd) {
   }
 }
 
-// Both stages accepted: the image, attempted once.
-static void RunImage(HWND hwnd) {
+// Both stages accepted: the image, attempted once. 1 when the module accepted it.
+static int RunImage(HWND hwnd) {
   Trace(L"BootLoad2_v2_bin upload succeed!! Prepare to send update program\r\n");
   PurgeUpdatePort();
   LogPaneIfDebug(hwnd, L"Sending Bootload2 succeed!!\r\n");
-  if (SendFirmware(hwnd))
+  NoteUpdateFailure(UPDATE_NO_IMAGE_ANSWER);
+  if (SendFirmware(hwnd)) {
     Trace(L" Upgrade succeed!! \r\n");
-  else
-    Trace(L" Write to flash  fail!!  !!\r\n");
+    return 1;
+  }
+  Trace(L" Write to flash  fail!!  !!\r\n");
+  return 0;
 }
 
 static void ReportPortLost(HWND hwnd) {
@@ -128,28 +166,60 @@ static void ReportPortLost(HWND hwnd) {
   LogPaneIfDebug(hwnd, L"\r\nUpdate port lost, firmware update stopped\r\n");
 }
 
-// Closes the port and ends the caster, whatever state it is in.
+// The watch that bounds the module's silence runs beside the caster for the whole run.
+static std::atomic<HANDLE> s_hWatchThread{INVALID_HANDLE_VALUE};
+
+static void EndThread(std::atomic<HANDLE>& word) {
+  HANDLE thread = word.exchange(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
+  if (thread == INVALID_HANDLE_VALUE || thread == nullptr) return;
+  TerminateThread(thread, 0);
+  CloseHandle(thread);
+}
+
+// Closes the port and ends the caster and the watch, whatever state they are in.
 static void CloseRun() {
   CloseUpdatePort();
   Trace(L" Communication Port Closed!!\r\n");
-  HANDLE caster = Caster();
-  TerminateThread(caster, 0);
-  CloseHandle(caster);
-  g_hCastThread.store(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
+  EndThread(g_hCastThread);
+  EndThread(s_hWatchThread);
   Trace(L" Communication Port Closed!!\r\n");
+}
+
+// The run is over: nothing more can harm the module, the bar goes, and a failure is told.
+static void SettleRun(HWND hwnd, UpdateFailure failure) {
+  g_bUpdateBusy.store(0, std::memory_order_relaxed);
+  HideProgress(hwnd);
+  if (failure != UPDATE_NOT_FAILED) ReportUpdateFailure(hwnd, failure);
 }
 
 DWORD UpdateThread(LPVOID parameter) {
   HWND hwnd = static_cast<HWND>(parameter);
+  g_UpdateBounds = ReadUpdateBounds();
+  ClearUpdateFailure();
+  SetProgressWindow(hwnd);
   if (!OpenUpdatePort()) {
     Trace(L"Open com port failed!!\r\n");
     LogPaneIfDebug(hwnd, L"Open Comport fail!!\r\n");
+    LogDeviceOpenFailure(hwnd, LogPaneIfDebug);
+    SettleRun(hwnd, UPDATE_PORT_NOT_OPENED);
     return 1;
   }
   Trace(L"Open com port succeed!!\r\n");
   g_hCastThread.store(CreateThread(nullptr, 0, CasterThread, nullptr, 0, nullptr), std::memory_order_relaxed);
-  if (RunHandshake(hwnd)) RunImage(hwnd);
-  if (UpdatePortLost()) ReportPortLost(hwnd);
+  s_hWatchThread.store(CreateThread(nullptr, 0, WatchThread, nullptr, 0, nullptr), std::memory_order_relaxed);
+  const int accepted = RunHandshake(hwnd) && RunImage(hwnd);
+  if (UpdatePortLost()) {
+    ReportPortLost(hwnd);
+    NoteUpdateFailure(UPDATE_PORT_LOST);
+  }
   CloseRun();
+  SettleRun(hwnd, accepted ? UPDATE_NOT_FAILED : LastUpdateFailure());
   return 0;
+}
+
+void StopUpdate() {
+  if (!g_bUpdateBusy.load(std::memory_order_relaxed)) return;
+  TerminateThread(g_hUpdateThread.load(std::memory_order_relaxed), 1);
+  CloseRun();
+  g_bUpdateBusy.store(0, std::memory_order_relaxed);
 }

@@ -12,10 +12,11 @@ std::atomic<UpdatePort*> g_pUpdatePort{nullptr};
 
 // The record whose port went away under a wait; set by the update thread only.
 static std::atomic<const UpdatePort*> s_pLostPort{nullptr};
+// The last wait ended on its silence bound; the update thread only.
+static int s_bTimedOut = 0;
 
 static const WCHAR kUpdatePortName[] = L"COM1:";
 static_assert(std::size(kUpdatePortName) <= std::size(UpdatePort{}.szPort));
-static constexpr DWORD UPDATE_EVENT_MASK = EV_RXCHAR | EV_BREAK | EV_ERR;
 static constexpr DWORD UPDATE_QUEUE_BYTES = 32768;
 static constexpr DWORD CASTER_PAUSE_MS = 10;
 
@@ -119,19 +120,25 @@ void SendByte(BYTE byte) {
   Trace(L" %d char : %X h sent \r\n", written, static_cast<UINT>(byte));
 }
 
-DWORD WriteBlock(const BYTE* data, DWORD size) {
-  DWORD written = 0;
-  WriteFile(UpdatePortHandle(), data, size, &written, nullptr);
-  return written;
-}
-
-// A wait that cannot be made (the device was pulled, the far end closed, the handle closed)
-// would otherwise read as "no byte" for ever: the record is marked lost and the wait ends.
+// A wait or write that cannot be made (the device was pulled, the far end closed, the handle
+// closed) would otherwise read as "no byte" for ever: the record is marked lost and the run ends.
 static int PortLost() {
   const DWORD error = GetLastError();
   Trace(L"Port lost while waiting (error %d)\r\n", error);
   s_pLostPort.store(g_pUpdatePort.load(std::memory_order_relaxed), std::memory_order_relaxed);
   return 0;
+}
+
+DWORD WriteBlock(const BYTE* data, DWORD size) {
+  DWORD written = 0;
+  if (!WriteFile(UpdatePortHandle(), data, size, &written, nullptr) && GetLastError() != ERROR_TIMEOUT) {
+    PortLost();
+  }
+  return written;
+}
+
+void DiscardReceived() {
+  PurgeComm(UpdatePortHandle(), PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
 // A byte as the trace shows it: itself when printable, '.' otherwise, so a 0x00 cannot end
@@ -148,14 +155,25 @@ static int ReadOneByte(HANDLE handle, BYTE* byte) {
   return 1;
 }
 
+// One WaitCommEvent that ends on an event (1), or on the silence bound or a lost port (0). A wake
+// the watch meant for an earlier wait brings no event and is waited through.
+static int WaitForEvent(HANDLE handle, DWORD* events) {
+  for (;;) {
+    if (AnswerWatchFired()) {
+      s_bTimedOut = 1;
+      Trace(L"No answer from the module in time\r\n");
+      return 0;
+    }
+    if (!WaitCommEvent(handle, events, nullptr)) return PortLost();
+    if (*events != 0) return 1;
+  }
+}
+
 // Once a character event has come, bytes are consumed one at a time until the awaited one;
 // when none is there the thread blocks for the next event instead of polling.
-int WaitForByte(BYTE byte) {
-  HANDLE handle = UpdatePortHandle();
-  Trace(L"Waiting for char -> %X h\r\n", static_cast<UINT>(byte));
-  SetCommMask(handle, UPDATE_EVENT_MASK);
+static int AwaitByte(HANDLE handle, BYTE byte, DWORD silenceMs) {
   DWORD events = 0;
-  if (!WaitCommEvent(handle, &events, nullptr)) return PortLost();
+  if (!WaitForEvent(handle, &events)) return 0;
   SetCommMask(handle, UPDATE_EVENT_MASK);
   if (events & ~EV_RXCHAR) {
     DWORD errors = 0;
@@ -170,10 +188,30 @@ int WaitForByte(BYTE byte) {
     BYTE got = 0;
     if (ReadOneByte(handle, &got)) {
       if (got == byte) return 1;
+      ArmAnswerWatch(silenceMs);
       continue;
     }
-    if (!WaitCommEvent(handle, &events, nullptr)) return PortLost();
+    if (!WaitForEvent(handle, &events)) return 0;
   }
+}
+
+int WaitForByte(BYTE byte) {
+  return WaitForByte(byte, INFINITE);
+}
+
+int WaitForByte(BYTE byte, DWORD silenceMs) {
+  HANDLE handle = UpdatePortHandle();
+  Trace(L"Waiting for char -> %X h\r\n", static_cast<UINT>(byte));
+  s_bTimedOut = 0;
+  SetCommMask(handle, UPDATE_EVENT_MASK);
+  ArmAnswerWatch(silenceMs);
+  const int result = AwaitByte(handle, byte, silenceMs);
+  DisarmAnswerWatch();
+  return result;
+}
+
+int AnswerTimedOut() {
+  return s_bTimedOut;
 }
 
 DWORD CasterThread(LPVOID) {

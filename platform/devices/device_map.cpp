@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
+#include <string>
 
 #include "devices/devices.h"
 #include "kernel/files.h"
@@ -34,12 +36,12 @@ bool executable_file(const std::string& path) {
 }
 
 HANDLE open_exec_device(std::string_view command) {
-  if (!registry::hooks_allowed()) {
-    SetLastError(ERROR_ACCESS_DENIED);
+  std::vector<std::string> argv = split_command(command);
+  if (const DWORD refused = hook_refusal(argv); refused != ERROR_SUCCESS) {
+    SetLastError(refused);
     return INVALID_HANDLE_VALUE;
   }
-  std::vector<std::string> argv = split_command(command);
-  if (argv.empty() || !executable_file(argv.front())) {
+  if (!executable_file(argv.front())) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
@@ -47,16 +49,45 @@ HANDLE open_exec_device(std::string_view command) {
   return handle ? handle : INVALID_HANDLE_VALUE;
 }
 
+// Why the calling thread's last device open failed; empty after one that succeeded.
+thread_local std::wstring t_open_failure;
+
+// The plain words for a refused exec: or fake: device (a tty says its own).
+std::string plain_reason(std::string_view target, DWORD error) {
+  const bool hook = target.starts_with("exec:");
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+      return hook ? "refused: the hook is not trusted" : "already open in this program";
+    case ERROR_FILE_NOT_FOUND:
+      return hook ? "no such program" : "no such device";
+    default:
+      return "error " + std::to_string(error);
+  }
+}
+
+HANDLE open_mapped(const std::string& target, std::string* reason) {
+  if (target.starts_with("exec:")) return open_exec_device(std::string_view(target).substr(5));
+  if (target.starts_with("fake:")) return serial::open_fake(target.substr(5));
+  return serial::open_tty(target, reason);
+}
+
 HANDLE open_device(std::wstring_view name) {
+  t_open_failure.clear();
   const std::optional<std::wstring> target = registry::lookup_string(kDeviceMapKey, name);
   if (!target || target->empty()) {
+    t_open_failure = std::wstring(name) + L" not mapped in the registry file";
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  const std::string text = kernel::to_utf8(*target);
-  if (text.starts_with("exec:")) return open_exec_device(std::string_view(text).substr(5));
-  if (text.starts_with("fake:")) return serial::open_fake(text.substr(5));
-  return serial::open_tty(text);
+  const std::string text = kernel::native_bytes(*target);
+  std::string reason;
+  HANDLE handle = open_mapped(text, &reason);
+  if (handle != INVALID_HANDLE_VALUE) return handle;
+  const DWORD error = GetLastError();
+  if (reason.empty()) reason = plain_reason(text, error);
+  t_open_failure = std::wstring(name) + L" is " + *target + L": " + kernel::from_utf8(reason);
+  SetLastError(error);
+  return INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
@@ -89,4 +120,13 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID, DWORD, LPVOID, DWORD, LP
     return FALSE;
   }
   return kov02::devices::run_hook(exec->argv(), code);
+}
+
+DWORD GetDeviceOpenFailureW(LPWSTR text, DWORD size) {
+  if (!text || size == 0) return 0;
+  const std::wstring& failure = kov02::devices::t_open_failure;
+  const std::size_t count = std::min<std::size_t>(failure.size(), size - 1);
+  failure.copy(text, count);
+  text[count] = L'\0';
+  return static_cast<DWORD>(count);
 }

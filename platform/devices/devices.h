@@ -25,8 +25,13 @@ std::vector<std::string> split_command(std::string_view command);
 // through its output queue (stdout belongs to the console UI; a stalled reader holds up no hook).
 // Waiting is a consent point. Exit status 0: TRUE. Any other end: FALSE with ERROR_GEN_FAILURE;
 // a program that cannot be started: ERROR_FILE_NOT_FOUND; one still running after the time limit
-// is killed: ERROR_TIMEOUT.
+// is killed with every process of its group (a hook runs in a group of its own): ERROR_TIMEOUT.
 BOOL run_hook(const std::vector<std::string>& argv, DWORD code);
+
+// Whether a hook may run: ERROR_SUCCESS, or ERROR_ACCESS_DENIED while the registry file is not
+// trusted or when the program or its folder is not (one warning on stderr naming the file and
+// why), or ERROR_FILE_NOT_FOUND for an empty command.
+DWORD hook_refusal(const std::vector<std::string>& argv);
 
 // The hook time limit, 30 s unless changed (tests shorten it).
 void set_hook_time_limit(std::chrono::milliseconds limit);

@@ -18,6 +18,8 @@
 #include "kernel/handles.h"
 #include "kernel/output_queue.h"
 #include "kernel/threads.h"
+#include "registry/registry.h"
+#include "registry/trust.h"
 
 namespace kov02::devices {
 namespace {
@@ -32,13 +34,15 @@ std::atomic<std::chrono::milliseconds::rep> g_time_limit_ms{30000};
 // the program's stderr, and so neither does the thread waiting for the hook.
 class Child {
  public:
+  // The hook leads a process group of its own, so what it started goes with it. Until the
+  // leader is reaped its pid cannot be reused, so the group cannot be someone else's.
   Child(pid_t pid, int output)
       : pid_(pid), pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))), output_(output) {}
   ~Child() {
     if (pidfd_ >= 0) ::close(pidfd_);
     if (output_ >= 0) ::close(output_);
     if (reaped_) return;
-    ::kill(pid_, SIGKILL);
+    ::kill(-pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
   }
   Child(const Child&) = delete;
@@ -101,7 +105,9 @@ int spawn(const std::vector<std::string>& args, int output, pid_t* pid) {
   sigemptyset(&none);
   posix_spawnattr_setsigdefault(&attributes, &all);
   posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   // posix_spawn: 0, or an errno value (the program could not be run).
   const int result = ::posix_spawn(pid, argv[0], &actions, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
@@ -131,6 +137,18 @@ std::string format_control_code(DWORD code) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
   return text;
+}
+
+DWORD hook_refusal(const std::vector<std::string>& argv) {
+  if (!registry::hooks_allowed()) return ERROR_ACCESS_DENIED;
+  if (argv.empty()) return ERROR_FILE_NOT_FOUND;
+  // What is not a program at all is left to fail as not found when it is run.
+  struct stat program {};
+  if (::stat(argv.front().c_str(), &program) != 0 || !S_ISREG(program.st_mode)) return ERROR_SUCCESS;
+  const std::string reason = registry::untrusted_reason(argv.front());
+  if (reason.empty()) return ERROR_SUCCESS;
+  std::fprintf(stderr, "kov02tool: warning: %s; the exec: hook is refused\n", reason.c_str());
+  return ERROR_ACCESS_DENIED;
 }
 
 void set_hook_time_limit(std::chrono::milliseconds limit) {

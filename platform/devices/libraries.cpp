@@ -70,10 +70,11 @@ BOOL KernelIoControl(DWORD code, LPVOID, DWORD, LPVOID, DWORD, LPDWORD returned)
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
   }
-  if (!kov02::registry::hooks_allowed()) {
-    SetLastError(ERROR_ACCESS_DENIED);
+  const std::vector<std::string> argv =
+      kov02::devices::split_command(kov02::kernel::native_bytes(hook->substr(5)));
+  if (const DWORD refused = kov02::devices::hook_refusal(argv); refused != ERROR_SUCCESS) {
+    SetLastError(refused);
     return FALSE;
   }
-  return kov02::devices::run_hook(kov02::devices::split_command(kov02::kernel::to_utf8(hook->substr(5))),
-                                  code);
+  return kov02::devices::run_hook(argv, code);
 }

@@ -187,7 +187,7 @@ std::shared_ptr<OutputQueue> open_destination(const std::wstring& setting, std::
              to_utf8(setting) + "\"";
     return nullptr;
   }
-  const std::string path = to_utf8(setting.substr(5));
+  const std::string path = native_bytes(setting.substr(5));
   int fd = -1;
   switch (open_log_file(path, 0, &fd)) {
     case Opened::file:

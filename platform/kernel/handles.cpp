@@ -124,15 +124,16 @@ std::size_t live_handle_count() {
   return handles.objects.size();
 }
 
-WaitResult wait_fd(const KernelObject& object, int fd, short events, int timeout_ms, short* revents) {
-  pollfd fds[2] = {{fd, events, 0}, {object.close_fd(), POLLIN, 0}};
+WaitResult wait_fd(const KernelObject& object, int fd, short events, int timeout_ms, short* revents,
+                   int wake_fd) {
+  pollfd fds[3] = {{fd, events, 0}, {object.close_fd(), POLLIN, 0}, {wake_fd, POLLIN, 0}};
   // The close eventfd stays readable once written, so a close that lands between the check
   // and the poll still ends the wait.
   if (object.closed()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return WaitResult::closed;
   }
-  const int ready = consent_poll(fds, 2, timeout_ms);
+  const int ready = consent_poll(fds, wake_fd >= 0 ? 3 : 2, timeout_ms);
   if (ready < 0) {
     set_last_error_from_errno();
     return WaitResult::failed;
@@ -142,6 +143,7 @@ WaitResult wait_fd(const KernelObject& object, int fd, short events, int timeout
     return WaitResult::closed;
   }
   if (ready == 0) return WaitResult::timed_out;
+  if (fds[2].revents != 0 && fds[0].revents == 0) return WaitResult::woken;
   if (revents) *revents = fds[0].revents;
   return WaitResult::ready;
 }

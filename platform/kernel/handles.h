@@ -66,14 +66,15 @@ BOOL close_handle(HANDLE handle);
 std::size_t live_handle_count();
 
 // Result of wait_fd().
-enum class WaitResult { ready, timed_out, closed, failed };
+enum class WaitResult { ready, timed_out, closed, failed, woken };
 
-// Waits until `fd` has `events` (POLLIN/POLLOUT), the object is closed, or `timeout_ms` runs out
-// (-1: no limit). The calling thread honours suspend and terminate requests while it waits.
-// `revents` receives poll's revents for `fd` when ready. On `closed` the last error is set to
-// ERROR_INVALID_HANDLE; on `failed`, from errno.
-WaitResult wait_fd(const KernelObject& object, int fd, short events, int timeout_ms,
-                   short* revents = nullptr);
+// Waits until `fd` has `events` (POLLIN/POLLOUT), the object is closed, `wake_fd` (an eventfd,
+// or -1 for none) turns readable, or `timeout_ms` runs out (-1: no limit). The calling thread
+// honours suspend and terminate requests while it waits. `revents` receives poll's revents for
+// `fd` when ready. On `closed` the last error is set to ERROR_INVALID_HANDLE; on `failed`, from
+// errno. `woken` leaves `wake_fd` as it was: its owner drains it.
+WaitResult wait_fd(const KernelObject& object, int fd, short events, int timeout_ms, short* revents = nullptr,
+                   int wake_fd = -1);
 
 // Maps an errno value onto the handset's ERROR_* code.
 DWORD error_from_errno(int error);

@@ -323,6 +323,11 @@ HANDLE GetCurrentThread() {
   return kov02::kernel::kCurrentThreadPseudoHandle;
 }
 
+DWORD GetTickCount() {
+  const auto since_start = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(since_start).count());
+}
+
 void Sleep(DWORD milliseconds) {
   if (milliseconds == 0) {
     kov02::kernel::consent_point();

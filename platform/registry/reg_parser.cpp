@@ -36,19 +36,37 @@ int hex_digit(wchar_t c) {
   return -1;
 }
 
-// Decodes the whole file into wide text: UTF-16LE when it starts with that byte-order mark
-// (what registry editors export), UTF-8 otherwise.
-std::wstring decode(std::string_view text) {
-  if (text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE') {
-    std::wstring out;
-    for (std::size_t i = 2; i + 1 < text.size(); i += 2) {
-      out += static_cast<wchar_t>(static_cast<unsigned char>(text[i]) |
-                                  static_cast<unsigned char>(text[i + 1]) << 8);
+// UTF-16LE units to code points: a surrogate pair is one character outside the basic plane; a
+// lone surrogate or an odd last byte becomes U+FFFD, so it shows in any text it lands in.
+std::wstring decode_utf16le(std::string_view bytes) {
+  std::wstring out;
+  const auto unit = [&](std::size_t i) {
+    return static_cast<char32_t>(static_cast<unsigned char>(bytes[i]) |
+                                 static_cast<unsigned char>(bytes[i + 1]) << 8);
+  };
+  std::size_t i = 0;
+  for (; i + 1 < bytes.size(); i += 2) {
+    char32_t c = unit(i);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 &&
+        unit(i + 2) <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
     }
-    return out;
+    out += static_cast<wchar_t>(c);
   }
+  if (i < bytes.size()) out += L'\uFFFD';
+  return out;
+}
+
+// Decodes the whole file into wide text: UTF-16LE when it starts with that byte-order mark
+// (what registry editors export), UTF-8 otherwise. Bytes that are not UTF-8 are kept as the
+// platform keeps them in file names, so a path value naming such a folder still opens it.
+std::wstring decode(std::string_view text) {
+  if (text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE') return decode_utf16le(text.substr(2));
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  return kernel::from_utf8(text);
+  return kernel::native_text(text);
 }
 
 std::vector<std::wstring_view> split_lines(std::wstring_view text) {
@@ -122,6 +140,7 @@ bool Parser::parse_key(std::wstring_view line) {
   const std::size_t close = line.find(L']');
   if (close == std::wstring_view::npos) return fail("unterminated key name");
   if (!blank_or_comment(line.substr(close + 1))) return fail("unexpected text after key name");
+  if (line.substr(0, close).find(L'\0') != std::wstring_view::npos) return fail("NUL character in key name");
   const std::wstring path = fold(line.substr(1, close - 1));
   if (!path.empty() && path.front() == L'-') return fail("key deletion is not supported");
   const std::size_t slash = path.find(L'\\');
@@ -140,10 +159,6 @@ bool Parser::parse_key(std::wstring_view line) {
   const std::wstring below = slash == std::wstring::npos ? L"" : path.substr(slash + 1);
   if (below.find(L"\\\\") != std::wstring::npos || (!below.empty() && below.back() == L'\\')) {
     return fail("empty key name in path");
-  }
-  // Every ancestor exists as well, so opening a parent key succeeds.
-  for (std::size_t cut = below.find(L'\\'); cut != std::wstring::npos; cut = below.find(L'\\', cut + 1)) {
-    (*hive_)[below.substr(0, cut)];
   }
   key_ = &(*hive_)[below];
   return true;
@@ -178,6 +193,8 @@ bool Parser::parse_quoted(std::wstring_view& rest, std::wstring* out) {
       if (rest[i + 1] != L'\\' && rest[i + 1] != L'"') return fail("unknown escape in string");
       ++i;
     }
+    // A NUL would end the text early for every caller that reads it as a C string.
+    if (rest[i] == L'\0') return fail("NUL character in string");
     *out += rest[i];
   }
   return fail("unterminated string");

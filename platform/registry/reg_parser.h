@@ -10,6 +10,8 @@
 namespace kov02::registry {
 
 // Keys by folded path below HKEY_LOCAL_MACHINE ("platform\devices"); values by folded name.
+// Only keys written in the file are listed: their parents exist without an entry of their own
+// (a deep path would otherwise cost the square of its length).
 using KeyValues = std::map<std::wstring, Value>;
 using Hive = std::map<std::wstring, KeyValues>;
 

@@ -13,6 +13,7 @@
 #include <shared_mutex>
 
 #include "registry/reg_parser.h"
+#include "registry/trust.h"
 
 namespace kov02::registry {
 namespace {
@@ -41,27 +42,53 @@ std::wstring normalise_key(std::wstring_view key) {
   return folded.substr(first, folded.find_last_not_of(L'\\') - first + 1);
 }
 
-bool writable_by_others(const std::string& path) {
-  struct stat status;
-  return ::stat(path.c_str(), &status) == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+// A registry file larger than this is refused: nothing that describes a device map comes near
+// it, and reading on would let a wrong name (a growing log, /dev/zero) take all memory.
+constexpr off_t kMaxRegistryBytes = 4 << 20;
+
+// Why a file that was opened cannot be a registry file; empty when it can.
+std::string unsuitable_reason(const struct stat& status) {
+  if (S_ISDIR(status.st_mode)) return "is a directory";
+  if (S_ISFIFO(status.st_mode)) return "is a FIFO, not a regular file";
+  if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)) return "is a device, not a regular file";
+  if (!S_ISREG(status.st_mode)) return "is not a regular file";
+  if (status.st_size > kMaxRegistryBytes) return "is larger than 4 MiB";
+  return {};
 }
 
-// The whole file, or false with errno set.
-bool read_whole_file(const std::string& path, std::string* content) {
-  // open/read: -1 with errno on failure; read returns 0 at end of file (EISDIR for a directory).
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+std::string cannot_read() {
+  return std::string("cannot read: ") + std::strerror(errno);
+}
+
+// What `fd` holds, read to the end; or why not. A file that grew past the limit after it was
+// looked at is refused as a larger one was.
+std::string read_bounded(int fd, std::string* content) {
   char chunk[8192];
-  ssize_t got;
-  while ((got = ::read(fd, chunk, sizeof chunk)) != 0) {
+  for (;;) {
+    // read: the count read, 0 at end of file, or -1 with errno.
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) break;
+    if (got < 0) return cannot_read();
+    if (got == 0) return {};
     content->append(chunk, static_cast<std::size_t>(got));
+    if (content->size() > static_cast<std::size_t>(kMaxRegistryBytes)) return "is larger than 4 MiB";
   }
-  const int reason = errno;
+}
+
+// The whole file, or false with `reason` saying why in plain words. The open never blocks (a
+// FIFO with no writer would hold start-up forever), and only a regular file is read.
+bool read_registry_file(const std::string& path, std::string* content, std::string* reason) {
+  // open / fstat: -1 with errno on failure.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *reason = cannot_read();
+    return false;
+  }
+  struct stat status {};
+  *reason = ::fstat(fd, &status) != 0 ? cannot_read() : unsuitable_reason(status);
+  if (reason->empty()) *reason = read_bounded(fd, content);
   ::close(fd);
-  errno = reason;
-  return got == 0;
+  return reason->empty();
 }
 
 bool install(std::string_view text, std::string_view origin, std::string* error) {
@@ -79,17 +106,16 @@ bool install(std::string_view text, std::string_view origin, std::string* error)
 }  // namespace
 
 bool load_file(const std::string& path, std::string* error) {
-  std::string content;
-  if (!read_whole_file(path, &content)) {
-    if (error) *error = path + ": cannot read: " + std::strerror(errno);
+  std::string content, reason;
+  if (!read_registry_file(path, &content, &reason)) {
+    if (error) *error = path + ": " + reason;
     return false;
   }
   if (!install(content, path, error)) return false;
-  const bool exposed = writable_by_others(path);
-  store().hooks_allowed = !exposed;
-  if (exposed) {
-    std::fprintf(stderr, "kov02tool: warning: %s is writable by group or others; exec: hooks are refused\n",
-                 path.c_str());
+  const std::string distrust = untrusted_reason(path);
+  store().hooks_allowed = distrust.empty();
+  if (!distrust.empty()) {
+    std::fprintf(stderr, "kov02tool: warning: %s; exec: hooks are refused\n", distrust.c_str());
   }
   return true;
 }
@@ -109,7 +135,12 @@ void clear() {
 bool key_exists(std::wstring_view key) {
   const std::wstring path = normalise_key(key);
   std::shared_lock lock(store().mutex);
-  return path.empty() || store().hive.contains(path);
+  if (path.empty() || store().hive.contains(path)) return true;
+  // A parent of a key that was written exists too. Keys sort by text, so the first one at or
+  // after "PATH\" is below PATH if any is.
+  const std::wstring below = path + L'\\';
+  const auto next = store().hive.lower_bound(below);
+  return next != store().hive.end() && next->first.starts_with(below);
 }
 
 std::optional<Value> lookup(std::wstring_view key, std::wstring_view name) {

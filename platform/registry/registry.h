@@ -21,8 +21,9 @@ struct Value {
 
 // Replaces the registry with the file's content. On failure the registry is left as it was and
 // `error` receives one line naming the file, the line and the fault ("/etc/x.reg:12: unterminated
-// string"), or the file and why it cannot be read. Warns once on stderr, and refuses exec: hooks
-// from then on, when the file is writable by its group or by other users.
+// string"), or the file and why it cannot be read. Only a regular file of at most 4 MiB is read,
+// and opening it never blocks. Warns once on stderr, and refuses exec: hooks from then on, when
+// the file or its folder could be changed by someone other than root and this user (trust.h).
 bool load_file(const std::string& path, std::string* error);
 
 // As load_file, for text in hand; `origin` stands for the file name in errors. Hooks are allowed.
@@ -38,8 +39,8 @@ std::optional<Value> lookup(std::wstring_view key, std::wstring_view name);
 // The value as text when it is a string value; nullopt when missing or of another type.
 std::optional<std::wstring> lookup_string(std::wstring_view key, std::wstring_view name);
 
-// False while the loaded file could be changed by users other than its owner: exec: hooks run
-// commands, so they are refused then.
+// False while the loaded file could be changed by users other than root and this one: exec:
+// hooks run commands, so they are refused then.
 bool hooks_allowed();
 
 }  // namespace kov02::registry

@@ -2,6 +2,8 @@
 #include "serial/port.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -61,7 +63,14 @@ BOOL fail(DWORD error) {
 
 }  // namespace
 
-SerialPort::SerialPort(const DCB& initial) : dcb_(initial), input_limit_(kDefaultInputLimit) {}
+SerialPort::SerialPort(const DCB& initial)
+    : dcb_(initial),
+      input_limit_(kDefaultInputLimit),
+      mask_wake_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+SerialPort::~SerialPort() {
+  if (mask_wake_fd_ >= 0) ::close(mask_wake_fd_);
+}
 
 BOOL SerialPort::get_state(DCB* dcb) {
   std::lock_guard lock(mutex_);
@@ -156,7 +165,19 @@ BOOL SerialPort::set_mask(DWORD mask) {
     marks_on_ = marks;
   }
   pending_events_ &= mask;
+  ++mask_sets_;
+  const std::uint64_t one = 1;
+  // eventfd write: 8 bytes, or -1 only when the counter would overflow (it is drained by waits).
+  [[maybe_unused]] const ssize_t n = ::write(mask_wake_fd_, &one, sizeof one);
   return TRUE;
+}
+
+bool SerialPort::mask_changed_since(std::uint64_t seen) {
+  std::uint64_t count = 0;
+  // eventfd read: 8 bytes, or -1 with EAGAIN when nothing was written since the last read.
+  [[maybe_unused]] const ssize_t n = ::read(mask_wake_fd_, &count, sizeof count);
+  std::lock_guard lock(mutex_);
+  return mask_sets_ != seen;
 }
 
 BOOL SerialPort::clear_error(DWORD* errors, COMSTAT* status) {
@@ -213,9 +234,11 @@ SerialPort::Wait SerialPort::wait_input(int timeout_ms, short* revents) {
     }
   }
   *revents = 0;
-  switch (kernel::wait_fd(*this, input_fd(), events, timeout_ms, revents)) {
+  switch (kernel::wait_fd(*this, input_fd(), events, timeout_ms, revents, mask_wake_fd_)) {
     case kernel::WaitResult::ready:
       return Wait::ready;
+    case kernel::WaitResult::woken:
+      return Wait::woken;
     case kernel::WaitResult::timed_out:
       return Wait::timed_out;
     default:
@@ -228,13 +251,20 @@ BOOL SerialPort::fail_removed() {
 }
 
 // Events already true when the call comes (bytes queued, a break not yet reported) end it at once:
-// callers wait several times in a row for bytes the far end sent together.
+// callers wait several times in a row for bytes the far end sent together. A SetCommMask from
+// another thread while the wait is under way ends it with no events.
 BOOL SerialPort::wait_event(DWORD* events) {
   *events = 0;
   short revents = 0;
+  std::uint64_t sets_seen = 0;
+  {
+    std::lock_guard lock(mutex_);
+    sets_seen = mask_sets_;
+  }
   for (;;) {
     {
       std::lock_guard lock(mutex_);
+      if (mask_sets_ != sets_seen) return TRUE;
       if (mask_ == 0) return fail(ERROR_INVALID_PARAMETER);
       pull_locked(revents);
       const DWORD found = events_locked();
@@ -245,7 +275,9 @@ BOOL SerialPort::wait_event(DWORD* events) {
       }
       if (hung_up_) return fail_removed();
     }
-    if (wait_input(-1, &revents) == Wait::failed) return FALSE;
+    const Wait waited = wait_input(-1, &revents);
+    if (waited == Wait::failed) return FALSE;
+    if (waited == Wait::woken && mask_changed_since(sets_seen)) return TRUE;
   }
 }
 
@@ -273,7 +305,9 @@ BOOL SerialPort::read(void* buffer, DWORD size, DWORD* got) {
     const Clock::time_point now = Clock::now();
     const Clock::time_point deadline = read_deadline(bounds, start, last_byte, count);
     if (now >= deadline) return TRUE;
-    if (wait_input(poll_ms(deadline, now), &revents) == Wait::failed) return FALSE;
+    const Wait waited = wait_input(poll_ms(deadline, now), &revents);
+    if (waited == Wait::failed) return FALSE;
+    if (waited == Wait::woken) mask_changed_since(0);  // only waits for events end on it
   }
 }
 

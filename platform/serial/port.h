@@ -11,6 +11,7 @@
 #include <kov02/ce.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 
@@ -33,6 +34,7 @@ class SerialPort : public kernel::KernelObject {
   BOOL wait_event(DWORD* events);
   BOOL clear_error(DWORD* errors, COMSTAT* status);
   BOOL read(void* buffer, DWORD size, DWORD* got) override;
+  ~SerialPort() override;
 
  protected:
   // What one look at the line found.
@@ -71,12 +73,15 @@ class SerialPort : public kernel::KernelObject {
   void mark_hung_up();
 
  private:
-  enum class Wait { ready, timed_out, failed };
+  enum class Wait { ready, timed_out, failed, woken };
 
   void pull_locked(short revents, bool drain = false);
   DWORD take_locked(BYTE* out, DWORD size);
   DWORD events_locked() const;
+  // `woken` when SetCommMask ran meanwhile.
   Wait wait_input(int timeout_ms, short* revents);
+  // Empties mask_wake_fd_ and says whether the mask was set since `seen`.
+  bool mask_changed_since(std::uint64_t seen);
   BOOL fail_removed();
 
   std::mutex mutex_;
@@ -89,6 +94,10 @@ class SerialPort : public kernel::KernelObject {
   std::deque<BYTE> input_;
   std::size_t input_limit_;
   bool hung_up_ = false;
+  // SetCommMask ends a WaitCommEvent under way in another thread, as the handset's serial
+  // drivers do; a watchdog thread relies on it to bound a wait. Each call counts and signals.
+  std::uint64_t mask_sets_ = 0;
+  const int mask_wake_fd_;
 };
 
 // The error code a device that went away reports.

@@ -11,18 +11,24 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "kernel/handles.h"
 #include "kernel/output_queue.h"
+#include "kernel/text.h"
 #include "serial/claims.h"
 #include "serial/comm_timeouts.h"
+#include "serial/leave_as_found.h"
 #include "serial/line_settings.h"
 #include "serial/port.h"
+#include "serial/port_users.h"
 #include "serial/serial.h"
 
 namespace kov02::serial {
@@ -33,26 +39,37 @@ using Clock = std::chrono::steady_clock;
 // One line on stderr for a failure the application cannot report itself; queued, so a pump or
 // the update never waits for a reader of stderr.
 void log_line(const std::string& line) {
-  kernel::fd_output(STDERR_FILENO)
-      ->push("kov02tool: serial port " + line + "\n", kernel::OutputQueue::Kind::line);
+  kernel::fd_output(STDERR_FILENO)->push("kov02tool: " + line + "\n", kernel::OutputQueue::Kind::line);
 }
 
 void log_failure(const std::string& path, const char* what, int error) {
-  log_line(path + ": " + what + ": " + strerrordesc_np(error));
+  log_line("serial port " + path + ": " + what + ": " + strerrordesc_np(error));
 }
 
 DWORD error_code(int error) {
   return kernel::error_from_errno(error);
 }
 
+// What an open tty holds besides its fd: its in-process claim, its lock file and the settings
+// it had when it was found, which it gets back when it is closed.
+struct Holding {
+  DeviceClaim claim;
+  PortLock lock;
+  termios found{};
+};
+
 class TtyPort final : public SerialPort {
  public:
-  TtyPort(int fd, std::string path, DeviceClaim claim, const DCB& initial)
-      : SerialPort(initial), fd_(fd), path_(std::move(path)), claim_(std::move(claim)) {
+  TtyPort(int fd, std::string path, Holding holding, const DCB& initial)
+      : SerialPort(initial), fd_(fd), path_(std::move(path)), holding_(std::move(holding)) {
     counts_ = read_counts(&counts_supported_);
+    exit_entry_ = remember_port(fd_, holding_.found, holding_.lock.path());
   }
 
   ~TtyPort() override {
+    forget_port(exit_entry_);
+    // tcsetattr: 0, or -1 with errno (ignored: a device that went away has nothing to restore).
+    ::tcsetattr(fd_, TCSANOW, &holding_.found);
     // TIOCNXCL: 0, or -1 with errno (ignored: the fd goes away next either way). The flag
     // outlives this fd on some ttys, so it is taken back before closing.
     ::ioctl(fd_, TIOCNXCL);
@@ -81,7 +98,8 @@ class TtyPort final : public SerialPort {
 
   const int fd_;
   const std::string path_;
-  DeviceClaim claim_;
+  Holding holding_;
+  int exit_entry_ = -1;
   // Held across each read-modify-write of the termios: SetCommState runs outside the port's
   // mutex and SetCommMask inside it, and neither may undo the other's change.
   std::mutex termios_mutex_;
@@ -271,20 +289,59 @@ std::string claim_key(const struct stat& info) {
   return "file:" + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }
 
-// Takes the tty for this process alone; ERROR_SUCCESS or the refusal's code.
-DWORD take_exclusively(int fd, const std::string& path, DeviceClaim* claim) {
+// Why an open failed, in the plain words a person reads in the log pane.
+std::string plain_reason(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+      return "no such device";
+    case EACCES:
+    case EPERM:
+      return "permission denied (add yourself to the dialout group)";
+    case EBUSY:
+      return "in use by another program";
+    default: {
+      std::string text = strerrordesc_np(error);
+      if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+      return text;
+    }
+  }
+}
+
+// Refuses the port because `user` holds it, saying who once on stderr and in the debug output.
+DWORD refuse_busy(const std::string& path, const PortUser& user, std::string* reason) {
+  *reason = "in use by " + user.name + " (pid " + std::to_string(user.pid) + ")";
+  const std::string line = path + " is " + *reason;
+  std::fprintf(stderr, "kov02tool: %s\n", line.c_str());
+  OutputDebugStringW(kernel::from_utf8(line + "\r\n").c_str());
+  return ERROR_ACCESS_DENIED;
+}
+
+// Takes the tty for this process alone, after making sure no other program uses it; ERROR_SUCCESS
+// or the refusal's code with `reason` in plain words.
+DWORD take_exclusively(int fd, const std::string& path, Holding* holding, std::string* reason) {
   struct stat info {};
   // fstat: 0, or -1 with errno.
   if (::fstat(fd, &info) != 0) {
     log_failure(path, "fstat", errno);
+    *reason = plain_reason(errno);
     return error_code(errno);
   }
-  *claim = DeviceClaim::take(claim_key(info));
-  if (!*claim) return ERROR_ACCESS_DENIED;
+  holding->claim = DeviceClaim::take(claim_key(info));
+  if (!holding->claim) {
+    *reason = "already open in this program";
+    return ERROR_ACCESS_DENIED;
+  }
+  std::optional<PortUser> user = PortLock::take(path, &holding->lock);
+  // A pty's peer (the simulator, a terminal) keeps its slave open as a matter of course.
+  if (!user && !is_pseudo_terminal(info.st_rdev)) user = other_holder(info.st_rdev);
+  if (user) return refuse_busy(path, *user, reason);
   // flock: 0, or -1 with errno: EWOULDBLOCK when another open of the device holds the lock
   // (another process: this one's own opens were answered by the claim). Root is bound too.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     log_failure(path, "held by another process (flock)", errno);
+    *reason = plain_reason(EBUSY);
     return ERROR_ACCESS_DENIED;
   }
   // TIOCEXCL: 0, or -1 with errno (ignored: the flock already keeps cooperating openers out).
@@ -293,17 +350,20 @@ DWORD take_exclusively(int fd, const std::string& path, DeviceClaim* claim) {
   return ERROR_SUCCESS;
 }
 
-// Puts the line into the raw baseline and returns the settings it then holds.
-DWORD set_baseline(int fd, const std::string& path, DCB* initial) {
-  termios settings{};
+// Keeps the line's settings as found, puts the line into the raw baseline and returns the
+// settings it then holds.
+DWORD set_baseline(int fd, const std::string& path, termios* found, DCB* initial, std::string* reason) {
   // tcgetattr / tcsetattr: 0, or -1 with errno.
-  if (::tcgetattr(fd, &settings) != 0) {
+  if (::tcgetattr(fd, found) != 0) {
     log_failure(path, "tcgetattr", errno);
+    *reason = plain_reason(errno);
     return error_code(errno);
   }
+  termios settings = *found;
   make_raw_baseline(settings);
   if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
     log_failure(path, "tcsetattr", errno);
+    *reason = plain_reason(errno);
     return error_code(errno);
   }
   *initial = dcb_from_termios(settings);
@@ -318,26 +378,30 @@ HANDLE refuse(int fd, DWORD error) {
 
 }  // namespace
 
-HANDLE open_tty(const std::string& path) {
+HANDLE open_tty(const std::string& path, std::string* reason) {
+  std::string unused;
+  if (!reason) reason = &unused;
   // open: an fd, or -1 with errno: ENOENT for no such path, EBUSY when another process holds
   // the tty with TIOCEXCL, EACCES without permission.
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
     log_failure(path, "open", error);
+    *reason = plain_reason(error);
     SetLastError(error_code(error));
     return INVALID_HANDLE_VALUE;
   }
   if (!::isatty(fd)) {
-    log_line(path + ": not a terminal device");
+    log_line("serial port " + path + ": not a terminal device");
+    *reason = "not a terminal device";
     return refuse(fd, ERROR_FILE_NOT_FOUND);
   }
-  DeviceClaim claim;
-  DWORD error = take_exclusively(fd, path, &claim);
+  Holding holding;
+  DWORD error = take_exclusively(fd, path, &holding, reason);
   DCB initial{};
-  if (error == ERROR_SUCCESS) error = set_baseline(fd, path, &initial);
+  if (error == ERROR_SUCCESS) error = set_baseline(fd, path, &holding.found, &initial, reason);
   if (error != ERROR_SUCCESS) return refuse(fd, error);
-  HANDLE handle = kernel::insert_handle(std::make_shared<TtyPort>(fd, path, std::move(claim), initial));
+  HANDLE handle = kernel::insert_handle(std::make_shared<TtyPort>(fd, path, std::move(holding), initial));
   return handle ? handle : INVALID_HANDLE_VALUE;
 }
 

@@ -56,6 +56,9 @@ class Backend {
 
   // Another instance asked for this top-level window to come to the front.
   virtual void raise(HWND hwnd) = 0;
+
+  // A progress bar's position was set (also to the same value).
+  virtual void progress_moved(HWND) {}
 };
 
 // The backend for the calling thread when it is (or, with none bound yet, becomes) the UI thread;

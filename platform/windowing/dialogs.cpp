@@ -83,6 +83,22 @@ int run_dialog(const WindowPtr& window) {
 
 }  // namespace
 
+namespace {
+thread_local int t_modal_depth = 0;
+}  // namespace
+
+ModalSlot::ModalSlot() : admitted_(t_modal_depth < kMaxModalDepth) {
+  if (admitted_) {
+    ++t_modal_depth;
+  } else {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  }
+}
+
+ModalSlot::~ModalSlot() {
+  if (admitted_) --t_modal_depth;
+}
+
 bool open_prompt(const std::shared_ptr<ui::Prompt>& prompt) {
   ui::Backend* backend = ui::backend_on_ui_thread();
   if (backend == nullptr) return false;
@@ -114,6 +130,8 @@ int DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW dialog, HWND owner, DLGPR
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
   }
+  const ModalSlot slot;
+  if (!slot.admitted()) return -1;
   const HWND hwnd = create_dialog_window(*dialog, owner, proc);
   WindowPtr window = find_window(hwnd);
   if (!window) return -1;

@@ -152,6 +152,7 @@ class InstanceServer {
 void publish_class(const std::wstring& class_name) {
   static InstanceServer server;
   server.publish(class_name);
+  drop_claim(class_name);
 }
 
 }  // namespace kov02::windowing

@@ -89,6 +89,8 @@ int wait_as_worker(const std::shared_ptr<ui::Prompt>& prompt, const std::shared_
 }
 
 int show_modal_here(const std::shared_ptr<ui::Prompt>& prompt, const std::shared_ptr<BoxReply>& reply) {
+  const ModalSlot slot;
+  if (!slot.admitted()) return 0;
   if (!open_prompt(prompt)) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return 0;

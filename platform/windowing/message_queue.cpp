@@ -29,11 +29,6 @@ struct QueueHolder {
 thread_local QueueHolder t_queue;
 thread_local KeyModifiers t_key_modifiers;
 
-DWORD tick_count() {
-  return static_cast<DWORD>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
-}
-
 bool is_key_message(UINT message) {
   return message == WM_KEYDOWN || message == WM_KEYUP || message == WM_CHAR;
 }
@@ -228,7 +223,7 @@ std::optional<MSG> ThreadQueue::take_due_timer(HWND filter) {
   msg.message = WM_TIMER;
   msg.wParam = due->id;
   msg.lParam = reinterpret_cast<LPARAM>(due->proc);
-  msg.time = tick_count();
+  msg.time = GetTickCount();
   return msg;
 }
 

@@ -2,7 +2,9 @@
 // and the helpers both sides share (see single_instance.h for the protocol).
 #include "windowing/single_instance.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "kernel/text.h"
@@ -24,6 +27,10 @@ namespace {
 
 constexpr int kReplyTimeoutMs = 2000;
 constexpr std::size_t kReplyLimit = 16;
+// How long a start waits for another start's look-up to end in a published window. It is
+// milliseconds in practice; a process that hangs meanwhile costs the other this long once.
+constexpr auto kClaimWait = std::chrono::seconds(20);
+constexpr auto kClaimRetry = std::chrono::milliseconds(5);
 
 // Handles standing for windows of other processes, one per class.
 struct RemoteWindows {
@@ -89,6 +96,34 @@ std::string file_name_of(const std::wstring& class_name) {
   return name;
 }
 
+// The start-up claims this process holds: class name -> the locked file's fd.
+struct Claims {
+  std::mutex mutex;
+  std::unordered_map<std::wstring, int> held;
+};
+
+Claims& claims() {
+  static Claims* const instance = new Claims;
+  return *instance;
+}
+
+// Locks `path` exclusively within kClaimWait; the open fd, or -1.
+int lock_within_wait(const std::string& path) {
+  // open: a new fd, or -1 with errno.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + kClaimWait;
+  // flock: 0, or -1 with errno (EWOULDBLOCK: another process holds it; EINTR: a signal).
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
+      ::close(fd);
+      return -1;
+    }
+    std::this_thread::sleep_for(kClaimRetry);
+  }
+  return fd;
+}
+
 // Sends one request to the instance answering for `class_name`; true when it answered "yes".
 bool ask_instance(const std::wstring& class_name, const std::string& request) {
   auto path = instance_socket_path(class_name);
@@ -126,6 +161,27 @@ std::optional<std::string> instance_socket_path(const std::wstring& class_name) 
   std::string path = *folder + "/" + file_name_of(class_name) + ".sock";
   if (path.size() >= sizeof(sockaddr_un::sun_path)) return std::nullopt;
   return path;
+}
+
+bool take_claim(const std::wstring& class_name) {
+  Claims& c = claims();
+  std::lock_guard lock(c.mutex);
+  if (c.held.contains(class_name)) return true;
+  auto folder = private_folder();
+  if (!folder) return false;
+  const int fd = lock_within_wait(*folder + "/" + file_name_of(class_name) + ".lock");
+  if (fd < 0) return false;
+  c.held.emplace(class_name, fd);
+  return true;
+}
+
+void drop_claim(const std::wstring& class_name) {
+  Claims& c = claims();
+  std::lock_guard lock(c.mutex);
+  auto it = c.held.find(class_name);
+  if (it == c.held.end()) return;
+  ::close(it->second);  // closing the only fd on the lock releases it
+  c.held.erase(it);
 }
 
 bool peer_is_same_user(int fd) {
@@ -170,8 +226,13 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
   const std::wstring title = windowName != nullptr ? windowName : L"";
   if (WindowPtr local = find_top_level(className, windowName != nullptr ? &title : nullptr))
     return local->handle;
+  // Without the claim (no private folder, or a start that hangs) the question is still asked.
+  take_claim(className);
   const std::string request = windowName != nullptr ? "find\t" + kernel::to_utf8(title) : "find";
-  if (ask_instance(className, request)) return remote_handle(className);
+  if (ask_instance(className, request)) {
+    drop_claim(className);  // the caller will not make a window of its own
+    return remote_handle(className);
+  }
   return nullptr;
 }
 

@@ -9,6 +9,11 @@
 //   "raise\n"         bring the class's window to the front -> "yes\n" or "no\n"
 // Peers of another user are refused on both sides. A socket file left by a process that died is
 // replaced; one that still answers belongs to a live instance and is left alone.
+//
+// Two programs started at the same moment would both ask before either answers. So a look-up
+// that finds no window first takes the class's start-up claim (a lock on CLASS.lock in the same
+// folder) and keeps it until the class is published; a second look-up waits on the claim and so
+// asks only once the first answers, or once the first has died and the kernel dropped its lock.
 #pragma once
 
 #include <optional>
@@ -21,8 +26,15 @@ namespace kov02::windowing {
 // Asks the window's thread to bring it to the front.
 void raise_window(const WindowPtr& window);
 
-// Starts answering for `class_name` (once per class; later calls do nothing).
+// Starts answering for `class_name` (once per class; later calls do nothing), then gives up the
+// class's start-up claim.
 void publish_class(const std::wstring& class_name);
+
+// Waits (bounded) until this process holds the start-up claim for `class_name`; true when it
+// does. A claim already held here is taken again at once.
+bool take_claim(const std::wstring& class_name);
+// Gives the claim up, if this process holds it.
+void drop_claim(const std::wstring& class_name);
 
 // The socket path for a class, or nullopt when the private folder cannot be made safely or the
 // path would be too long.

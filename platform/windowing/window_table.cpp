@@ -9,6 +9,7 @@
 #include "windowing/dialogs.h"
 #include "windowing/edit_text.h"
 #include "windowing/menus.h"
+#include "windowing/windows.h"
 
 namespace kov02::windowing {
 namespace {
@@ -36,6 +37,7 @@ Tables& tables() {
         make_class(L"static", DefWindowProcW, WindowKind::static_text),
         make_class(kDialogClass, dialog_window_proc, WindowKind::dialog),
         make_class(kMenuBarClass, DefWindowProcW, WindowKind::menu_bar),
+        make_class(PROGRESS_CLASSW, progress_window_proc, WindowKind::progress),
     };
     return t;
   }();

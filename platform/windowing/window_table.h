@@ -23,7 +23,7 @@ struct DialogState;
 struct MenuBarState;
 
 // What a window is to the platform: the program's own classes are `application`.
-enum class WindowKind { application, edit, static_text, dialog, menu_bar };
+enum class WindowKind { application, edit, static_text, dialog, menu_bar, progress };
 
 struct WindowClass {
   std::wstring name;
@@ -52,6 +52,7 @@ struct Window {
   bool activated = false;
   bool destroying = false;
   bool ok_button = false;
+  DWORD progress_low = 0, progress_high = 100, progress_pos = 0;  // a progress bar's range and place
   std::unique_ptr<EditText> edit;
   std::unique_ptr<DialogState> dialog;
   std::unique_ptr<MenuBarState> menu_bar;

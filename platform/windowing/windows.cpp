@@ -104,14 +104,16 @@ HWND create_window(const CreateParams& p) {
   WindowPtr window = make_window(window_class, p);
   if (p.prepare) p.prepare(*window);
   insert_window(window);
+  // Published as soon as it can be found, before WM_CREATE: a second start that waits on this
+  // one's look-up must not wait through whatever the window does while it is created.
+  if (window->kind() == WindowKind::application && p.parent == nullptr && window->is_top_level()) {
+    publish_class(window_class->name);
+  }
   if (ui::Backend* backend = ui::backend_here()) backend->window_created(window->handle);
   if (refused_by_create(window, p.param) || !window->alive.load()) return nullptr;
   call_procedure(window, WM_SIZE, kSizeRestored, size_lparam(window->rect));
   if ((p.style & WS_VISIBLE) != 0 && window->alive.load()) show_window(window, true);
   if (!window->alive.load()) return nullptr;
-  if (window->kind() == WindowKind::application && p.parent == nullptr && window->is_top_level()) {
-    publish_class(window_class->name);
-  }
   return window->handle;
 }
 
@@ -176,6 +178,10 @@ std::optional<WindowView> window_view(HWND hwnd) {
   view.height = window->rect.bottom - window->rect.top;
   view.visible = window->visible;
   view.ok_button = window->ok_button;
+  if (window->kind() == WindowKind::progress) {
+    view.progress_range = window->progress_high - window->progress_low;
+    view.progress_done = std::min(window->progress_pos - window->progress_low, view.progress_range);
+  }
   return view;
 }
 
@@ -223,10 +229,16 @@ BOOL IsWindow(HWND hwnd) {
   return find_window(hwnd) ? TRUE : FALSE;
 }
 
+// Another thread's window is shown or hidden by its owner thread, when that thread next looks at
+// its queue; the caller does not wait for it, so the result then says nothing of before.
 BOOL ShowWindow(HWND hwnd, int command) {
-  WindowPtr window = owned_window_or_fail(hwnd);
+  WindowPtr window = find_window_or_fail(hwnd);
   if (!window) return FALSE;
-  return show_window(window, command != SW_HIDE) ? TRUE : FALSE;
+  const bool visible = command != SW_HIDE;
+  if (!window->owner->owned_by_caller()) {
+    return window->owner->post_task([window, visible] { show_window(window, visible); }) ? TRUE : FALSE;
+  }
+  return show_window(window, visible) ? TRUE : FALSE;
 }
 
 BOOL UpdateWindow(HWND hwnd) {

@@ -63,11 +63,16 @@ struct WindowView {
   LONG height = 0;
   bool visible = false;
   bool ok_button = false;
+  DWORD progress_done = 0;   // a progress bar's position above its low end
+  DWORD progress_range = 0;  // and the span of its range
 };
 // On the window's owner thread; nullopt for a dead handle.
 std::optional<WindowView> window_view(HWND hwnd);
 
 // Tells the backend (when the caller is the UI thread) that the window changed.
 void notify_changed(const Window& window);
+
+// The built-in progress bar's procedure.
+LRESULT progress_window_proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 }  // namespace kov02::windowing

@@ -86,7 +86,10 @@ TEST_F(BridgeLog, SecondGetComsLogsBothFailedReopensAndLeavesTheRunningBridgeAlo
   const HANDLE ff = g_hFF.load(), irda = g_hBT.load();
   const HANDLE toB = g_hThreadFFtoBT.load(), toA = g_hThreadBTtoFF.load();
   EXPECT_EQ(GetComs(hwnd()), 0);
-  EXPECT_EQ(NewText(), L"Open FF(COM1:) failed.\r\nOpen IRDA(COM3:) failed.\r\n" + kSettingsLine);
+  EXPECT_EQ(NewText(),
+            L"Open FF(COM1:) failed.\r\nCOM1: is fake:log-ff: already open in this program\r\n"
+            L"Open IRDA(COM3:) failed.\r\nCOM3: is fake:log-irda: already open in this program\r\n" +
+                kSettingsLine);
   EXPECT_EQ(g_hFF.load(), ff);
   EXPECT_EQ(g_hBT.load(), irda);
   EXPECT_EQ(g_hThreadFFtoBT.load(), toB);
@@ -102,7 +105,8 @@ TEST_F(BridgeLog, FailedSideBLeavesFfuartOpenWithoutPumpsAndSaysWhichHandleIsMis
   const HANDLE toB = g_hThreadFFtoBT.load(), toA = g_hThreadBTtoFF.load();
   EXPECT_EQ(GetComs(hwnd()), 1);
   EXPECT_EQ(NewText(),
-            L"COM1: opened\r\nOpen IRDA(COM3:) failed.\r\none of the handles is INVALID_HANDLE_VALUE\r\n");
+            L"COM1: opened\r\nOpen IRDA(COM3:) failed.\r\nCOM3: not mapped in the registry file\r\n"
+            L"one of the handles is INVALID_HANDLE_VALUE\r\n");
   EXPECT_TRUE(ff_->is_open());
   EXPECT_EQ(g_hThreadFFtoBT.load(), toB);
   EXPECT_EQ(g_hThreadBTtoFF.load(), toA);
@@ -110,9 +114,10 @@ TEST_F(BridgeLog, FailedSideBLeavesFfuartOpenWithoutPumpsAndSaysWhichHandleIsMis
   EXPECT_FALSE(is_running(toA));
   g_nSource.store(2);
   EXPECT_EQ(GetComs(hwnd()), 1);
-  EXPECT_EQ(
-      NewText(),
-      L"Open FF(COM1:) failed.\r\nOpen IR(COM5:) failed.\r\none of the handles is INVALID_HANDLE_VALUE\r\n");
+  EXPECT_EQ(NewText(),
+            L"Open FF(COM1:) failed.\r\nCOM1: is fake:log-ff: already open in this program\r\n"
+            L"Open IR(COM5:) failed.\r\nCOM5: not mapped in the registry file\r\n"
+            L"one of the handles is INVALID_HANDLE_VALUE\r\n");
   ReleaseComs(hwnd());
   EXPECT_FALSE(ff_->is_open());
   EXPECT_EQ(g_hFF.load(), INVALID_HANDLE_VALUE);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "update/framing.h"
+#include "update/progress.h"
 
 namespace {
 
@@ -125,6 +126,26 @@ TEST(UpdateFraming, ChunkRequestsCutAStreamIntoFullChunksAndOneShortRest) {
     EXPECT_EQ(got, c.requests) << "size " << c.size;
   }
   EXPECT_EQ(NextChunkRequest(0, MAXDWORD, STAGE2_CHUNK), STAGE2_CHUNK);
+}
+
+// The line above the progress bar: the time left appears only after three seconds, from the
+// rate so far, and never for a step that has ended or not begun.
+TEST(UpdateProgress, TheLineShowsBytesPercentageAndTheTimeLeftOnceKnown) {
+  struct Case {
+    DWORD sent, total, elapsedMs;
+    const wchar_t* expected;
+  };
+  const Case cases[] = {
+      {0, 4169728, 0, L"Firmware: 0 of 4169728 bytes (0 %)"},
+      {1000000, 4169728, 2999, L"Firmware: 1000000 of 4169728 bytes (23 %)"},
+      {1000000, 4169728, 60000, L"Firmware: 1000000 of 4169728 bytes (23 %), 3:10 left"},
+      {4169728, 4169728, 250000, L"Firmware: 4169728 of 4169728 bytes (100 %)"},
+      {0, 0, 5000, L"Firmware: 0 of 0 bytes (100 %)"},
+  };
+  for (const Case& c : cases) {
+    WCHAR text[128];
+    EXPECT_STREQ(FormatProgressLine(text, L"Firmware", c.sent, c.total, c.elapsedMs), c.expected) << c.sent;
+  }
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstring>
 #include <thread>
 
@@ -19,6 +21,9 @@
 namespace {
 
 using namespace e2e;
+using serial_test::lock_file_path;
+using serial_test::lock_file_text;
+using serial_test::same_settings;
 using serial_test::SerialPty;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -242,6 +247,7 @@ TEST_F(BridgeEndToEnd, HalfOpenBridgeHoldsFfuartUntilRelease) {
   ASSERT_TRUE(tool_->send_line(kGetComs));
   ASSERT_TRUE(Shows("COM1: opened"));
   ASSERT_TRUE(Shows("Open IRDA(COM3:) failed."));
+  ASSERT_TRUE(Shows("COM3: not mapped in the registry file"));
   ASSERT_TRUE(Shows("one of the handles is INVALID_HANDLE_VALUE"));
   EXPECT_TRUE(held_by_another(ff_.path()));
   ASSERT_TRUE(tool_->send_line("menu Tools/Select Source/COM(BTUART)"));
@@ -256,7 +262,64 @@ TEST_F(BridgeEndToEnd, HalfOpenBridgeHoldsFfuartUntilRelease) {
   ASSERT_TRUE(tool_->send_line(kGetComs));
   ASSERT_TRUE(Shows("Open BT() failed."));
   ASSERT_TRUE(Shows("one of the handles is INVALID_HANDLE_VALUE"));
+  const auto& lines = tool_->lines();
+  const auto failed = std::find(lines.rbegin(), lines.rend(), "Open BT() failed.");
+  ASSERT_NE(failed, lines.rend());
+  EXPECT_EQ(*(failed - 1), "one of the handles is INVALID_HANDLE_VALUE") << "no open was tried to explain";
   Exit();
+}
+
+// A terminal program's live lock file keeps FFUART away, and the pane says who holds it; a
+// missing device says so. Nothing of theirs is touched.
+TEST_F(BridgeEndToEnd, PortsInUseOrMissingAreRefusedWithTheReasonInThePane) {
+  const std::string lock = lock_file_path(ff_.path());
+  if (lock.empty()) GTEST_SKIP() << "no writable lock folder";
+  write_file(lock, lock_file_text(::getpid()));
+  const std::string holder = "in use by e2e_tests (pid " + std::to_string(::getpid()) + ")";
+  Start(BaseRegistry().sz("COM3:", "/nonexistent/ttyUSB9"));
+  ASSERT_TRUE(tool_->send_line(kGetComs));
+  ASSERT_TRUE(Shows("Open FF(COM1:) failed."));
+  ASSERT_TRUE(Shows("COM1: is " + ff_.path() + ": " + holder));
+  ASSERT_TRUE(Shows("Open IRDA(COM3:) failed."));
+  ASSERT_TRUE(Shows("COM3: is /nonexistent/ttyUSB9: no such device"));
+  ASSERT_TRUE(Shows("one of the handles is INVALID_HANDLE_VALUE"));
+  EXPECT_FALSE(held_by_another(ff_.path()));
+  EXPECT_EQ(read_file(lock), lock_file_text(::getpid()));
+  EXPECT_EQ(folder_.count_debug_lines(ff_.path() + " is " + holder), 1);
+  Exit();
+  EXPECT_NE(read_file(folder_.stderr_file()).find(ff_.path() + " is " + holder), std::string::npos);
+  fs::remove(lock);
+}
+
+// The tool's own lock files exist exactly while it holds the ports, and the ttys get back the
+// settings they had, after Release COMs and when the tool is ended by SIGTERM.
+TEST_F(BridgeEndToEnd, PortsAreLockedWhileHeldAndLeftAsFoundAfterReleaseAndSigterm) {
+  const termios ff_found = ff_.cook(), irda_found = irda_.cook();
+  const std::string ff_lock = lock_file_path(ff_.path()), irda_lock = lock_file_path(irda_.path());
+  Start(BaseRegistry());
+  auto locked = [&] {
+    return ff_lock.empty() || (read_file(ff_lock) == lock_file_text(tool_->pid()) &&
+                               read_file(irda_lock) == lock_file_text(tool_->pid()));
+  };
+  auto left_as_found = [&] {
+    EXPECT_TRUE(ff_lock.empty() || (!fs::exists(ff_lock) && !fs::exists(irda_lock)));
+    EXPECT_TRUE(same_settings(ff_.near_settings(), ff_found));
+    EXPECT_TRUE(same_settings(irda_.near_settings(), irda_found));
+  };
+  ASSERT_TRUE(tool_->send_line(kGetComs));
+  ASSERT_TRUE(Shows("Baudrate:115200,Parity:none"));
+  EXPECT_TRUE(locked());
+  EXPECT_FALSE(same_settings(ff_.near_settings(), ff_found));
+  ASSERT_TRUE(tool_->send_line(kReleaseComs));
+  ASSERT_TRUE(Shows("COMs released, R/W threads stopped"));
+  left_as_found();
+
+  ASSERT_TRUE(tool_->send_line(kGetComs));
+  ASSERT_TRUE(Shows("Baudrate:115200,Parity:none"));
+  EXPECT_TRUE(locked());
+  ::kill(tool_->pid(), SIGTERM);
+  EXPECT_EQ(tool_->wait_exit(20s), 128 + SIGTERM);
+  left_as_found();
 }
 
 TEST_F(BridgeEndToEnd, ExitWhileBytesFlowEndsWithStatusZero) {

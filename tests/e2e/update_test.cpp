@@ -1,12 +1,16 @@
 // The firmware update end to end: the built program with the console front-end, the module
 // simulator on a pty as COM1:, RIL1: and the reboot service as the simulator's control hooks.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <regex>
 #include <sstream>
 
 #include "e2e_sim.h"
 #include "e2e_tool.h"
+#include "serial_pty.h"
 
 namespace {
 
@@ -46,6 +50,8 @@ class UpdateEndToEnd : public ::testing::Test {
     Registry wired = registry.value_or(folder.base_registry());
     wired.key(REG_DEVICES).sz("COM1:", sim->module_pty()).sz("RIL1:", sim->ril_hook());
     wired.key(REG_KERNEL).sz("Reboot", sim->reboot_hook());
+    wired.key("HKEY_LOCAL_MACHINE\\Platform\\Update");
+    for (const auto& [name, value] : bounds) wired.dword(name, value);
     tool = folder.start(wired, {}, stderrPipeBytes);
     ASSERT_TRUE(ui_ready(*tool)) << tool->transcript();
   }
@@ -64,6 +70,8 @@ class UpdateEndToEnd : public ::testing::Test {
     return sim->summary();
   }
 
+  // Platform\Update values for the next Start.
+  std::map<std::string, std::uint32_t> bounds;
   ProgramFolder folder;
   TempDir simDir{"kov02-sim"};
   std::unique_ptr<Sim> sim;
@@ -80,13 +88,14 @@ std::vector<std::string> Violations(const std::string& summary) {
   return out;
 }
 
-// The pane lines between `after` and `until`: the progress stars.
+// The pane lines between `after` and `until`: the progress stars. The console's progress lines
+// stand between them, never inside one.
 std::vector<std::string> LinesBetween(const Child& tool, const std::string& after, const std::string& until) {
   std::vector<std::string> out;
   bool in = false;
   for (const std::string& line : tool.lines()) {
     if (line.find(until) != std::string::npos && in) break;
-    if (in) out.push_back(line);
+    if (in && !line.starts_with("progress: ")) out.push_back(line);
     if (line.find(after) != std::string::npos) in = true;
   }
   return out;
@@ -116,6 +125,23 @@ TEST_F(UpdateEndToEnd, FlashOnlySendsTheWholeImageAndNoLeavesTheModuleAsItIs) {
   EXPECT_EQ(run_outcomes(summary), std::vector<std::string>{"accepted"}) << summary;
   EXPECT_EQ(control_names(summary), (std::vector<std::string>{"suspend", "reset"})) << summary;
   EXPECT_TRUE(read_file(sim->received_image()) == read_file(folder / "flash_only.bin"));
+}
+
+// A live lock file on the module's tty: the run stops at the open, and the pane says who holds it.
+TEST_F(UpdateEndToEnd, AModulePortInUseIsRefusedWithItsHolderNamed) {
+  Start();
+  const std::string lock = serial_test::lock_file_path(sim->module_pty());
+  if (lock.empty()) GTEST_SKIP() << "no writable lock folder";
+  write_file(lock, serial_test::lock_file_text(::getpid()));
+  tool->send_line("menu Tools/Update Firmware/Flash only");
+  ASSERT_TRUE(tool->wait_for("Open Comport fail!!", 30s)) << tool->transcript();
+  const std::string reason =
+      "COM1: is " + sim->module_pty() + ": in use by e2e_tests (pid " + std::to_string(::getpid()) + ")";
+  EXPECT_TRUE(tool->wait_for(reason, 10s)) << tool->transcript();
+  tool->drain(300ms);
+  EXPECT_EQ(tool->transcript().find("Sending Bootload1"), std::string::npos);
+  EXPECT_EQ(read_file(lock), serial_test::lock_file_text(::getpid()));
+  fs::remove(lock);
 }
 
 TEST_F(UpdateEndToEnd, AnsweringYesResetsTheModuleAndThenRebootsTheHandset) {
@@ -240,6 +266,8 @@ TEST_F(UpdateEndToEnd, AFloodingModuleKeepsTheDebugLogUnderMaxBytes) {
     if (!moving) largest = std::max(largest, size);
   }
   sim->stop();  // the port goes, the run ends
+  EXPECT_TRUE(tool->wait_for("box: Update failed", 30s)) << tool->transcript();
+  tool->send_line("answer ok");
   EXPECT_LE(largest, kMaxBytes + kLongestLine);
   ASSERT_TRUE(fs::exists(older));
   EXPECT_LE(fs::file_size(older), kMaxBytes + kLongestLine);
@@ -248,6 +276,162 @@ TEST_F(UpdateEndToEnd, AFloodingModuleKeepsTheDebugLogUnderMaxBytes) {
     std::ifstream in(file);
     for (std::string line; std::getline(in, line);) ASSERT_TRUE(std::regex_match(line, shape)) << line;
   }
+}
+
+std::string FailureBox(const std::string& reason) {
+  return "box: Update failed | Firmware update failed: " + reason + " | ok";
+}
+
+TEST_F(UpdateEndToEnd, AWithheldStageOneAnswerStartsAgainOnceAndTheRetryShowsItsProgress) {
+  bounds = {{"AnswerTimeout", 2000}};
+  Start({"--withhold-ack", "stage1:once"});
+  tool->send_line("command 118");
+  ASSERT_TRUE(tool->wait_for("No answer from the module, starting again (attempt 2)", 60s))
+      << tool->transcript();
+  ASSERT_TRUE(tool->wait_for("progress: boot1 200/200", 30s)) << tool->transcript();
+  ASSERT_TRUE(tool->wait_for("progress: boot2 0/2500", 30s)) << tool->transcript();
+  ASSERT_TRUE(tool->wait_for("progress: boot2 2500/2500", 30s)) << tool->transcript();
+  ASSERT_TRUE(tool->wait_for("progress: image 0/8000", 30s)) << tool->transcript();
+  ASSERT_TRUE(tool->wait_for("progress: image 8000/8000", 30s)) << tool->transcript();
+  ASSERT_TRUE(tool->wait_for(BOX, 30s)) << tool->transcript();
+  tool->send_line("answer no");
+  ExpectRunClosed();
+  EXPECT_EQ(tool->transcript().find("attempt 3"), std::string::npos) << tool->transcript();
+  EXPECT_TRUE(read_file(sim->received_image()) == read_file(folder / "flash_only.bin"));
+}
+
+TEST_F(UpdateEndToEnd, AModuleSilentInTheImageFailsWithinItsBoundAndTheNextRunPasses) {
+  bounds = {{"ChunkTimeout", 1000}};
+  PutPackage(60000);
+  Start({"--silent-after", "5"});
+  tool->send_line("command 118");
+  ASSERT_TRUE(eventually([&] { return folder.count_debug_lines("Write 4000 bytes!") >= 6; }, 60s));
+  const auto silent_since = std::chrono::steady_clock::now();
+  ASSERT_TRUE(tool->wait_for("Firmware update failed: no answer to the image", 10s)) << tool->transcript();
+  ASSERT_TRUE(tool->wait_for(FailureBox("no answer to the image"), 10s)) << tool->transcript();
+  EXPECT_LT(std::chrono::steady_clock::now() - silent_since, 3s);
+  ExpectRunClosed();
+  EXPECT_EQ(folder.count_debug_lines("Write 4000 bytes!"), 6);  // none after the silence
+  EXPECT_EQ(folder.count_debug_lines(" Sending Checksum"), 0);
+
+  tool->send_line("answer ok");
+  tool->send_line("command 118");
+  ASSERT_TRUE(tool->wait_for(BOX, 60s)) << tool->transcript();
+  tool->send_line("answer no");
+  EXPECT_TRUE(eventually([&] { return folder.count_debug_lines(" Communication Port Closed!!") == 4; }, 30s));
+  EXPECT_TRUE(read_file(sim->received_image()) == read_file(folder / "flash_only.bin"));
+}
+
+TEST_F(UpdateEndToEnd, AModuleThatNeverAnswersIsResetAsOftenAsAttemptsAllows) {
+  bounds = {{"RomTimeout", 300}, {"Attempts", 3}};
+  Start({"--fail-ril"});  // every reset is refused: the boot ROM never answers
+  tool->send_line("command 118");
+  ASSERT_TRUE(tool->wait_for(FailureBox("the module did not answer"), 60s)) << tool->transcript();
+  ExpectRunClosed();
+  const auto names = control_names(sim->summary());
+  EXPECT_EQ(std::count(names.begin(), names.end(), "reset"), 3) << sim->summary();
+  EXPECT_TRUE(tool->transcript().find("(attempt 3)") != std::string::npos);
+  EXPECT_EQ(tool->transcript().find("(attempt 4)"), std::string::npos);
+}
+
+TEST_F(UpdateEndToEnd, AnExtraRecordAnswerDoesNotPassForTheImagesAcceptance) {
+  bounds = {{"ChunkTimeout", 1000}};
+  PutPackage(3000);
+  Start({"--extra-ack", "record", "--withhold-ack", "image:always"});
+  tool->send_line("command 118");
+  ASSERT_TRUE(tool->wait_for(FailureBox("no answer to the image"), 60s)) << tool->transcript();
+  ExpectRunClosed();
+  EXPECT_EQ(tool->transcript().find("Send firmware....ok"), std::string::npos);
+  EXPECT_EQ(tool->transcript().find("Successful"), std::string::npos);
+}
+
+TEST_F(UpdateEndToEnd, QuittingDuringTheImageAsksFirstAndOtherCommandsWait) {
+  PutPackage(120000);
+  Start({"--baud", "115200"});  // about ten seconds of image
+  tool->send_line("command 118");
+  ASSERT_TRUE(tool->wait_for("progress: image 0/120000", 60s)) << tool->transcript();
+  tool->send_line("menu System/Get COMs");
+  ASSERT_TRUE(tool->wait_for("Firmware update running, COMs stay closed", 10s)) << tool->transcript();
+  tool->send_line("menu System/Reboot Device");
+  ASSERT_TRUE(tool->wait_for("Firmware update running, reboot refused", 10s)) << tool->transcript();
+  tool->send_line("key ctrl+q");
+  ASSERT_TRUE(
+      tool->wait_for("box: KOV02Tool | A firmware update is running. Quitting now leaves the module "
+                     "without working firmware. Quit anyway? | yes/no",
+                     10s))
+      << tool->transcript();
+  tool->send_line("answer no");
+  ASSERT_TRUE(tool->wait_for(BOX, 60s)) << tool->transcript();
+  tool->send_line("answer no");
+  ExpectRunClosed();
+  EXPECT_TRUE(read_file(sim->received_image()) == read_file(folder / "flash_only.bin"));
+  EXPECT_EQ(control_names(sim->summary()), (std::vector<std::string>{"suspend", "reset"}));
+
+  tool->send_line("command 118");
+  ASSERT_TRUE(tool->wait_for("progress: image 0/120000", 60s)) << tool->transcript();
+  tool->send_line("key ctrl+q");
+  ASSERT_TRUE(tool->wait_for("box: KOV02Tool", 10s)) << tool->transcript();
+  tool->send_line("answer yes");
+  EXPECT_EQ(tool->wait_exit(10s), 0) << tool->transcript();
+  tool.reset();
+  EXPECT_EQ(folder.count_debug_lines(" Communication Port Closed!!"), 4);
+  const int port = ::open(sim->module_pty().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  EXPECT_EQ(::flock(port, LOCK_EX | LOCK_NB), 0) << "the port is still locked";
+  ::close(port);
+}
+
+// Each run's thread handle is closed by the next one: twenty runs leave the descriptors as
+// they found them (a port that does not open makes the runs quick).
+TEST_F(UpdateEndToEnd, RunsLeaveNoDescriptorBehind) {
+  sim = std::make_unique<Sim>(simDir.path());
+  Registry registry = folder.base_registry();
+  registry.key(REG_DEVICES).sz("COM1:", (folder / "no-such-tty").string()).sz("RIL1:", sim->ril_hook());
+  tool = folder.start(registry);
+  ASSERT_TRUE(ui_ready(*tool));
+  const auto fds = [&] {
+    return std::distance(fs::directory_iterator("/proc/" + std::to_string(tool->pid()) + "/fd"),
+                         fs::directory_iterator{});
+  };
+  auto run = [&] {
+    tool->send_line("command 118");
+    ASSERT_TRUE(tool->wait_for(FailureBox("the update port could not be opened"), 20s)) << tool->transcript();
+    tool->send_line("answer ok");
+    ASSERT_TRUE(ui_ready(*tool));
+  };
+  run();
+  const auto before = fds();
+  for (int i = 0; i < 20; ++i) run();
+  // The last run's thread may still be winding down for a moment.
+  EXPECT_TRUE(eventually([&] { return fds() == before; }, 5s))
+      << fds() << " descriptors, " << before << " before";
+}
+
+// A program path too long for the handset's buffer is not cut to a parent folder's: there is
+// no working directory, and the package beside the cut path is never taken.
+TEST(UpdateProgramFolder, AProgramPathTooLongForItsBufferHasNoWorkingDirectory) {
+  TempDir top("kov02-long");
+  fs::path deep = top.path();
+  while (deep.string().size() < 120) deep /= "folder-with-a-long-name";
+  fs::create_directories(deep);
+  fs::copy_file(KOV02TOOL_PATH, deep / "kov02tool");
+  for (const char* name : {"boot1_v3.bin", "boot2_v3_KOV02A.bin", "flash_only.bin"})
+    write_file(deep.parent_path() / name, "package");
+  Registry registry;
+  registry.key(REG_DEBUG).sz("Output", "file:" + (top / "debug.log").string());
+  write_file(top / "kov02.reg", registry.text());
+  Child tool(Spawn{{(deep / "kov02tool").string()},
+                   {{"KOV02_UI", "console"},
+                    {"KOV02_REGISTRY", (top / "kov02.reg").string()},
+                    {"XDG_RUNTIME_DIR", top.path().string()}},
+                   deep,
+                   top / "stderr.txt"});
+  ASSERT_TRUE(tool.wait_for("box: WorkDir Error", 20s)) << tool.transcript();
+  tool.send_line("answer ok");
+  tool.send_line("command 118");
+  EXPECT_TRUE(tool.wait_for("Cannot get firmware files from  directory", 20s)) << tool.transcript();
+  tool.send_line("command 101");
+  EXPECT_EQ(tool.wait_exit(20s), 0);
+  EXPECT_EQ(read_file(top / "debug.log").find("Open com port"), std::string::npos);
 }
 
 }  // namespace

@@ -5,7 +5,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include "kernel/paths.h"
 #include "kernel/threads.h"
@@ -20,6 +24,26 @@ using namespace std::chrono_literals;
 
 constexpr DWORD kResetModule = 0x03001F88;
 
+// Processes of group `group` that have not ended (a killed orphan stays a zombie until whoever
+// adopted it reaps it, which is not this program's doing).
+std::vector<pid_t> live_group_members(pid_t group) {
+  std::vector<pid_t> members;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    const std::size_t after_name = line.rfind(") ");
+    if (after_name == std::string::npos) continue;
+    std::istringstream fields(line.substr(after_name + 2));
+    char state = 0;
+    long parent = 0, process_group = 0;
+    fields >> state >> parent >> process_group;
+    if (process_group == group && state != 'Z' && state != 'X')
+      members.push_back(std::stoi(entry.path().filename()));
+  }
+  return members;
+}
+
 // Hook scripts in a private folder and a registry that maps devices onto them.
 class HookTest : public ::testing::Test {
  protected:
@@ -27,7 +51,8 @@ class HookTest : public ::testing::Test {
     args_ = dir_.file("args");
     dir_.write("ok.sh", "#!/bin/sh\necho \"$@\" > " + args_ + "\n", 0700);
     dir_.write("fail.sh", "#!/bin/sh\nexit 3\n", 0700);
-    dir_.write("hang.sh", "#!/bin/sh\necho $$ > " + dir_.file("pid") + "\nexec sleep 30\n", 0700);
+    // Hangs, and has started a process of its own by the time it names itself.
+    dir_.write("hang.sh", "#!/bin/sh\nsleep 100 &\necho $$ > " + dir_.file("pid") + "\nwait\n", 0700);
     dir_.write("plain.sh", "#!/bin/sh\nexit 0\n", 0600);
   }
   void TearDown() override {
@@ -92,6 +117,11 @@ TEST_F(HookTest, AHungCommandIsKilledAtTheTimeLimit) {
   EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
   const pid_t pid = std::stoi(kernel::testing::read_text(dir_.file("pid")));
   EXPECT_EQ(::kill(pid, 0), -1);  // killed and reaped
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!live_group_members(pid).empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(live_group_members(pid), std::vector<pid_t>{}) << "what the hook started outlived it";
   CloseHandle(ril);
 }
 
@@ -138,16 +168,54 @@ TEST_F(HookTest, ControlsOnHandlesThatAreNoExecDeviceAreRefused) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
-TEST_F(HookTest, HooksAreRefusedWhenOthersMayWriteTheRegistry) {
-  const std::string text =
-      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"RIL1:\"=\"exec:" + dir_.file("ok.sh") +
-      "\"\n[HKEY_LOCAL_MACHINE\\Platform\\Kernel]\n\"Reboot\"=\"exec:" + dir_.file("ok.sh") + "\"\n";
+// Each row leaves one file that names or is a hook changeable by someone other than root and
+// this user; the hook is then refused, with a warning naming that file and why.
+TEST_F(HookTest, HooksAreRefusedUnlessTheRegistryAndTheProgramAreTrusted) {
+  ::mkdir(dir_.file("open").c_str(), 0700);
+  ::chmod(dir_.file("open").c_str(), 0777);
+  dir_.write("open/ok.sh", "#!/bin/sh\nexit 0\n", 0700);
+  dir_.write("shared.sh", "#!/bin/sh\nexit 0\n", 0777);
+  struct Row {
+    std::string program;
+    mode_t registry_mode;
+    uid_t registry_owner;  // 0: left as created
+    std::string warning;
+  };
+  std::vector<Row> rows = {
+      {dir_.file("ok.sh"), 0666, 0, dir_.file("shared.reg") + " is writable by group or others"},
+      {dir_.file("shared.sh"), 0600, 0, dir_.file("shared.sh") + " is writable by group or others"},
+      {dir_.file("open/ok.sh"), 0600, 0, dir_.file("open") + " is writable by group or others"},
+  };
+  if (::geteuid() == 0)
+    rows.push_back({dir_.file("ok.sh"), 0644, 4242, dir_.file("shared.reg") + " is owned by uid 4242"});
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.warning);
+    const std::string text =
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"RIL1:\"=\"exec:" + row.program +
+        "\"\n[HKEY_LOCAL_MACHINE\\Platform\\Kernel]\n\"Reboot\"=\"exec:" + row.program + "\"\n";
+    const std::string registry_file = dir_.write("shared.reg", text, row.registry_mode);
+    if (row.registry_owner != 0) {
+      ASSERT_EQ(::chown(registry_file.c_str(), row.registry_owner, -1), 0);
+    }
+    std::string error;
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(registry::load_file(registry_file, &error)) << error;
+    EXPECT_EQ(open_ril(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find(row.warning), std::string::npos);
+    ::unlink(registry_file.c_str());
+  }
+  const std::string trusted = dir_.write(
+      "trusted.reg",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"RIL1:\"=\"exec:" + dir_.file("ok.sh") + "\"\n",
+      0644);
   std::string error;
-  ASSERT_TRUE(registry::load_file(dir_.write("shared.reg", text, 0666), &error)) << error;
-  EXPECT_EQ(open_ril(), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  ASSERT_TRUE(registry::load_file(trusted, &error)) << error;
+  HANDLE ril = open_ril();
+  EXPECT_NE(ril, INVALID_HANDLE_VALUE);
+  CloseHandle(ril);
 }
 
 using RebootEntry = BOOL (*)(DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD);

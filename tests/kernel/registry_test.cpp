@@ -5,10 +5,13 @@
 #include <cstring>
 #include <string>
 
+#include "kernel/text.h"
 #include "temp_dir.h"
 
 namespace kov02::registry {
 namespace {
+
+using namespace std::string_view_literals;
 
 constexpr const char* kValid = R"(Windows Registry Editor Version 5.00
 ; a comment line
@@ -113,7 +116,7 @@ TEST_F(RegistryTest, AFailedLoadLeavesTheRegistryAsItWas) {
 }
 
 struct Malformed {
-  const char* text;
+  std::string_view text;
   int line;
   const char* fault;
 };
@@ -139,6 +142,10 @@ TEST(RegistryParse, MalformedInputIsReportedWithItsLine) {
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A] junk\n", 2, "unexpected text after key name"},
       {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\ngarbage\n", 3, "unrecognised line"},
       {"REGEDIT4\n[-HKEY_LOCAL_MACHINE\\A]\n", 2, "key deletion is not supported"},
+      // A NUL would silently cut a path where the value is read as a C string.
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"COM1:\"=\"/dev/tty\0USB0\"\n"sv, 3, "NUL character in string"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\n\"CO\0M1:\"=\"x\"\n"sv, 4, "NUL character in string"},
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\0B]\n"sv, 2, "NUL character in key name"},
   };
   for (const Malformed& row : cases) {
     std::string error;
@@ -149,14 +156,45 @@ TEST(RegistryParse, MalformedInputIsReportedWithItsLine) {
   }
 }
 
-TEST(RegistryParse, Utf16FilesWithAByteOrderMarkAreRead) {
-  const std::string ascii = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"n\"=\"v\"\r\n";
-  std::string utf16 = "\xFF\xFE";
-  for (char c : ascii) utf16 += std::string{c, '\0'};
+// Parents of a written key exist without being listed, so a path thousands of levels deep
+// costs its length, not the square of it (gigabytes of parent names, minutes of start-up).
+TEST(RegistryParse, ADeepKeyPathIsReadWithItsParents) {
+  std::string deep;
+  for (int level = 0; level < 20000; ++level) deep += "k\\";
   std::string error;
-  ASSERT_TRUE(load_string(utf16, &error)) << error;
-  EXPECT_EQ(lookup_string(L"A", L"n"), L"v");
+  ASSERT_TRUE(load_string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\" + deep + "leaf]\n\"v\"=\"x\"\n", &error))
+      << error;
+  const std::wstring parent = kov02::kernel::from_utf8(deep.substr(0, deep.size() - 1));
+  EXPECT_TRUE(key_exists(parent));
+  EXPECT_TRUE(key_exists(L"K\\K"));
+  EXPECT_EQ(lookup_string(parent + L"\\LEAF", L"v"), L"x");
+  EXPECT_FALSE(key_exists(L"k\\k\\kk"));
+  EXPECT_FALSE(key_exists(parent + L"\\lea"));
   clear();
+}
+
+// UTF-16LE text of `units`, after the byte-order mark.
+std::string utf16le(std::u16string_view units) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t u : units) bytes += std::string{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+  return bytes;
+}
+
+TEST(RegistryParse, Utf16FilesWithAByteOrderMarkAreRead) {
+  const std::u16string text =
+      u"REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"n\"=\"v\"\r\n\"smile\"=\"a\U0001F600b\"\r\n";
+  std::string error;
+  ASSERT_TRUE(load_string(utf16le(text), &error)) << error;
+  EXPECT_EQ(lookup_string(L"A", L"n"), L"v");
+  EXPECT_EQ(lookup_string(L"A", L"smile"), L"a\U0001F600b") << "a surrogate pair is one character";
+  clear();
+  // A lone surrogate cannot be guessed at: it reads as U+FFFD. A NUL is refused as in UTF-8.
+  ASSERT_TRUE(load_string(utf16le(u"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=\"\xD83Dx\"\n"), &error));
+  EXPECT_EQ(lookup_string(L"A", L"n"), L"\uFFFDx");
+  clear();
+  EXPECT_FALSE(
+      load_string(utf16le(u"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=\"a\0b\"\n"sv), &error, "u.reg"));
+  EXPECT_EQ(error.substr(0, 8), "u.reg:3:") << error;
 }
 
 TEST(RegistryFile, UnreadableFilesAreNamedInTheError) {

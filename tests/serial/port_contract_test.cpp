@@ -105,6 +105,27 @@ TEST_P(PortContract, CloseHandleFromAnotherThreadWakesAWaiter) {
   EXPECT_EQ(error, ERROR_INVALID_HANDLE);
 }
 
+// A watchdog bounds a wait by setting the mask again: the wait under way ends with no events,
+// and a later wait is not cut short by that call.
+TEST_P(PortContract, SetCommMaskFromAnotherThreadEndsAWaitWithNoEvents) {
+  ASSERT_TRUE(SetCommMask(port_, kUpdateMask));
+  BOOL result = FALSE;
+  DWORD events = 0xFFFF;
+  std::thread waiter([&] { result = WaitCommEvent(port_, &events, nullptr); });
+  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(SetCommMask(port_, kUpdateMask));
+  waiter.join();
+  EXPECT_TRUE(result);
+  EXPECT_EQ(events, 0u);
+
+  std::thread later([&] { result = WaitCommEvent(port_, &events, nullptr); });
+  std::this_thread::sleep_for(50ms);
+  line_->send({0x41});
+  later.join();
+  EXPECT_TRUE(result);
+  EXPECT_EQ(events, static_cast<DWORD>(EV_RXCHAR));
+}
+
 TEST_P(PortContract, AWriteGoesOutWhileAnotherThreadWaits) {
   ASSERT_TRUE(SetCommMask(port_, kUpdateMask));
   DWORD events = 0;

@@ -1,15 +1,24 @@
-// What only a real tty shows: termios reaching the device, exclusive open across processes,
-// PARMRK through the line discipline, hang-up without spinning, device map entries.
+// What only a real tty shows: termios reaching the device and coming back as found, exclusive
+// open across processes, lock files and other holders, PARMRK through the line discipline,
+// hang-up without spinning, device map entries and why they fail to open.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
+#include "kernel/text.h"
 #include "port_lines.h"
 #include "registry/registry.h"
+#include "serial/port_users.h"
 
 namespace serial_test {
 namespace {
@@ -30,12 +39,8 @@ class TtyPort : public ::testing::Test {
   HANDLE port_ = INVALID_HANDLE_VALUE;
 };
 
-TEST_F(TtyPort, OpenPutsACookedLineIntoTheRawBaselineSoBytesPassUnchanged) {
-  termios cooked = pty_.near_settings();
-  cooked.c_iflag |= ICRNL | IXON;
-  cooked.c_oflag |= OPOST | ONLCR;
-  cooked.c_lflag |= ICANON | ECHO | ISIG;
-  ASSERT_EQ(tcsetattr(pty_.master(), TCSANOW, &cooked), 0);
+TEST_F(TtyPort, OpenPutsACookedLineIntoTheRawBaselineAndCloseGivesItBack) {
+  const termios cooked = pty_.cook();
   open_port();
 
   const termios raw = pty_.near_settings();
@@ -50,6 +55,16 @@ TEST_F(TtyPort, OpenPutsACookedLineIntoTheRawBaselineSoBytesPassUnchanged) {
   DWORD written = 0;
   ASSERT_TRUE(WriteFile(port_, out, sizeof out, &written, nullptr));
   EXPECT_EQ(pty_.receive(3, 1s), (Bytes{'\n', '\r', 0x00}));
+
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port_, &dcb));
+  dcb.BaudRate = 9600;
+  dcb.StopBits = TWOSTOPBITS;
+  ASSERT_TRUE(SetCommState(port_, &dcb));
+  ASSERT_TRUE(SetCommMask(port_, EV_BREAK | EV_ERR));
+  CloseHandle(port_);
+  port_ = INVALID_HANDLE_VALUE;
+  EXPECT_TRUE(same_settings(pty_.near_settings(), cooked));
 }
 
 TEST_F(TtyPort, SettingsReachTheTtyAndFieldsItCannotHoldReadBackAsSet) {
@@ -260,6 +275,175 @@ TEST_F(TtyPort, DeviceMapNamesOpenTtysAndFakesThroughCreateFile) {
   }
   EXPECT_EQ(CreateFileW(L"COM2:", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  kov02::registry::clear();
+}
+
+std::string file_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A child process that only waits to be ended.
+pid_t idle_child() {
+  const pid_t child = fork();
+  if (child == 0) {
+    pause();
+    _exit(0);
+  }
+  return child;
+}
+
+TEST_F(TtyPort, LiveLockFilesRefuseTheTtyStaleOnesAreTakenOverAndOursLastsWhileItIsHeld) {
+  std::string expected_name = "LCK.." + pty_.path().substr(5);
+  std::replace(expected_name.begin(), expected_name.end(), '/', '_');
+  EXPECT_EQ(kov02::serial::lock_file_name(pty_.path()), expected_name);
+  EXPECT_EQ(kov02::serial::lock_file_name("/tmp"), "");
+  const std::string lock = lock_file_path(pty_.path());
+  if (lock.empty()) GTEST_SKIP() << "no writable lock folder";
+
+  const pid_t holder = idle_child();
+  ASSERT_GT(holder, 0);
+  { std::ofstream(lock) << lock_file_text(holder); }
+  const std::string busy = "in use by serial_tests (pid " + std::to_string(holder) + ")";
+  std::string reason;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(kov02::serial::open_tty(pty_.path(), &reason), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find(pty_.path() + " is " + busy), std::string::npos);
+  EXPECT_EQ(reason, busy);
+  EXPECT_EQ(file_text(lock), lock_file_text(holder)) << "a live owner's lock is left alone";
+
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  testing::internal::CaptureStderr();
+  open_port();
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("stale lock is taken over"), std::string::npos);
+  EXPECT_EQ(file_text(lock), lock_file_text(getpid()));
+  CloseHandle(port_);
+  port_ = INVALID_HANDLE_VALUE;
+  EXPECT_FALSE(std::filesystem::exists(lock));
+}
+
+// A process ended by SIGTERM while it holds the tty leaves it as it was found: its settings
+// back, its lock file gone, and the process still ends by the signal.
+TEST_F(TtyPort, AProcessEndedBySigtermLeavesTheTtyAsFound) {
+  const termios cooked = pty_.cook();
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const char opened = kov02::serial::open_tty(pty_.path()) != INVALID_HANDLE_VALUE ? 'y' : 'n';
+    if (write(ready[1], &opened, 1) != 1) _exit(2);
+    for (;;) pause();
+  }
+  char opened = 0;
+  ASSERT_EQ(read(ready[0], &opened, 1), 1);
+  ASSERT_EQ(opened, 'y');
+  EXPECT_FALSE(same_settings(pty_.near_settings(), cooked));
+  const std::string lock = lock_file_path(pty_.path());
+  if (!lock.empty()) {
+    EXPECT_EQ(file_text(lock), lock_file_text(child));
+  }
+  kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_TRUE(same_settings(pty_.near_settings(), cooked));
+  if (!lock.empty()) {
+    EXPECT_FALSE(std::filesystem::exists(lock));
+  }
+  close(ready[0]);
+  close(ready[1]);
+}
+
+// A fake /proc tree: process 4711 ("picocom") holds the pty's near end, 4712 (no name) /dev/null.
+TEST_F(TtyPort, OtherHoldersAreFoundInProcButAPtysPeerDoesNotKeepItsPortAway) {
+  char pattern[] = "/tmp/kov02-proc-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path root(pattern);
+  std::filesystem::create_directories(root / "4711" / "fd");
+  std::filesystem::create_directories(root / "4712" / "fd");
+  std::filesystem::create_directories(root / "sys");
+  std::ofstream(root / "4711" / "comm") << "picocom\n";
+  std::filesystem::create_symlink("/dev/null", root / "4711" / "fd" / "0");
+  std::filesystem::create_symlink(pty_.path(), root / "4711" / "fd" / "7");
+  std::filesystem::create_symlink("/dev/null", root / "4712" / "fd" / "3");
+  kov02::serial::set_proc_root(root.string());
+
+  struct stat tty {
+  }, null{};
+  ASSERT_EQ(stat(pty_.path().c_str(), &tty), 0);
+  ASSERT_EQ(stat("/dev/null", &null), 0);
+  const auto held = kov02::serial::other_holder(tty.st_rdev);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->pid, 4711);
+  EXPECT_EQ(held->name, "picocom");
+  EXPECT_TRUE(kov02::serial::is_pseudo_terminal(tty.st_rdev));
+  EXPECT_FALSE(kov02::serial::is_pseudo_terminal(null.st_rdev));
+  struct stat zero {};
+  ASSERT_EQ(stat("/dev/zero", &zero), 0);
+  EXPECT_FALSE(kov02::serial::other_holder(zero.st_rdev));
+  open_port();
+
+  kov02::serial::set_proc_root("/proc");
+  std::filesystem::remove_all(root);
+}
+
+std::wstring open_failure() {
+  WCHAR text[256];
+  const DWORD length = GetDeviceOpenFailureW(text, 256);
+  return std::wstring(text, length);
+}
+
+HANDLE open_device(LPCWSTR name) {
+  return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// Opens COM1: in a child that may not use the pty: root drops to nobody, anyone else has the
+// permission bits taken away meanwhile. True when the child saw `expected`.
+bool child_without_access_sees(const std::string& tty, const std::wstring& expected) {
+  struct stat before {};
+  const bool drop_user = geteuid() == 0;
+  if (!drop_user && (stat(tty.c_str(), &before) != 0 || chmod(tty.c_str(), 0) != 0)) return false;
+  const pid_t child = fork();
+  if (child == 0) {
+    if (drop_user && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    _exit(open_device(L"COM1:") == INVALID_HANDLE_VALUE && open_failure() == expected ? 0 : 1);
+  }
+  int status = 0;
+  const bool seen = waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!drop_user) chmod(tty.c_str(), before.st_mode & 07777);
+  return seen;
+}
+
+TEST_F(TtyPort, AFailedDeviceOpenSaysWhyInPlainWords) {
+  const std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"COM1:\"=\"" + pty_.path() +
+                           "\"\n\"COM2:\"=\"/nonexistent/ttyS9\"\n\"COM5:\"=\"/dev/null\"\n";
+  std::string error;
+  ASSERT_TRUE(kov02::registry::load_string(text, &error)) << error;
+  const std::wstring tty = kov02::kernel::from_utf8(pty_.path());
+  struct Row {
+    LPCWSTR device;
+    std::wstring reason;
+  } rows[] = {
+      {L"COM2:", L"COM2: is /nonexistent/ttyS9: no such device"},
+      {L"COM4:", L"COM4: not mapped in the registry file"},
+      {L"COM5:", L"COM5: is /dev/null: not a terminal device"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(open_device(row.device), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(open_failure(), row.reason);
+  }
+  EXPECT_TRUE(child_without_access_sees(
+      pty_.path(), L"COM1: is " + tty + L": permission denied (add yourself to the dialout group)"));
+  HANDLE port = open_device(L"COM1:");
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open_failure(), L"") << "an open that succeeded leaves nothing to explain";
+  std::thread other([] { EXPECT_EQ(open_device(L"COM4:"), INVALID_HANDLE_VALUE); });
+  other.join();
+  EXPECT_EQ(open_failure(), L"") << "another thread's failure is its own";
+  CloseHandle(port);
   kov02::registry::clear();
 }
 

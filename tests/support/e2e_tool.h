@@ -55,8 +55,13 @@ class ProgramFolder {
  public:
 #ifdef KOV02TOOL_PATH
   ProgramFolder() : ProgramFolder(KOV02TOOL_PATH) {}
+  // The folder's name: a prefix (any bytes but '/') to which a unique suffix is added.
+  struct Named {
+    std::string_view prefix;
+  };
+  explicit ProgramFolder(Named name) : ProgramFolder(KOV02TOOL_PATH, name.prefix) {}
 #endif
-  explicit ProgramFolder(const fs::path& built_tool) : dir_("kov02-prog") {
+  explicit ProgramFolder(const fs::path& built_tool, std::string_view prefix = "kov02-prog") : dir_(prefix) {
     std::error_code linked;
     fs::create_hard_link(built_tool, program(), linked);
     if (linked) fs::copy_file(built_tool, program(), fs::copy_options::overwrite_existing);
@@ -101,6 +106,11 @@ class ProgramFolder {
   std::unique_ptr<Child> start(const Registry& registry, std::map<std::string, std::string> env = {},
                                int stderr_pipe_bytes = 0) const {
     write_file(registry_file(), registry.text());
+    return spawn(std::move(env), stderr_pipe_bytes);
+  }
+  // Starts the tool again with the registry file as it is (rewriting it could cut it short under
+  // a tool still reading it). `env` adds or replaces variables.
+  std::unique_ptr<Child> spawn(std::map<std::string, std::string> env = {}, int stderr_pipe_bytes = 0) const {
     env.emplace("KOV02_UI", "console");
     env.emplace("KOV02_REGISTRY", registry_file().string());
     env.emplace("XDG_RUNTIME_DIR", (dir_ / "run").string());

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -92,6 +93,18 @@ class SerialPty {
     return settings;
   }
 
+  // Puts the near end into a terminal's cooked mode (line editing, echo, output processing), the
+  // state a port is commonly found in, and returns the settings it then holds.
+  termios cook() const {
+    termios cooked = near_settings();
+    cooked.c_iflag |= ICRNL | IXON;
+    cooked.c_oflag |= OPOST | ONLCR;
+    cooked.c_lflag |= ICANON | ECHO | ISIG;
+    if (::tcsetattr(master_, TCSANOW, &cooked) != 0)
+      throw std::runtime_error("tcsetattr on pty master failed");
+    return near_settings();
+  }
+
   // Closes the far end: the near end sees a hang-up.
   void close_master() {
     if (master_ >= 0) ::close(master_);
@@ -107,5 +120,29 @@ class SerialPty {
   int master_ = -1;
   std::string path_;
 };
+
+// The UUCP lock file for a device below /dev, as terminal programs look for it
+// ("/run/lock/LCK..pts_3"); empty when this machine's lock folder takes no files from this user.
+inline std::string lock_file_path(const std::string& device) {
+  if (::access("/run/lock", W_OK) != 0 || device.rfind("/dev/", 0) != 0) return {};
+  std::string name = device.substr(5);
+  for (char& c : name)
+    if (c == '/') c = '_';
+  return "/run/lock/LCK.." + name;
+}
+
+// A lock file's content: the owner's pid, ten characters wide, and a newline.
+inline std::string lock_file_text(long pid) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%10ld\n", pid);
+  return text;
+}
+
+// Whether two settings are the same in every field a program can set.
+inline bool same_settings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+         ::cfgetispeed(&a) == ::cfgetispeed(&b) && ::cfgetospeed(&a) == ::cfgetospeed(&b);
+}
 
 }  // namespace serial_test

@@ -53,6 +53,9 @@ TEST(ConsoleGrammar, ParsesEachCommandAndRefusesMalformedLines) {
       {"key ctrl+", ParseError{"usage: key [ctrl+][shift+][alt+]KEY"}},
       {"key hyper+q", ParseError{"usage: key [ctrl+][shift+][alt+]KEY"}},
       {"key f13", ParseError{"usage: key [ctrl+][shift+][alt+]KEY"}},
+      {"key F12", KeyCommand{0x7B, {}}},
+      {"key f012", ParseError{"usage: key [ctrl+][shift+][alt+]KEY"}},
+      {"key f0", ParseError{"usage: key [ctrl+][shift+][alt+]KEY"}},
       {"ok now", ParseError{"usage: ok"}},
       {"command 65536", ParseError{"usage: command ID"}},
       {"command -1", ParseError{"usage: command ID"}},
@@ -187,11 +190,11 @@ TEST_F(ConsoleSession, MenuLinesSendTheItemsCommandAndGrayedItemsAreRefused) {
 }
 
 TEST_F(ConsoleSession, BadLinesGetOneErrorLineEachAndTheSessionGoesOn) {
-  in_.write("bogus\nmenu Tools/Nothing\nmenu Tools/Select Source\nanswer ok\nok\n");
+  in_.write("bogus\x1B]0;owned\x07\nmenu Tools/Nothing\nmenu Tools/Select Source\nanswer ok\nok\n");
   ASSERT_TRUE(run_until([] { return g_commands.size() == 1; }));
   EXPECT_EQ(g_commands, std::vector<WORD>{IDOK}) << "the title bar's OK";
   EXPECT_EQ(err_.drained(),
-            "console: unknown command \"bogus\" (try help)\n"
+            "console: unknown command \"bogus\\x1B]0;owned\\x07\" (try help)\n"
             "console: no menu item \"Tools/Nothing\"\n"
             "console: menu item \"Tools/Select Source\" opens a drop-down: name an item in it\n"
             "console: no box is shown\n");

@@ -30,12 +30,17 @@ Update:
   a wrong check byte gets no 0xA5 (--nak sends a byte instead) and the module stays silent
   until the next reset. After the image it is back in normal mode.
 
-Faults (--withhold-ack, --wrong-ack, both repeatable):
+Faults (--withhold-ack, --wrong-ack, --extra-ack, all repeatable):
   POINT[:once|:always]. POINT is stage1, stage2 or image (their final 0xA5), chunk (0xAA
   after a full chunk), memcheck (the answer to 0x50) or record (the three 0xA5 after the
   file-size record). once, the default, hits the first such answer in the simulator's
-  life, so the tool's retry then passes; always hits every one. A wrong answer has
-  --wrong-byte in place of 0xA5 or 0xAA.
+  life; always hits every one. A wrong answer has --wrong-byte in place of 0xA5 or 0xAA;
+  an extra answer repeats its last byte once more. The tool waits for each answer only
+  so long (the bounds under its registry's Platform\Update): a stage answer withheld once
+  makes it start again with a new reset, and that retry passes; a chunk or image answer
+  withheld once ends its run as failed, and the next run passes.
+  --silent-after N: once, after acknowledging N image chunks, the module answers nothing
+  more until its next reset (a module gone quiet in the middle of the image).
   --drop-after N: once, after N image bytes, the module closes its pty (the tool's port
   hangs up). The links move at once to a new pty, where the module answers again a
   second later. A --tty that hangs up is reopened the same way.
@@ -58,6 +63,8 @@ Control:
 struct FaultArgs {
   std::vector<std::string> withhold;
   std::vector<std::string> wrong;
+  std::vector<std::string> extra;
+  std::uint64_t silent_after = 0;
   std::string wrong_byte = "0x5A";
   std::string nak;
   std::uint64_t drop_after = 0;
@@ -105,6 +112,11 @@ void add_fault_options(CLI::App& app, SimOptions& options, FaultArgs& faults) {
       ->type_name("POINT[:once|:always]");
   app.add_option("--wrong-ack", faults.wrong, "Send a wrong answer (repeatable)")
       ->type_name("POINT[:once|:always]");
+  app.add_option("--extra-ack", faults.extra, "Send an answer with one byte too many (repeatable)")
+      ->type_name("POINT[:once|:always]");
+  app.add_option("--silent-after", faults.silent_after, "Answer nothing after this many image chunks, once")
+      ->check(CLI::PositiveNumber)
+      ->type_name("CHUNKS");
   app.add_option("--wrong-byte", faults.wrong_byte, "The wrong answer byte")
       ->check(number_check(0xFF))
       ->type_name("BYTE");
@@ -118,8 +130,9 @@ void add_fault_options(CLI::App& app, SimOptions& options, FaultArgs& faults) {
 }
 
 bool apply_faults(const FaultArgs& faults, ModuleOptions& module) {
-  for (const auto& [texts, fault] :
-       {std::pair{&faults.withhold, AckFault::Withhold}, {&faults.wrong, AckFault::Wrong}}) {
+  for (const auto& [texts, fault] : {std::pair{&faults.withhold, AckFault::Withhold},
+                                     {&faults.wrong, AckFault::Wrong},
+                                     {&faults.extra, AckFault::Extra}}) {
     for (const std::string& text : *texts) {
       std::string error;
       const std::optional<FaultRule> rule = parse_fault(text, fault, error);
@@ -133,6 +146,7 @@ bool apply_faults(const FaultArgs& faults, ModuleOptions& module) {
   module.wrong_byte = static_cast<std::uint8_t>(*parse_number(faults.wrong_byte));
   if (!faults.nak.empty()) module.nak = static_cast<std::uint8_t>(*parse_number(faults.nak));
   if (faults.drop_after > 0) module.drop_after = faults.drop_after;
+  if (faults.silent_after > 0) module.silent_after = faults.silent_after;
   return true;
 }
 

@@ -19,7 +19,7 @@ enum class AckPoint {
   Record,    // the three 0xA5 after the file-size record
 };
 
-enum class AckFault { None, Withhold, Wrong };
+enum class AckFault { None, Withhold, Wrong, Extra };
 
 struct FaultRule {
   AckPoint point = AckPoint::Stage1;

@@ -118,6 +118,7 @@ bool Module::control(ControlRequest request, std::uint32_t code, Micros now) {
 
 void Module::restart_rom() {
   if (run_active_) end_run("restarted");
+  silent_ = false;
   set_phase(Phase::RomSync);
   at_.clear_line();
   reset_at_ = now_;
@@ -168,15 +169,21 @@ void Module::violate(std::string_view code, const std::string& text) {
   summary_.violations.push_back({now_, run_index, std::string(code), text});
 }
 
+// The answer at `point`, unless a fault takes it: true when it went out as it should. An extra
+// answer goes out with one more copy of its last byte and counts as delivered.
 bool Module::answer(AckPoint point, Bytes bytes) {
-  const AckFault fault = options_.faults.take(point);
-  if (fault == AckFault::None) {
+  const AckFault fault = silent_ ? AckFault::Withhold : options_.faults.take(point);
+  if (fault == AckFault::None || fault == AckFault::Extra) {
     out_.insert(out_.end(), bytes.begin(), bytes.end());
+    if (fault == AckFault::None) return true;
+    out_.push_back(bytes.back());
+    run().faults.push_back(std::string(point_name(point)) + " extra");
     return true;
   }
   owed_ack_ = true;
-  run().faults.push_back(std::string(point_name(point)) +
-                         (fault == AckFault::Withhold ? " withheld" : " wrong"));
+  run().faults.push_back(std::string(point_name(point)) + (silent_                       ? " silent"
+                                                           : fault == AckFault::Withhold ? " withheld"
+                                                                                         : " wrong"));
   if (fault == AckFault::Withhold) return false;
   for (std::uint8_t& byte : bytes) {
     if (byte == kAckDone || byte == kAckChunk) byte = options_.wrong_byte;

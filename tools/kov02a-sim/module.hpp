@@ -25,15 +25,16 @@ namespace kov02a_sim {
 struct ModuleOptions {
   std::uint32_t noise = 0;  // bytes sent before 0xA0, never 0xA0 themselves
   FaultPlan faults;
-  std::uint8_t wrong_byte = 0x5A;           // sent in place of an acknowledgement by a wrong-ack fault
-  std::optional<std::uint8_t> nak;          // sent when a stage is rejected; by default nothing
-  bool fail_ril = false;                    // refuse every RIL request
-  std::optional<std::uint64_t> drop_after;  // leave the line after this many image bytes, once
-  std::uint32_t sync_needed = 3;            // consecutive 0x55 after a reset that catch the boot ROM
-  Micros tolerance{2000};                   // accepted shortfall on the required pauses
-  Micros boot_window{2'000'000};            // a reset seeing no sync stream this long boots normally
-  Micros stall_after{1'000'000};            // silence inside a frame that makes it a short frame
-  Micros burst_gap{5000};                   // a lone 0x55 followed by this much silence is a stray
+  std::uint8_t wrong_byte = 0x5A;             // sent in place of an acknowledgement by a wrong-ack fault
+  std::optional<std::uint8_t> nak;            // sent when a stage is rejected; by default nothing
+  bool fail_ril = false;                      // refuse every RIL request
+  std::optional<std::uint64_t> drop_after;    // leave the line after this many image bytes, once
+  std::optional<std::uint64_t> silent_after;  // answer nothing after this many image chunks, once
+  std::uint32_t sync_needed = 3;              // consecutive 0x55 after a reset that catch the boot ROM
+  Micros tolerance{2000};                     // accepted shortfall on the required pauses
+  Micros boot_window{2'000'000};              // a reset seeing no sync stream this long boots normally
+  Micros stall_after{1'000'000};              // silence inside a frame that makes it a short frame
+  Micros burst_gap{5000};                     // a lone 0x55 followed by this much silence is a stray
 };
 
 enum class Phase {
@@ -130,6 +131,7 @@ class Module {
   void drop_stray_sync();
   void begin_body(StageRecord& stage, std::uint64_t size, std::size_t chunk);
   void check_drop();
+  void check_silence(std::uint64_t chunks);
   // Sends the answer as the fault plan has it; false when it was withheld or made wrong.
   bool answer(AckPoint point, Bytes bytes);
   void accept(StageRecord& stage, AckPoint point, Phase next);
@@ -172,6 +174,7 @@ class Module {
   bool run_ended_ = false;
   bool drop_requested_ = false;
   bool image_ready_ = false;
+  bool silent_ = false;    // answers nothing until the next reset
   bool owed_ack_ = false;  // the last answer was withheld or wrong, so the sender may be waiting
   bool stall_reported_ = false;
   bool order_reported_ = false;

@@ -94,9 +94,16 @@ void Module::on_body(std::uint8_t byte) {
            image ? "bytes of the next image chunk arrived before 0xAA (chunk longer than 4000 bytes?)"
                  : "bytes of the next stage-2 chunk arrived before 0xAA (chunk longer than 1000 bytes?)");
     answer(AckPoint::Chunk, {kAckChunk});
+    if (image) check_silence(stage.full_chunks);
   }
   if (body_.received == body_.expected) set_phase(image ? Phase::ImageChecksums : Phase::Stage2Check);
   if (image) check_drop();
+}
+
+void Module::check_silence(std::uint64_t chunks) {
+  if (!options_.silent_after || chunks < *options_.silent_after) return;
+  options_.silent_after.reset();
+  silent_ = true;
 }
 
 void Module::check_drop() {

@@ -160,6 +160,11 @@ BOOL CloseHandle(HANDLE object);
 HANDLE FindFirstFileW(LPCWSTR name, LPWIN32_FIND_DATAW data);
 BOOL FindClose(HANDLE find);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size);
+// This platform's extension, not a handset call: when the calling thread's last CreateFileW of a
+// device name ("COM1:") failed, why, in plain words naming the device and its mapping ("COM1: is
+// /dev/ttyUSB0: no such device"). Copies at most `size` - 1 characters and a terminator into
+// `text` and returns the count copied; 0 when that open succeeded or none was made.
+DWORD GetDeviceOpenFailureW(LPWSTR text, DWORD size);
 
 // ---- Threads ----
 inline constexpr DWORD STILL_ACTIVE = 259;
@@ -175,7 +180,10 @@ DWORD ResumeThread(HANDLE thread);   // previous suspend count, 0xFFFFFFFF on fa
 BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 BOOL SetThreadPriority(HANDLE thread, int priority);
 HANDLE GetCurrentThread();
+inline constexpr DWORD INFINITE = 0xFFFFFFFFu;
 void Sleep(DWORD milliseconds);
+// Milliseconds since an arbitrary start, wrapping at 2^32 (about 49.7 days): compare by difference.
+DWORD GetTickCount();
 
 // ---- Heap, text and debug output ----
 inline constexpr UINT LMEM_FIXED = 0x0000;
@@ -339,6 +347,11 @@ inline constexpr UINT EM_GETSEL = 0x00B0;
 inline constexpr UINT EM_SETSEL = 0x00B1;
 inline constexpr UINT EM_SCROLLCARET = 0x00B7;
 inline constexpr UINT EM_REPLACESEL = 0x00C2;
+
+// The common controls' progress bar: a range and a position; its window text names what runs.
+inline constexpr WCHAR PROGRESS_CLASSW[] = L"msctls_progress32";
+inline constexpr UINT PBM_SETPOS = WM_USER + 2;      // wParam: new position; returns the old one
+inline constexpr UINT PBM_SETRANGE32 = WM_USER + 6;  // wParam: low, lParam: high
 
 inline constexpr DWORD WS_POPUP = 0x80000000u;
 inline constexpr DWORD WS_CHILD = 0x40000000u;

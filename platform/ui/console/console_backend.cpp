@@ -59,15 +59,24 @@ class ConsoleBackend final : public Backend {
 
   void raise(HWND) override { out_.line("raised"); }
 
+  // "progress: NAME DONE/RANGE", NAME the bar's window text.
+  void progress_moved(HWND hwnd) override {
+    auto view = windowing::window_view(hwnd);
+    if (!view) return;
+    out_.line_between("progress: " + kernel::to_utf8(view->title) + " " +
+                      std::to_string(view->progress_done) + "/" + std::to_string(view->progress_range));
+  }
+
  private:
   void run_line(const std::string& line) {
     std::visit([this](const auto& command) { run(command); }, parse_line(line));
   }
 
   // One line on stderr for input that cannot be run, queued with the debug output's lines when
-  // both go to stderr, so they keep their order.
+  // both go to stderr, so they keep their order. The message may quote the input, so its
+  // control characters are escaped: a terminal must not run what a script fed us.
   void error(const std::string& message) {
-    err_->push("console: " + message + "\n", kernel::OutputQueue::Kind::line);
+    err_->push("console: " + kernel::printable(message) + "\n", kernel::OutputQueue::Kind::line);
   }
 
   // The main window: the oldest live top-level window of the program.
@@ -161,9 +170,20 @@ class ConsoleBackend final : public Backend {
     windowing::move_caret(pane, position, position);
   }
 
+  // The box an answer goes to: the oldest shown, passing over modal boxes that have a newer modal
+  // box above them. Each runs its loop on top of the one before, so only the newest can end.
+  std::shared_ptr<Prompt> answerable_prompt() const {
+    const auto newest_modal =
+        std::find_if(prompts_.rbegin(), prompts_.rend(), [](const auto& p) { return p->modal; });
+    for (const auto& prompt : prompts_) {
+      if (!prompt->modal || prompt == *newest_modal) return prompt;
+    }
+    return nullptr;
+  }
+
   void run(const AnswerCommand& command) {
-    if (prompts_.empty()) return error("no box is shown");
-    std::shared_ptr<Prompt> prompt = prompts_.front();
+    std::shared_ptr<Prompt> prompt = answerable_prompt();
+    if (!prompt) return error("no box is shown");
     const bool fits = (prompt->buttons == Buttons::ok) == (command.id == IDOK);
     if (!fits)
       return error(prompt->buttons == Buttons::ok ? "the box shown takes: answer ok"

@@ -48,7 +48,8 @@ std::optional<WORD> key_code(const std::string& name) {
   if (name.size() == 1 && std::isalnum(static_cast<unsigned char>(name[0]))) {
     return static_cast<WORD>(std::toupper(static_cast<unsigned char>(name[0])));
   }
-  if (name.size() >= 2 && name[0] == 'f') {
+  // Function keys are spelled f1..f12 only: "f012" or "f+1" would be a typing slip, not F12.
+  if (name.size() >= 2 && name[0] == 'f' && name[1] != '0') {
     if (auto n = number<unsigned>(std::string_view(name).substr(1), 12); n && *n >= 1)
       return static_cast<WORD>(0x6F + *n);
   }

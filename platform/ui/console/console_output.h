@@ -23,10 +23,18 @@ class ConsoleOutput {
   void line(std::string_view line);
   // Bytes as they are (help text, the menu tree): whole lines.
   void lines(std::string_view lines);
+  // A line of the console's own that must not split a pane line in two (progress while the
+  // stars of an update grow): written at once at a line start, else held until the pane's
+  // text next ends a line, and written right after that line break.
+  void line_between(std::string_view line);
 
  private:
+  void push(std::string_view bytes, kernel::OutputQueue::Kind kind);
+
   const std::shared_ptr<kernel::OutputQueue> queue_;
+  bool at_line_start_ = true;  // of what was queued; the writer starts own lines afresh itself
   bool after_cr_ = false;
+  std::string held_;  // lines waiting for the pane's next line break
 };
 
 // A text for a one-line "box:" record: every line break becomes one space.

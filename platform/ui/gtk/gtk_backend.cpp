@@ -190,9 +190,13 @@ class GtkBackend final : public Backend {
     if (frame == frames_.end()) return;
     if (view->kind == WindowKind::edit) make_pane(*view, frame->second);
     if (view->kind == WindowKind::menu_bar) make_menu_bar(*view, frame->second);
+    if (view->kind == WindowKind::progress) add_strip_widget(*view, frame->second, gtk_progress_bar_new());
+    if (view->kind == WindowKind::static_text) add_strip_widget(*view, frame->second, gtk_label_new(""));
   }
 
   void window_changed(HWND hwnd) override {
+    if (auto strip = strips_.find(hwnd); strip != strips_.end())
+      return strip_changed(hwnd, strip->second.second);
     auto frame = frames_.find(hwnd);
     auto view = windowing::window_view(hwnd);
     if (frame == frames_.end() || !view) return;
@@ -211,6 +215,11 @@ class GtkBackend final : public Backend {
       frames_.erase(frame);
       std::erase_if(panes_, [hwnd](const auto& entry) { return entry.second->frame == hwnd; });
       std::erase_if(bars_, [hwnd](const auto& entry) { return entry.second.first == hwnd; });
+      std::erase_if(strips_, [hwnd](const auto& entry) { return entry.second.first == hwnd; });
+    }
+    if (auto strip = strips_.find(hwnd); strip != strips_.end()) {
+      gtk_widget_destroy(strip->second.second);
+      strips_.erase(strip);
     }
     if (auto pane = panes_.find(hwnd); pane != panes_.end()) {
       gtk_widget_destroy(pane->second->scroller);
@@ -270,6 +279,14 @@ class GtkBackend final : public Backend {
       gtk_window_present(GTK_WINDOW(frame->second.window));
   }
 
+  void progress_moved(HWND hwnd) override {
+    auto strip = strips_.find(hwnd);
+    auto view = windowing::window_view(hwnd);
+    if (strip == strips_.end() || !view || view->progress_range == 0) return;
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(strip->second.second),
+                                  static_cast<double>(view->progress_done) / view->progress_range);
+  }
+
  private:
   void make_frame(const windowing::WindowView& view) {
     Frame frame;
@@ -325,6 +342,23 @@ class GtkBackend final : public Backend {
     bars_[view.handle] = {view.parent, std::move(bar)};
   }
 
+  // Progress bars and labels of the top-level window stand in a strip above the menu bar, each
+  // shown only while its window is visible.
+  void add_strip_widget(const windowing::WindowView& view, const Frame& frame, GtkWidget* widget) {
+    gtk_widget_set_no_show_all(widget, TRUE);
+    if (GTK_IS_LABEL(widget)) gtk_label_set_xalign(GTK_LABEL(widget), 0.0f);
+    gtk_box_pack_end(GTK_BOX(frame.body), widget, FALSE, FALSE, 2);
+    strips_[view.handle] = {view.parent, widget};
+    strip_changed(view.handle, widget);
+  }
+
+  void strip_changed(HWND hwnd, GtkWidget* widget) {
+    auto view = windowing::window_view(hwnd);
+    if (!view) return;
+    if (GTK_IS_LABEL(widget)) gtk_label_set_text(GTK_LABEL(widget), kernel::to_utf8(view->title).c_str());
+    gtk_widget_set_visible(widget, view->visible);
+  }
+
   GtkWindow* parent_window(HWND owner) const {
     for (HWND hwnd = owner; hwnd != nullptr;) {
       if (auto frame = frames_.find(hwnd); frame != frames_.end()) return GTK_WINDOW(frame->second.window);
@@ -375,6 +409,7 @@ class GtkBackend final : public Backend {
   std::map<HWND, std::unique_ptr<Pane>> panes_;
   std::map<HWND, std::pair<HWND, std::unique_ptr<GtkMenuBarView>>> bars_;
   std::map<std::shared_ptr<Prompt>, GtkWidget*> prompts_;
+  std::map<HWND, std::pair<HWND, GtkWidget*>> strips_;  // widget and its frame
 };
 
 }  // namespace

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# GUI test of a firmware update under a private Xvfb display: the progress bar appears under the
+# log pane while the image goes out, and is gone once the run has ended.
+#
+# Usage: tests/gui/progress.sh PATH-TO-kov02tool PATH-TO-kov02a-sim [SCREENSHOT]
+#
+# Lays out a program folder with a small package, starts the simulator on a pty paced at
+# 115200 bit/s, chooses Tools > Update Firmware > Flash only with the mouse and the keyboard,
+# saves a screenshot while the image is sent, and compares the strip above the menu bar with the
+# same strip before the run and after it. Prints "gui-progress: 1 passed, 0 failed" or the reason.
+set -u
+
+program=${1:?usage: progress.sh PATH-TO-kov02tool PATH-TO-kov02a-sim [SCREENSHOT]}
+sim=${2:?usage: progress.sh PATH-TO-kov02tool PATH-TO-kov02a-sim [SCREENSHOT]}
+shot=${3:-build/gui-progress.png}
+work=$(mktemp -d)
+xvfb_pid=
+app_pid=
+sim_pid=
+
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "gui-progress: FAIL: $*" >&2
+  for log in "$work/app.err" "$work/debug.log" "$work/sim.out"; do
+    [ -s "$log" ] && tail -n 20 "$log" | sed 's/^/gui-progress:   /' >&2
+  done
+  echo "gui-progress: 0 passed, 1 failed"
+  exit 1
+}
+
+# Waits up to $1 seconds for command "${@:2}" to succeed.
+wait_for() {
+  local limit=$1
+  shift
+  for _ in $(seq $((limit * 10))); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+for tool in Xvfb xdotool import compare xdpyinfo; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed"
+done
+
+display=
+for n in $(seq 141 180); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+    display=":$n"
+    break
+  fi
+done
+[ -n "$display" ] || fail "no free X display number"
+Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+wait_for 10 xdpyinfo || fail "Xvfb did not start on $display"
+
+# The program folder: the tool beside its package (an image of about five seconds at 115200).
+mkdir -p "$work/prog" "$work/run"
+chmod 700 "$work/run"
+cp "$program" "$work/prog/kov02tool"
+head -c 200 /dev/urandom >"$work/prog/boot1_v3.bin"
+head -c 2500 /dev/urandom >"$work/prog/boot2_v3_KOV02A.bin"
+head -c 60000 /dev/urandom >"$work/prog/flash_only.bin"
+printf '\x3f\xa0\x00' >"$work/prog/file_size.bin"
+
+"$sim" --link "$work/module" --control "$work/run/sim.sock" --baud 115200 >"$work/sim.out" 2>&1 &
+sim_pid=$!
+wait_for 20 grep -qx ready "$work/sim.out" || fail "the simulator did not start"
+
+control="$sim ctl --control $work/run/sim.sock"
+cat >"$work/kov02tool.reg" <<REG
+REGEDIT4
+[HKEY_LOCAL_MACHINE\\Platform\\Devices]
+"COM1:"="$work/module"
+"RIL1:"="exec:$control ril"
+[HKEY_LOCAL_MACHINE\\Platform\\Debug]
+"Output"="file:$work/debug.log"
+REG
+chmod 600 "$work/kov02tool.reg"
+
+ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+  KOV02_UI=gtk XDG_RUNTIME_DIR="$work/run" KOV02_REGISTRY="$work/kov02tool.reg" \
+  "$work/prog/kov02tool" >"$work/app.out" 2>"$work/app.err" </dev/null &
+app_pid=$!
+
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KOV02Tool$' 2>/dev/null | head -n 1)
+[ -n "$window" ] || fail "no window titled KOV02Tool appeared"
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$window")"
+# The strip just above the menu bar, where the progress bar shows.
+strip() { convert "$1" -crop "${WIDTH}x40+${X}+$((Y + HEIGHT - 80))" +repage "$2"; }
+import -window root "$work/before.png" || fail "no screenshot"
+strip "$work/before.png" "$work/strip-before.png"
+
+# Tools is the second menu-bar button at the bottom left; its menu is walked with the keyboard:
+# Select Source, Debug Message, Update Firmware > EEP+Flash (grayed, skipped), Flash only.
+xdotool windowfocus --sync "$window"
+xdotool mousemove --window "$window" 70 $((HEIGHT - 12)) click 1
+sleep 0.5
+xdotool key Down Down Down Right Down Return
+wait_for 30 grep -q "Download.bin open succeed" "$work/debug.log" || fail "the update did not reach the image"
+sleep 2
+import -window root "$shot" || fail "could not save the screenshot to $shot"
+strip "$shot" "$work/strip-during.png"
+
+wait_for 60 grep -q "Send firmware....ok" "$work/debug.log" || fail "the image was not accepted"
+box=$(timeout 20 xdotool search --sync --onlyvisible --name '^Successful$' 2>/dev/null | head -n 1)
+[ -n "$box" ] || fail "no success box appeared"
+xdotool windowfocus --sync "$box"
+xdotool key Escape  # closing the box answers No
+wait_for 20 bash -c "[ \$(grep -c ' Communication Port Closed!!' '$work/debug.log') -eq 2 ]" ||
+  fail "the run did not end"
+sleep 1
+import -window root "$work/after.png"
+strip "$work/after.png" "$work/strip-after.png"
+
+differ() { [ "$(compare -metric AE "$1" "$2" null: 2>&1)" != "0" ]; }
+differ "$work/strip-before.png" "$work/strip-during.png" || fail "nothing appeared above the menu bar during the run"
+differ "$work/strip-before.png" "$work/strip-after.png" && fail "the progress bar stayed after the run"
+
+echo "gui-progress: screenshot in $shot"
+echo "gui-progress: 1 passed, 0 failed"
