@@ -21,7 +21,8 @@ namespace kov02::devices {
 std::vector<std::string> split_command(std::string_view command);
 
 // Runs a hook: argv plus the control code as one last argument ("0x" and eight upper-case hex
-// digits), stdin from /dev/null and stdout onto stderr (stdout belongs to the console UI).
+// digits), stdin from /dev/null, and its stdout and stderr passed on to the program's stderr
+// through its output queue (stdout belongs to the console UI; a stalled reader holds up no hook).
 // Waiting is a consent point. Exit status 0: TRUE. Any other end: FALSE with ERROR_GEN_FAILURE;
 // a program that cannot be started: ERROR_FILE_NOT_FOUND; one still running after the time limit
 // is killed with every process of its group (a hook runs in a group of its own): ERROR_TIMEOUT.

@@ -1,5 +1,6 @@
 // exec: hooks: commands run without a shell for device controls and the reboot service.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 
 #include "devices/devices.h"
 #include "kernel/handles.h"
+#include "kernel/output_queue.h"
 #include "kernel/threads.h"
 #include "registry/registry.h"
 #include "registry/trust.h"
@@ -27,13 +29,18 @@ using Clock = std::chrono::steady_clock;
 std::atomic<std::chrono::milliseconds::rep> g_time_limit_ms{30000};
 
 // Kills and reaps a child that is being abandoned (time-out, or the waiting thread terminated).
+// What the child writes comes through `output` (the read end of a pipe, non-blocking, taken
+// over) and is passed on to stderr through its output queue: a hook never waits for a reader of
+// the program's stderr, and so neither does the thread waiting for the hook.
 class Child {
  public:
-  explicit Child(pid_t pid) : pid_(pid), pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {}
   // The hook leads a process group of its own, so what it started goes with it. Until the
   // leader is reaped its pid cannot be reused, so the group cannot be someone else's.
+  Child(pid_t pid, int output)
+      : pid_(pid), pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))), output_(output) {}
   ~Child() {
     if (pidfd_ >= 0) ::close(pidfd_);
+    if (output_ >= 0) ::close(output_);
     if (reaped_) return;
     ::kill(-pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
@@ -43,35 +50,52 @@ class Child {
 
   // Waits up to `timeout_ms` for the end; true with `status` once it has ended.
   bool wait(int timeout_ms, int* status) {
-    if (pidfd_ >= 0) {
-      pollfd ended = {pidfd_, POLLIN, 0};
-      kernel::consent_poll(&ended, 1, timeout_ms);
-    } else {
-      // Without pidfds (older kernels) the end is polled for.
-      kernel::consent_poll(nullptr, 0, std::min(timeout_ms, 20));
-    }
+    // poll skips an fd of -1: the output once it has ended.
+    pollfd ready[2] = {{output_, POLLIN, 0}, {pidfd_, POLLIN, 0}};
+    // Without pidfds (older kernels) the end is polled for.
+    kernel::consent_poll(ready, pidfd_ >= 0 ? 2 : 1, pidfd_ >= 0 ? timeout_ms : std::min(timeout_ms, 20));
+    pass_on_output();
     // waitpid: the pid once ended, 0 while running, -1 with errno (ECHILD: reaped elsewhere).
     const pid_t result = ::waitpid(pid_, status, WNOHANG);
     if (result == 0) return false;
     reaped_ = true;
     if (result < 0) *status = -1;
+    pass_on_output();
     return true;
   }
 
  private:
+  void pass_on_output() {
+    char buffer[4096];
+    while (output_ >= 0) {
+      // read: bytes, 0 once every writer has closed, -1 with EAGAIN while nothing is there.
+      const ssize_t n = ::read(output_, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return;
+      if (n == 0) {
+        ::close(output_);
+        output_ = -1;
+        return;
+      }
+      kernel::fd_output(STDERR_FILENO)->push(std::string_view(buffer, static_cast<std::size_t>(n)));
+    }
+  }
+
   pid_t pid_;
   int pidfd_;
+  int output_;
   bool reaped_ = false;
 };
 
-int spawn(const std::vector<std::string>& args, pid_t* pid) {
+int spawn(const std::vector<std::string>& args, int output, pid_t* pid) {
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
   posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -138,13 +162,23 @@ BOOL run_hook(const std::vector<std::string>& argv, DWORD code) {
   }
   std::vector<std::string> args = argv;
   args.push_back(format_control_code(code));
+  int output[2];
+  // pipe2: 0, or -1 with errno (out of descriptors).
+  if (::pipe2(output, O_CLOEXEC) != 0) {
+    SetLastError(kernel::error_from_errno(errno));
+    return FALSE;
+  }
+  ::fcntl(output[0], F_SETFL, O_NONBLOCK);
   pid_t pid = 0;
-  if (const int error = spawn(args, &pid); error != 0) {
+  const int error = spawn(args, output[1], &pid);
+  ::close(output[1]);
+  if (error != 0) {
+    ::close(output[0]);
     SetLastError(error == ENOENT || error == EACCES || error == ENOEXEC ? ERROR_FILE_NOT_FOUND
                                                                         : kernel::error_from_errno(error));
     return FALSE;
   }
-  Child child(pid);
+  Child child(pid, output[0]);
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(g_time_limit_ms.load());
   int status = 0;
   while (!child.wait(remaining_ms(deadline), &status)) {

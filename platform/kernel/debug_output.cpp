@@ -1,11 +1,14 @@
 // OutputDebugStringW: whole UTF-8 lines with a millisecond timestamp and the thread's name, to
-// stderr or the file the registry names. One write per call, under a lock, so lines from many
-// threads never interleave.
+// stderr or the file the registry names, through an output queue so that no thread that traces
+// ever waits for the reader. Each call's lines are queued whole, so lines from many threads
+// never interleave.
 #include "kernel/debug_output.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -13,7 +16,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
+#include "kernel/output_queue.h"
 #include "kernel/text.h"
 #include "kernel/threads.h"
 #include "registry/registry.h"
@@ -23,10 +28,12 @@ namespace {
 
 using Hook = std::function<void(std::wstring_view)>;
 
+// A full log file starts afresh past this size unless the registry says otherwise.
+constexpr std::uint64_t kDefaultMaxBytes = 64 * 1024 * 1024;
+
 struct DebugOutput {
-  std::mutex write_mutex;
-  int fd = STDERR_FILENO;
-  std::mutex hook_mutex;
+  std::mutex mutex;
+  std::shared_ptr<OutputQueue> queue;  // nullptr until first used or configured: stderr
   std::shared_ptr<const Hook> hook;
 };
 
@@ -70,29 +77,132 @@ std::string render_lines(std::wstring_view text) {
   return rendered;
 }
 
-void write_all(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    // write: bytes written or -1 with errno; a full disk or closed stderr loses the line.
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
+// The registry's "MaxBytes", or the default when it is missing or not a dword.
+std::uint64_t max_log_bytes() {
+  const std::optional<registry::Value> value = registry::lookup(L"Platform\\Debug", L"MaxBytes");
+  if (!value || value->type != REG_DWORD || value->data.size() != 4) return kDefaultMaxBytes;
+  std::uint32_t bytes = 0;
+  for (int i = 3; i >= 0; --i) bytes = bytes << 8 | value->data[static_cast<std::size_t>(i)];
+  return bytes;
 }
 
-// "stderr" or "file:PATH" -> the fd to write; -1 and a reason otherwise.
-int open_destination(const std::wstring& setting, std::string* error) {
-  if (setting == L"stderr") return STDERR_FILENO;
+enum class Opened { file, unfit, failed };
+
+// Opens the debug output file without blocking (a FIFO without a reader fails at once instead
+// of waiting for one) and checks it is something a log can live in: a regular file, /dev/null or
+// a terminal. A FIFO or a socket would hold the writer, a disk device would be overwritten.
+Opened open_log_file(const std::string& path, int flags, int* fd) {
+  // open: the fd, or -1 with errno; ENXIO is a FIFO without a reader or a socket.
+  *fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags, 0644);
+  if (*fd < 0) return errno == ENXIO ? Opened::unfit : Opened::failed;
+  struct stat status {};
+  struct stat null_device {};
+  const bool fits =
+      ::fstat(*fd, &status) == 0 && (S_ISREG(status.st_mode) || ::isatty(*fd) ||
+                                     (S_ISCHR(status.st_mode) && ::stat("/dev/null", &null_device) == 0 &&
+                                      status.st_rdev == null_device.st_rdev));
+  if (!fits) {
+    ::close(*fd);
+    *fd = -1;
+    return Opened::unfit;
+  }
+  // The writer thread may wait on a terminal; only the open had to be non-blocking.
+  ::fcntl(*fd, F_SETFL, ::fcntl(*fd, F_GETFL) & ~O_NONBLOCK);
+  return Opened::file;
+}
+
+// The debug output file: whole lines, and a regular file kept under MaxBytes (a single line
+// longer than that still goes out whole) by moving it to NAME.1 and starting afresh.
+class LogFileSink final : public OutputSink {
+ public:
+  LogFileSink(std::string path, int fd, std::uint64_t max_bytes)
+      : path_(std::move(path)), fd_(fd), max_(max_bytes) {
+    struct stat status {};
+    capped_ = ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
+    size_ = capped_ ? static_cast<std::uint64_t>(status.st_size) : 0;
+  }
+  ~LogFileSink() override { ::close(fd_); }
+
+  void write(std::string_view bytes) override {
+    while (!bytes.empty()) {
+      std::size_t length = capped_ ? lines_that_fit(bytes) : bytes.size();
+      if (length == 0 && size_ > 0) {
+        start_afresh();
+        continue;
+      }
+      if (length == 0) length = std::min(bytes.find('\n'), bytes.size() - 1) + 1;
+      FdSink(fd_).write(bytes.substr(0, length));
+      size_ += length;
+      bytes.remove_prefix(length);
+    }
+  }
+
+ private:
+  // The length of the longest run of whole lines at the start of `bytes` that stays in the cap.
+  std::size_t lines_that_fit(std::string_view bytes) const {
+    const std::uint64_t room = max_ > size_ ? max_ - size_ : 0;
+    if (bytes.size() <= room) return bytes.size();
+    if (room == 0) return 0;
+    const std::size_t end = bytes.rfind('\n', static_cast<std::size_t>(room - 1));
+    return end == std::string_view::npos ? 0 : end + 1;
+  }
+
+  void start_afresh() {
+    // rename: 0 or -1 with errno. When it fails, the fresh open below empties this very file,
+    // which still keeps the cap.
+    if (::rename(path_.c_str(), (path_ + ".1").c_str()) != 0)
+      report("cannot rename " + path_ + " to " + path_ + ".1: " + std::strerror(errno) + "; emptying it");
+    int fresh = -1;
+    if (open_log_file(path_, O_TRUNC, &fresh) == Opened::file) {
+      ::close(fd_);
+      fd_ = fresh;
+    } else if (::ftruncate(fd_, 0) != 0) {
+      report("cannot start " + path_ + " afresh: " + std::strerror(errno));
+    }
+    size_ = 0;
+  }
+
+  // Once: with a small cap in a folder that refuses the move, every start afresh would warn.
+  void report(const std::string& what) {
+    if (std::exchange(warned_, true)) return;
+    fd_output(STDERR_FILENO)
+        ->push("kov02tool: warning: debug output: " + what + "\n", OutputQueue::Kind::line);
+  }
+
+  const std::string path_;
+  int fd_;
+  const std::uint64_t max_;
+  bool capped_ = false;
+  bool warned_ = false;
+  std::uint64_t size_ = 0;
+};
+
+// "stderr" or "file:PATH" -> the queue to write to; nullptr and a reason when the setting is
+// malformed or the file cannot be opened. A file that is no place for a log (a FIFO, a socket, a
+// device) gives stderr, with one warning line.
+std::shared_ptr<OutputQueue> open_destination(const std::wstring& setting, std::string* error) {
+  if (setting == L"stderr") return fd_output(STDERR_FILENO);
   if (!setting.starts_with(L"file:") || setting.size() == 5) {
     *error = "HKEY_LOCAL_MACHINE\\Platform\\Debug \"Output\" must be \"stderr\" or \"file:PATH\", not \"" +
              to_utf8(setting) + "\"";
-    return -1;
+    return nullptr;
   }
   const std::string path = native_bytes(setting.substr(5));
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) *error = "cannot open debug output " + path + ": " + std::strerror(errno);
-  return fd;
+  int fd = -1;
+  switch (open_log_file(path, 0, &fd)) {
+    case Opened::file:
+      return OutputQueue::make(std::make_unique<LogFileSink>(path, fd, max_log_bytes()));
+    case Opened::unfit:
+      fd_output(STDERR_FILENO)
+          ->push("kov02tool: warning: debug output " + path +
+                     " is not a regular file, /dev/null or a terminal; writing debug output to stderr\n",
+                 OutputQueue::Kind::line);
+      return fd_output(STDERR_FILENO);
+    case Opened::failed:
+      break;
+  }
+  *error = "cannot open debug output " + path + ": " + std::strerror(errno);
+  return nullptr;
 }
 
 }  // namespace
@@ -100,22 +210,26 @@ int open_destination(const std::wstring& setting, std::string* error) {
 bool configure_debug_output(std::string* error) {
   const std::optional<std::wstring> setting = registry::lookup_string(L"Platform\\Debug", L"Output");
   std::string reason;
-  const int fd = open_destination(setting.value_or(L"stderr"), &reason);
-  if (fd < 0) {
+  std::shared_ptr<OutputQueue> queue = open_destination(setting.value_or(L"stderr"), &reason);
+  if (!queue) {
     if (error) *error = reason;
     return false;
   }
   DebugOutput& out = output();
-  std::lock_guard lock(out.write_mutex);
-  if (out.fd != STDERR_FILENO) ::close(out.fd);
-  out.fd = fd;
+  std::shared_ptr<OutputQueue> previous;
+  {
+    std::lock_guard lock(out.mutex);
+    previous = std::exchange(out.queue, std::move(queue));
+  }
+  // What went to the previous destination is written before its file is let go.
+  if (previous) previous->flush(std::chrono::steady_clock::now() + std::chrono::seconds(2));
   return true;
 }
 
 void set_debug_output_hook(std::function<void(std::wstring_view)> hook) {
   auto shared = hook ? std::make_shared<const Hook>(std::move(hook)) : nullptr;
   DebugOutput& out = output();
-  std::lock_guard lock(out.hook_mutex);
+  std::lock_guard lock(out.mutex);
   out.hook = std::move(shared);
 }
 
@@ -125,13 +239,14 @@ void OutputDebugStringW(LPCWSTR text) {
   if (!text) return;
   kov02::kernel::DebugOutput& out = kov02::kernel::output();
   std::shared_ptr<const kov02::kernel::Hook> hook;
+  std::shared_ptr<kov02::kernel::OutputQueue> queue;
   {
-    std::lock_guard lock(out.hook_mutex);
+    std::lock_guard lock(out.mutex);
     hook = out.hook;
+    if (!out.queue) out.queue = kov02::kernel::fd_output(STDERR_FILENO);
+    queue = out.queue;
   }
   // Outside the lock, so a hook may trace or change the hook itself.
   if (hook) (*hook)(text);
-  const std::string lines = kov02::kernel::render_lines(text);
-  std::lock_guard lock(out.write_mutex);
-  kov02::kernel::write_all(out.fd, lines);
+  queue->push(kov02::kernel::render_lines(text));
 }

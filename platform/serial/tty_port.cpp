@@ -21,6 +21,7 @@
 #include <string>
 
 #include "kernel/handles.h"
+#include "kernel/output_queue.h"
 #include "kernel/text.h"
 #include "serial/claims.h"
 #include "serial/comm_timeouts.h"
@@ -35,9 +36,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// One line on stderr for a failure the application cannot report itself.
+// One line on stderr for a failure the application cannot report itself; queued, so a pump or
+// the update never waits for a reader of stderr.
+void log_line(const std::string& line) {
+  kernel::fd_output(STDERR_FILENO)->push("kov02tool: " + line + "\n", kernel::OutputQueue::Kind::line);
+}
+
 void log_failure(const std::string& path, const char* what, int error) {
-  std::fprintf(stderr, "kov02tool: serial port %s: %s: %s\n", path.c_str(), what, strerrordesc_np(error));
+  log_line("serial port " + path + ": " + what + ": " + strerrordesc_np(error));
 }
 
 DWORD error_code(int error) {
@@ -386,7 +392,7 @@ HANDLE open_tty(const std::string& path, std::string* reason) {
     return INVALID_HANDLE_VALUE;
   }
   if (!::isatty(fd)) {
-    std::fprintf(stderr, "kov02tool: serial port %s: not a terminal device\n", path.c_str());
+    log_line("serial port " + path + ": not a terminal device");
     *reason = "not a terminal device";
     return refuse(fd, ERROR_FILE_NOT_FOUND);
   }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <sstream>
+
 #include "e2e_tool.h"
 #include "serial_pty.h"
 
@@ -89,6 +91,28 @@ TEST(ShellEndToEnd, WorkingDirectoryIsTracedInTheHandsetForm) {
   std::replace(expected.begin(), expected.end(), '/', '\\');
   EXPECT_EQ(folder.count_debug_lines("get current dir " + expected), 1) << read_file(folder.debug_log());
   quit(*tool);
+}
+
+// A debug output file that is a FIFO would hold start-up until something read it: the tool
+// warns once and traces to stderr instead.
+TEST(ShellEndToEnd, ADebugOutputFifoFallsBackToStderrWithOneWarning) {
+  ProgramFolder folder;
+  const fs::path fifo = folder / "debug.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Registry registry;
+  registry.key(REG_DEBUG).sz("Output", "file:" + fifo.string());
+  auto tool = folder.start(registry);
+  wait_ready(*tool);
+  quit(*tool);
+  std::istringstream err(read_file(folder.stderr_file()));
+  int warnings = 0, traces = 0;
+  for (std::string line; std::getline(err, line);) {
+    warnings += line == "kov02tool: warning: debug output " + fifo.string() +
+                            " is not a regular file, /dev/null or a terminal; writing debug output to stderr";
+    traces += line.find("] get current dir ") != std::string::npos;
+  }
+  EXPECT_EQ(warnings, 1) << read_file(folder.stderr_file());
+  EXPECT_EQ(traces, 1) << read_file(folder.stderr_file());
 }
 
 // A program path longer than the 100-character buffer is read cut, never past the buffer; the

@@ -5,6 +5,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <regex>
+#include <sstream>
+
 #include "e2e_sim.h"
 #include "e2e_tool.h"
 #include "serial_pty.h"
@@ -40,14 +43,16 @@ class UpdateEndToEnd : public ::testing::Test {
     folder.put("file_size.bin", std::string("\x3F\xA0\x00", 3));
   }
   // Starts the simulator (with `options`) and the tool, and waits until the tool serves commands.
-  void Start(std::vector<std::string> options = {}) {
+  // `registry` names the debug output; `stderrPipeBytes` as for ProgramFolder::start.
+  void Start(std::vector<std::string> options = {}, std::optional<Registry> registry = {},
+             int stderrPipeBytes = 0) {
     sim = std::make_unique<Sim>(simDir.path(), std::move(options));
-    Registry registry = folder.base_registry();
-    registry.key(REG_DEVICES).sz("COM1:", sim->module_pty()).sz("RIL1:", sim->ril_hook());
-    registry.key(REG_KERNEL).sz("Reboot", sim->reboot_hook());
-    registry.key("HKEY_LOCAL_MACHINE\\Platform\\Update");
-    for (const auto& [name, value] : bounds) registry.dword(name, value);
-    tool = folder.start(registry);
+    Registry wired = registry.value_or(folder.base_registry());
+    wired.key(REG_DEVICES).sz("COM1:", sim->module_pty()).sz("RIL1:", sim->ril_hook());
+    wired.key(REG_KERNEL).sz("Reboot", sim->reboot_hook());
+    wired.key("HKEY_LOCAL_MACHINE\\Platform\\Update");
+    for (const auto& [name, value] : bounds) wired.dword(name, value);
+    tool = folder.start(wired, {}, stderrPipeBytes);
     ASSERT_TRUE(ui_ready(*tool)) << tool->transcript();
   }
   bool ClosedTwice() {
@@ -217,6 +222,60 @@ TEST_F(UpdateEndToEnd, APortThatHangsUpDuringTheImageEndsTheRun) {
   ExpectRunClosed();
   EXPECT_EQ(folder.count_debug_lines(" Write to flash  fail!!  !!"), 1);
   EXPECT_TRUE(ui_ready(*tool));
+}
+
+// A reader of stderr that stops for a whole run stalls nothing: the image goes out at full
+// speed, and once stderr is read again the lines it missed are one counted gap. The run traces
+// more than a small pipe and the output queue hold, with the sanitizers' smaller image too.
+TEST_F(UpdateEndToEnd, AnUnreadStderrStallsNoRunAndItsGapIsReportedOnceReadAgain) {
+  PutPackage(FULL_IMAGE);
+  Registry registry;
+  registry.key(REG_DEBUG).sz("Output", "stderr");
+  Start({}, registry, 4096);
+  tool->send_line("command 118");
+  ASSERT_TRUE(tool->wait_for(BOX, 120s)) << tool->transcript();
+  const std::string err = tool->read_stderr(" lines dropped]\n");
+  EXPECT_TRUE(std::regex_search(err, std::regex(R"((^|\n)\[[1-9][0-9]* lines dropped\]\n)"))) << err.size();
+  // Lines after the gap come whole and in order: the run's end is traced as before.
+  tool->send_line("answer no");
+  auto closings = [&] {
+    std::istringstream lines(tool->drain_stderr(100ms));
+    int closed = 0;
+    for (std::string line; std::getline(lines, line);)
+      closed += line.ends_with(" Communication Port Closed!!");
+    return closed;
+  };
+  EXPECT_TRUE(eventually([&] { return closings() == 2; }, 30s)) << closings();
+  EXPECT_TRUE(read_file(sim->received_image()) == read_file(folder / "flash_only.bin"));
+}
+
+// A module that floods garbage while the tool waits for 0xA0 has every byte traced; the debug
+// log still stays under MaxBytes (plus the line that crosses it), moving to NAME.1 to start
+// afresh, and both files hold whole lines only.
+TEST_F(UpdateEndToEnd, AFloodingModuleKeepsTheDebugLogUnderMaxBytes) {
+  constexpr std::uintmax_t kMaxBytes = 64 * 1024;
+  constexpr std::uintmax_t kLongestLine = 256;
+  Start({"--noise", "5000000"}, folder.base_registry().dword("MaxBytes", kMaxBytes));
+  tool->send_line("command 118");
+  const fs::path log = folder.debug_log();
+  const fs::path older = log.string() + ".1";
+  std::uintmax_t largest = 0;
+  for (const auto end = Clock::now() + 10s; Clock::now() < end; std::this_thread::sleep_for(20ms)) {
+    std::error_code moving;  // between the move and the fresh file there is none
+    const std::uintmax_t size = fs::file_size(log, moving);
+    if (!moving) largest = std::max(largest, size);
+  }
+  sim->stop();  // the port goes, the run ends
+  EXPECT_TRUE(tool->wait_for("box: Update failed", 30s)) << tool->transcript();
+  tool->send_line("answer ok");
+  EXPECT_LE(largest, kMaxBytes + kLongestLine);
+  ASSERT_TRUE(fs::exists(older));
+  EXPECT_LE(fs::file_size(older), kMaxBytes + kLongestLine);
+  const std::regex shape(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[[^\]]+\] .*|\[\d+ lines dropped\])");
+  for (const fs::path& file : {older, log}) {
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) ASSERT_TRUE(std::regex_match(line, shape)) << line;
+  }
 }
 
 std::string FailureBox(const std::string& reason) {

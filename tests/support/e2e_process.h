@@ -85,12 +85,14 @@ inline std::string pattern_bytes(std::size_t size, unsigned seed = 1) {
 
 // How a child is started: the program and its arguments, extra or replaced environment
 // variables (the test's own environment is inherited), its working folder and where its
-// stderr goes (inherited when empty).
+// stderr goes (inherited when empty; a pipe of `stderr_pipe_bytes` when that is set, which the
+// test reads only when it asks, as a reader that pauses would).
 struct Spawn {
   std::vector<std::string> argv;
   std::map<std::string, std::string> env;
   fs::path cwd;
   fs::path stderr_file;
+  int stderr_pipe_bytes = 0;
 };
 
 // A running child with a pipe on its stdin and its stdout. Its stdout is read as lines ("\r\n"
@@ -169,6 +171,20 @@ class Child {
     return status_;
   }
 
+  // Reads the piped stderr until it holds `text`, it ends or `limit` passes; all of it so far.
+  const std::string& read_stderr(std::string_view text, std::chrono::milliseconds limit = 30s) {
+    const auto deadline = Clock::now() + limit;
+    while (err_text_.find(text) == std::string::npos && read_stderr_once(deadline)) {
+    }
+    return err_text_;
+  }
+  // Reads the piped stderr until nothing arrives for `quiet`, or it ends; all of it so far.
+  const std::string& drain_stderr(std::chrono::milliseconds quiet) {
+    while (read_stderr_once(Clock::now() + quiet)) {
+    }
+    return err_text_;
+  }
+
   // CPU seconds (user + system) the child used; known once it has ended.
   double cpu_seconds() const {
     auto seconds = [](timeval t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
@@ -185,8 +201,10 @@ class Child {
       }
     }
     close_stdin();
-    if (out_ >= 0) ::close(out_);
-    out_ = -1;
+    for (int* fd : {&out_, &err_}) {
+      if (*fd >= 0) ::close(*fd);
+      *fd = -1;
+    }
     return status_.value_or(-1);
   }
 
@@ -197,20 +215,28 @@ class Child {
     if (status_ || pid_ <= 0 || ::wait4(pid_, &status, WNOHANG, &usage_) != pid_) return;
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-  // Reads once, waiting until `deadline`; false when nothing came (time-out or end of file).
-  bool read_some(Clock::time_point deadline) {
-    if (out_ < 0) return false;
+  // Reads once from `fd` into `text`, waiting until `deadline`; false when nothing came
+  // (time-out, or end of file, which closes `fd`).
+  static bool read_once(int& fd, Clock::time_point deadline, std::string& text) {
+    if (fd < 0) return false;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd p{out_, POLLIN, 0};
+    pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(std::max<long long>(left, 0))) <= 0) return false;
     char buffer[4096];
-    ssize_t n = ::read(out_, buffer, sizeof buffer);
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n <= 0) {
-      ::close(out_);
-      out_ = -1;
+      ::close(fd);
+      fd = -1;
       return false;
     }
-    for (ssize_t i = 0; i < n; ++i) take(buffer[i]);
+    text.append(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+  bool read_stderr_once(Clock::time_point deadline) { return read_once(err_, deadline, err_text_); }
+  bool read_some(Clock::time_point deadline) {
+    std::string text;
+    if (!read_once(out_, deadline, text)) return false;
+    for (char c : text) take(c);
     return true;
   }
   void take(char c) {
@@ -227,6 +253,8 @@ class Child {
   rusage usage_{};
   int in_ = -1;
   int out_ = -1;
+  int err_ = -1;
+  std::string err_text_;
   std::optional<int> status_;
   std::vector<std::string> lines_;
   std::string tail_;
@@ -257,16 +285,24 @@ inline void Child::start(const Spawn& spawn) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  if (!spawn.stderr_file.empty())
+  int err[2] = {-1, -1};
+  if (spawn.stderr_pipe_bytes > 0) {
+    if (::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    ::fcntl(err[0], F_SETPIPE_SZ, spawn.stderr_pipe_bytes);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  } else if (!spawn.stderr_file.empty()) {
     posix_spawn_file_actions_addopen(&actions, 2, spawn.stderr_file.c_str(), O_WRONLY | O_CREAT | O_APPEND,
                                      0600);
+  }
   if (!spawn.cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, spawn.cwd.c_str());
   int rc = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);
+  if (err[1] >= 0) ::close(err[1]);
   in_ = in[1];
   out_ = out[0];
+  err_ = err[0];
   if (rc != 0) {
     pid_ = -1;
     stop();

@@ -102,18 +102,21 @@ class ProgramFolder {
     return r;
   }
 
-  // Starts the tool here with the console front-end and `registry` as its registry file.
-  std::unique_ptr<Child> start(const Registry& registry, std::map<std::string, std::string> env = {}) const {
+  // Starts the tool here with the console front-end and `registry` as its registry file. Its
+  // stderr goes to stderr_file(), or to a pipe of `stderr_pipe_bytes` when that is set.
+  std::unique_ptr<Child> start(const Registry& registry, std::map<std::string, std::string> env = {},
+                               int stderr_pipe_bytes = 0) const {
     write_file(registry_file(), registry.text());
-    return spawn(std::move(env));
+    return spawn(std::move(env), stderr_pipe_bytes);
   }
   // Starts the tool again with the registry file as it is (rewriting it could cut it short under
   // a tool still reading it). `env` adds or replaces variables.
-  std::unique_ptr<Child> spawn(std::map<std::string, std::string> env = {}) const {
+  std::unique_ptr<Child> spawn(std::map<std::string, std::string> env = {}, int stderr_pipe_bytes = 0) const {
     env.emplace("KOV02_UI", "console");
     env.emplace("KOV02_REGISTRY", registry_file().string());
     env.emplace("XDG_RUNTIME_DIR", (dir_ / "run").string());
-    return std::make_unique<Child>(Spawn{{program().string()}, env, dir_.path(), stderr_file()});
+    return std::make_unique<Child>(
+        Spawn{{program().string()}, env, dir_.path(), stderr_file(), stderr_pipe_bytes});
   }
 
   // Lines of the debug output file that contain `text`.

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "kernel/output_queue.h"
 #include "test_resources.h"
 #include "ui/backend.h"
 #include "ui/console/console_command.h"
@@ -89,8 +90,10 @@ class Pipe {
     if (fds_[1] >= 0) ::close(fds_[1]);
     fds_[1] = -1;
   }
-  // Everything written so far, accumulated over calls.
+  // Everything written so far (once the console's output queues have written it), accumulated
+  // over calls.
   const std::string& drained() {
+    kov02::kernel::flush_outputs(2s);
     char buffer[4096];
     ssize_t got;
     while ((got = ::read(fds_[0], buffer, sizeof buffer)) > 0)

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <variant>
 
+#include "kernel/output_queue.h"
 #include "kernel/text.h"
 #include "kernel/threads.h"
 #include "ui/backend.h"
@@ -25,7 +26,8 @@ using windowing::WindowKind;
 
 class ConsoleBackend final : public Backend {
  public:
-  ConsoleBackend(int in_fd, int out_fd, int err_fd) : err_(err_fd), out_(out_fd), input_(in_fd) {}
+  ConsoleBackend(int in_fd, int out_fd, int err_fd)
+      : err_(kernel::fd_output(err_fd)), out_(out_fd), input_(in_fd) {}
 
   // The UI thread is idle here: the next input line runs now, else the thread sleeps.
   void wait(int wake_fd, int timeout_ms) override {
@@ -70,12 +72,11 @@ class ConsoleBackend final : public Backend {
     std::visit([this](const auto& command) { run(command); }, parse_line(line));
   }
 
-  // One line on stderr for input that cannot be run. The message may quote the input, so its
+  // One line on stderr for input that cannot be run, queued with the debug output's lines when
+  // both go to stderr, so they keep their order. The message may quote the input, so its
   // control characters are escaped: a terminal must not run what a script fed us.
   void error(const std::string& message) {
-    const std::string line = "console: " + kernel::printable(message) + "\n";
-    // write: bytes or -1; a lost error line is not worth more than that.
-    [[maybe_unused]] ssize_t written = ::write(err_, line.data(), line.size());
+    err_->push("console: " + kernel::printable(message) + "\n", kernel::OutputQueue::Kind::line);
   }
 
   // The main window: the oldest live top-level window of the program.
@@ -199,7 +200,7 @@ class ConsoleBackend final : public Backend {
     prompt->answer(command.id);
   }
 
-  const int err_;
+  const std::shared_ptr<kernel::OutputQueue> err_;
   ConsoleOutput out_;
   LineReader input_;
   std::vector<HWND> windows_;

@@ -1,14 +1,13 @@
 // The console's stdout (see console_output.h).
 #include "ui/console/console_output.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <utility>
 
 #include "kernel/text.h"
 
 namespace kov02::ui::console {
+
+using Kind = kernel::OutputQueue::Kind;
 
 void ConsoleOutput::text(std::wstring_view text) {
   const std::wstring out = newline_breaks(text, after_cr_);
@@ -19,48 +18,40 @@ void ConsoleOutput::text(std::wstring_view text) {
     bytes.insert(end_of_line + 1, held_);
     held_.clear();
   }
-  write_all(bytes);
+  push(bytes, Kind::text);
 }
 
 void ConsoleOutput::line_between(std::string_view line) {
-  if (at_line_start_) return write_all(std::string(line) + "\n");
+  if (at_line_start_) {
+    std::string out(line);
+    out += '\n';
+    return push(out, Kind::line);
+  }
   held_ += line;
   held_ += '\n';
 }
 
+// Own lines start on a fresh line: the queue's writer sees to that, also after a gap.
 void ConsoleOutput::line(std::string_view line) {
-  std::string out;
-  if (!at_line_start_) out += '\n';
-  out += std::exchange(held_, {});
+  after_cr_ = false;
+  // Appended piece by piece: GCC 12 at -O3 misreads a chain of `+` as an overlapping copy.
+  std::string out = std::exchange(held_, {});
   out += line;
   out += '\n';
-  after_cr_ = false;
-  write_all(out);
+  push(out, Kind::line);
 }
 
 void ConsoleOutput::lines(std::string_view lines) {
-  if (!at_line_start_) {
-    // Appended rather than `"\n" + held_`, which GCC 12 at -O3 misreads as an overlapping
-    // copy (-Wrestrict).
-    std::string out = "\n";
-    out += std::exchange(held_, {});
-    write_all(out);
-  }
   after_cr_ = false;
-  write_all(lines);
+  std::string out = std::exchange(held_, {});
+  out += lines;
+  push(out, Kind::line);
 }
 
-void ConsoleOutput::write_all(std::string_view bytes) {
+void ConsoleOutput::push(std::string_view bytes, Kind kind) {
   if (bytes.empty()) return;
   at_line_start_ = bytes.back() == '\n';
-  while (!bytes.empty()) {
-    // write: bytes written, or -1 with errno. A reader that went away (EPIPE) or a closed
-    // stdout ends the output, not the program.
-    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
+  queue_->push(bytes, kind);
 }
 
 std::wstring one_line(std::wstring_view text) {

@@ -1,15 +1,21 @@
 // The console's stdout: log-pane text as it is appended, and lines of the console's own
-// ("box: ...", "raised") that always start on a line of their own. Written at once, unbuffered.
+// ("box: ...", "raised") that always start on a line of their own. Queued at once and written by
+// the output's own writer thread, so a paused terminal or a full pipe never holds up the UI
+// thread: pane text is dropped (and counted) while the reader lags, the console's own lines are
+// kept.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "kernel/output_queue.h"
 
 namespace kov02::ui::console {
 
 class ConsoleOutput {
  public:
-  explicit ConsoleOutput(int fd) : fd_(fd) {}
+  explicit ConsoleOutput(int fd) : queue_(kernel::fd_output(fd)) {}
 
   // Pane text: "\r\n" (even split across two calls) and a lone '\r' become "\n".
   void text(std::wstring_view text);
@@ -23,10 +29,10 @@ class ConsoleOutput {
   void line_between(std::string_view line);
 
  private:
-  void write_all(std::string_view bytes);
+  void push(std::string_view bytes, kernel::OutputQueue::Kind kind);
 
-  const int fd_;
-  bool at_line_start_ = true;
+  const std::shared_ptr<kernel::OutputQueue> queue_;
+  bool at_line_start_ = true;  // of what was queued; the writer starts own lines afresh itself
   bool after_cr_ = false;
   std::string held_;  // lines waiting for the pane's next line break
 };
