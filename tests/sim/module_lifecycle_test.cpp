@@ -158,6 +158,23 @@ TEST(ModuleSync, FrameOf85BytesIsNotTakenForAStraySync) {
   EXPECT_EQ(line.module.summary().runs.back().stray_sync, 0u);
 }
 
+// A late reader takes a stray sync byte and a 200-byte frame in one read: the stray goes, the
+// frame is taken whole.
+TEST(ModuleSync, AStraySyncReadWithALongFrameIsDropped) {
+  Line line;
+  line.catch_rom();
+  Bytes bytes{0x55, 200};
+  std::uint8_t check = 0;
+  for (int i = 0; i < 200; ++i) {
+    bytes.push_back(static_cast<std::uint8_t>(i * 7));
+    check ^= bytes.back();
+  }
+  bytes.push_back(check);
+  EXPECT_THAT(line.send(bytes), ElementsAre(kAckDone));
+  EXPECT_EQ(line.module.summary().runs.back().stage1.received, 200u);
+  EXPECT_EQ(line.module.summary().runs.back().stray_sync, 1u);
+}
+
 TEST(ModuleAckFaults, OnceFaultHitsOnlyTheFirstAttempt) {
   ModuleOptions options;
   options.faults.add({AckPoint::Stage1, AckFault::Withhold, false});

@@ -54,12 +54,14 @@ void Module::on_stage1(std::uint8_t byte, Micros arrival) {
   finish_stage1();
 }
 
-// With a 0x55 in front, the bytes may still be a stray sync byte and a frame longer than 85
-// bytes, read in one go when the module came late to the line: they are taken as an 85-byte
-// frame only once that longer frame can no longer complete (or the line goes quiet).
+// An 85-byte frame whose check byte fails may instead be a stray sync byte in front of a longer
+// frame, read in one go when the module came late to the line: the bytes are taken as that
+// 85-byte frame only once the longer one can no longer complete (or the line goes quiet).
 bool Module::stray_frame_pending() const {
-  return field_.size() >= 2 && field_[0] == kSync && field_[1] != 0 &&
-         field_.size() < field_[1] + std::size_t{3};
+  if (field_.size() < 2 || field_[0] != kSync || field_[1] == 0) return false;
+  if (field_.size() >= field_[1] + std::size_t{3}) return false;
+  const std::size_t frame = field_[0] + std::size_t{2};
+  return field_.size() >= frame && xor_of(ByteView(field_).subspan(1, field_[0])) != field_[frame - 1];
 }
 
 void Module::finish_stage1() {
