@@ -89,7 +89,8 @@ TEST(ShellEndToEnd, WorkingDirectoryIsTracedInTheHandsetForm) {
   wait_ready(*tool);
   std::string expected = folder.path().string() + "/";
   std::replace(expected.begin(), expected.end(), '/', '\\');
-  EXPECT_EQ(folder.count_debug_lines("get current dir " + expected), 1) << read_file(folder.debug_log());
+  EXPECT_TRUE(eventually([&] { return folder.count_debug_lines("get current dir " + expected) == 1; }, 5s))
+      << read_file(folder.debug_log());
   quit(*tool);
 }
 
