@@ -2,6 +2,7 @@
 #include "kernel/output_queue.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +33,26 @@ struct Registry {
 Registry& registry() {
   static auto* instance = new Registry;
   return *instance;
+}
+
+// The queues locked for a fork in progress, in the order they were locked.
+std::vector<std::shared_ptr<OutputQueue>>& forking() {
+  static auto* queues = new std::vector<std::shared_ptr<OutputQueue>>;
+  return *queues;
+}
+
+void prepare_fork() {
+  Registry& r = registry();
+  r.mutex.lock();
+  for (const auto& weak : r.queues)
+    if (auto queue = weak.lock()) forking().push_back(std::move(queue));
+  for (const auto& queue : forking()) queue->before_fork();
+}
+
+void finish_fork(bool in_child) {
+  for (auto it = forking().rbegin(); it != forking().rend(); ++it) (*it)->after_fork(in_child);
+  forking().clear();
+  registry().mutex.unlock();
 }
 
 void flush_at_exit() {
@@ -70,7 +91,11 @@ OutputQueue::OutputQueue(std::unique_ptr<OutputSink> sink, std::size_t capacity)
 
 std::shared_ptr<OutputQueue> OutputQueue::make(std::unique_ptr<OutputSink> sink, std::size_t capacity) {
   static std::once_flag exit_hook;
-  std::call_once(exit_hook, [] { std::atexit(flush_at_exit); });
+  std::call_once(exit_hook, [] {
+    std::atexit(flush_at_exit);
+    ::pthread_atfork(
+        prepare_fork, [] { finish_fork(false); }, [] { finish_fork(true); });
+  });
   auto queue = std::make_shared<OutputQueue>(std::move(sink), capacity);
   Registry& r = registry();
   std::lock_guard lock(r.mutex);
@@ -166,6 +191,21 @@ void OutputQueue::append(std::string& batch, std::string_view bytes, bool own_li
   if (own_line && !at_line_start_) batch += '\n';
   batch += bytes;
   at_line_start_ = bytes.ends_with('\n');
+}
+
+void OutputQueue::before_fork() {
+  mutex_.lock();
+}
+
+void OutputQueue::after_fork(bool in_child) {
+  if (in_child) {
+    // The writer stayed behind in the parent: what it was writing is the parent's to finish.
+    writer_running_ = false;
+    writing_ = false;
+    queued_bytes_ = 0;
+    for (const Entry& entry : entries_) queued_bytes_ += entry.bytes.size();
+  }
+  mutex_.unlock();
 }
 
 bool OutputQueue::flush(std::chrono::steady_clock::time_point deadline) {

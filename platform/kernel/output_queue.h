@@ -63,6 +63,11 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
 
   OutputQueue(std::unique_ptr<OutputSink> sink, std::size_t capacity);
 
+  // Around fork(): the queue is locked while the process forks, so the child never inherits it
+  // locked by a writer that does not exist there; the child starts its own writer when needed.
+  void before_fork();
+  void after_fork(bool in_child);
+
  private:
   struct Entry {
     std::string bytes;
