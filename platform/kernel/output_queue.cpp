@@ -107,6 +107,7 @@ std::shared_ptr<OutputQueue> OutputQueue::make(std::unique_ptr<OutputSink> sink,
 void OutputQueue::push(std::string_view bytes, Kind kind) {
   if (bytes.empty()) return;
   std::lock_guard lock(mutex_);
+  if (direct_) return write_through(bytes, kind != Kind::text);
   if (kind == Kind::text) return push_text(bytes);
   if (queued_bytes_ + bytes.size() <= 4 * capacity_) return accept(bytes, true);
   dropped_ +=
@@ -143,6 +144,14 @@ void OutputQueue::accept(std::string_view bytes, bool own_line) {
   } else {
     start_writer();
   }
+}
+
+// What the parent left queued, then `bytes`, written now by the calling thread.
+void OutputQueue::write_through(std::string_view bytes, bool own_line) {
+  std::string batch = take_batch();
+  queued_bytes_ = 0;
+  append(batch, bytes, own_line);
+  sink_->write(batch);
 }
 
 void OutputQueue::start_writer() {
@@ -202,8 +211,7 @@ void OutputQueue::after_fork(bool in_child) {
     // The writer stayed behind in the parent: what it was writing is the parent's to finish.
     writer_running_ = false;
     writing_ = false;
-    queued_bytes_ = 0;
-    for (const Entry& entry : entries_) queued_bytes_ += entry.bytes.size();
+    direct_ = true;
   }
   mutex_.unlock();
 }

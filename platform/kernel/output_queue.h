@@ -79,6 +79,7 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   void drop(std::string_view bytes);
   void accept(std::string_view bytes, bool own_line);
   void start_writer();
+  void write_through(std::string_view bytes, bool own_line);
   void run_writer();
   std::string take_batch();
   void append(std::string& batch, std::string_view bytes, bool own_line);
@@ -95,6 +96,9 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
   bool shedding_ = false;  // dropping text until the writer takes the queue
   bool writer_running_ = false;
   bool writing_ = false;
+  // A forked child writes straight through: a thread started after a threaded process forked
+  // is not safe to have.
+  bool direct_ = false;
   bool at_line_start_ = true;  // of what the writer has handed to the sink
 };
 
