@@ -48,7 +48,6 @@ DWORD WatchThread(LPVOID) {
     const std::uint64_t armed = s_watch.load(std::memory_order_acquire);
     if (armed == 0 || !Passed(static_cast<DWORD>(armed))) continue;
     s_fired.store(static_cast<std::uint32_t>(armed >> 32), std::memory_order_release);
-    UpdatePort* port = g_pUpdatePort.load(std::memory_order_relaxed);
-    if (port) SetCommMask(std::atomic_ref<HANDLE>(port->hPort).load(std::memory_order_relaxed), UPDATE_EVENT_MASK);
+    SetCommMask(UpdatePortHandle(), UPDATE_EVENT_MASK);
   }
 }

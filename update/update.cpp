@@ -45,9 +45,8 @@ static void FormatMissingFiles(WCHAR (&text)[MISSING_TEXT_CHARS]) {
 static bool UpdateRunning() {
   if (g_bUpdateBusy.load(std::memory_order_relaxed)) return true;
   DWORD code = 0;
-  const UpdatePort* port = g_pUpdatePort.load(std::memory_order_relaxed);
   return GetExitCodeThread(g_hUpdateThread.load(std::memory_order_relaxed), &code) && code == STILL_ACTIVE &&
-         port != nullptr && std::atomic_ref<HANDLE const>(port->hPort).load(std::memory_order_relaxed) != 0;
+         UpdatePortHandle() != 0;
 }
 
 // The previous run's thread handle goes when the next run starts; the thread itself may still be

@@ -109,7 +109,7 @@ void CloseUpdatePort() {
   StorePortHandle(port, 0);
 }
 
-static HANDLE UpdatePortHandle() {
+HANDLE UpdatePortHandle() {
   UpdatePort* port = g_pUpdatePort.load(std::memory_order_relaxed);
   return port ? LoadPortHandle(port) : 0;
 }

@@ -17,6 +17,8 @@ struct UpdatePort {
 extern std::atomic<UpdatePort*> g_pUpdatePort;
 
 int OpenUpdatePort();
+// The current record's open port, 0 when there is no record or its port is closed. Any thread.
+HANDLE UpdatePortHandle();
 void CloseUpdatePort();
 void SendByte(BYTE byte);
 int WaitForByte(BYTE byte);
