@@ -15,8 +15,8 @@ static std::atomic<const UpdatePort*> s_pLostPort{nullptr};
 // The last wait ended on its silence bound; the update thread only.
 static int s_bTimedOut = 0;
 
-static const WCHAR kUpdatePortName[] = L"COM1:";
-static_assert(std::size(kUpdatePortName) <= std::size(UpdatePort{}.szPort));
+static const WCHAR UPDATE_PORT_NAME[] = L"COM1:";
+static_assert(std::size(UPDATE_PORT_NAME) <= std::size(UpdatePort{}.szPort));
 static constexpr DWORD UPDATE_QUEUE_BYTES = 32768;
 static constexpr DWORD CASTER_PAUSE_MS = 10;
 
@@ -77,7 +77,7 @@ static void SetUpdateTimeouts(COMMTIMEOUTS* timeouts) {
 int OpenUpdatePort() {
   UpdatePort* port = NewUpdatePortRecord();
   if (!port) return 0;
-  std::wcscpy(port->szPort, kUpdatePortName);
+  std::wcscpy(port->szPort, UPDATE_PORT_NAME);
   port->dwReserved = 0;
   FillUpdateDcb(&port->dcb);
   Trace(L"Open : %s\r\n", port->szPort);
