@@ -247,42 +247,31 @@ TEST_F(BridgeLog, ReleaseEndsAPumpThatWaitsOnItsBox) {
   EXPECT_TRUE(window_.pump_until([&] { return window_.backend().open_count() == 0; }));
 }
 
+// The port names are whatever the caller gives; the cases vary what the bytes make of a line.
 TEST(HexTraceFormat, SixteenBytesALineWithOffsetLowerCaseHexAndPrintableText) {
   struct Case {
     const char* name;
-    LPCWSTR direction;
-    LPCWSTR port;
     std::vector<BYTE> bytes;
     std::wstring lines;
   };
   std::vector<BYTE> seventeen(17);
   for (std::size_t i = 0; i < seventeen.size(); ++i) seventeen[i] = static_cast<BYTE>(0x30 + i);
   const Case cases[] = {
-      {"short block, no padding", L"RX", L"COM3:", {'A', 'T', '\r'}, L"RX COM3: 0000  41 54 0d  AT.\r\n"},
+      {"short line, no padding", {'A', 'T', '\r'}, L"RX COM3: 0000  41 54 0d  AT.\r\n"},
       {"printable bounds",
-       L"TX",
-       L"COM1:",
        {0x00, 0x1f, 0x20, 0x7e, 0x7f, 0x80, 0xff},
-       L"TX COM1: 0000  00 1f 20 7e 7f 80 ff  .. ~...\r\n"},
-      {"a full line then one byte", L"TX", L"COM1:", seventeen,
-       L"TX COM1: 0000  30 31 32 33 34 35 36 37 38 39 3a 3b 3c 3d 3e 3f  0123456789:;<=>?\r\n"
-       L"TX COM1: 0010  40  @\r\n"},
-      {"empty block", L"RX", L"COM1:", {}, L""},
+       L"RX COM3: 0000  00 1f 20 7e 7f 80 ff  .. ~...\r\n"},
+      {"a full line then one byte", seventeen,
+       L"RX COM3: 0000  30 31 32 33 34 35 36 37 38 39 3a 3b 3c 3d 3e 3f  0123456789:;<=>?\r\n"
+       L"RX COM3: 0010  40  @\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(FormatHexLines(c.direction, c.port, c.bytes.data(), static_cast<DWORD>(c.bytes.size())),
-              c.lines);
+    EXPECT_EQ(FormatHexLines(L"RX", L"COM3:", c.bytes.data(), static_cast<DWORD>(c.bytes.size())), c.lines);
   }
   const std::vector<BYTE> big(0x10001, 0x41);
-  const std::wstring lines = FormatHexLines(L"RX", L"COM2:", big.data(), static_cast<DWORD>(big.size()));
-  EXPECT_TRUE(lines.ends_with(L"\r\nRX COM2: 10000  41  A\r\n")) << "the offset widens past 0xffff";
-}
-
-// Lines of the block traced for `tag` ("RX COM1:"), which must be one debug-output call.
-std::wstring TracedBlock(const upd::TraceLog& traces, const std::wstring& tag) {
-  const auto found = traces.find(tag + L" 0000  ");
-  return found ? found->text : L"";
+  const std::wstring lines = FormatHexLines(L"TX", L"COM1:", big.data(), static_cast<DWORD>(big.size()));
+  EXPECT_TRUE(lines.ends_with(L"\r\nTX COM1: 10000  41  A\r\n")) << "the offset widens past 0xffff";
 }
 
 TEST_F(BridgeLog, HexTraceIsOffByDefaultAndOnTracesEachBurstBothWaysAsWholeBlocks) {
@@ -305,17 +294,18 @@ TEST_F(BridgeLog, HexTraceIsOffByDefaultAndOnTracesEachBurstBothWaysAsWholeBlock
       window_.pump_until([&] { return irda_->written().size() == 40 && ff_->written().size() == 40; }));
   ASSERT_TRUE(traces.wait_for(L" 0000  ", 4));
 
+  // Each block is one whole debug-output call of three lines, with the bytes that crossed.
   const struct {
-    std::wstring tag;
+    LPCWSTR direction, port;
     const std::vector<BYTE>& bytes;
-  } blocks[] = {{L"RX COM1:", up}, {L"TX COM3:", up}, {L"RX COM3:", down}, {L"TX COM1:", down}};
+  } blocks[] = {
+      {L"RX", L"COM1:", up}, {L"TX", L"COM3:", up}, {L"RX", L"COM3:", down}, {L"TX", L"COM1:", down}};
   for (const auto& block : blocks) {
-    SCOPED_TRACE(block.tag);
-    const std::wstring text = TracedBlock(traces, block.tag);
-    const std::size_t direction_end = block.tag.find(L' ');
-    EXPECT_EQ(text, FormatHexLines(block.tag.substr(0, direction_end).c_str(),
-                                   block.tag.substr(direction_end + 1).c_str(), block.bytes.data(), 40));
-    EXPECT_EQ(std::count(text.begin(), text.end(), L'\n'), 3);
+    const std::wstring expected = FormatHexLines(block.direction, block.port, block.bytes.data(), 40);
+    const auto traced = traces.find(expected.substr(0, 16));
+    ASSERT_TRUE(traced) << expected;
+    EXPECT_EQ(traced->text, expected);
+    EXPECT_EQ(std::count(expected.begin(), expected.end(), L'\n'), 3);
   }
   EXPECT_EQ(traces.count(L" 0000  "), 4) << "one call for each block, nothing else";
 }
