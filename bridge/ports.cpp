@@ -2,28 +2,37 @@
 // records their handles in g_hFF and g_hBT and starts the pumps; "Release COMs" undoes it.
 //
 // A handle word is the only record that a port is open. Everything here runs on the UI thread,
-// the only writer of g_bRun, g_hFF and g_hBT; the pumps read the words afresh on every pass.
+// the only writer of g_bRun, g_hFF, g_hBT and their name words; the pumps read the words afresh
+// on every pass.
 #include <cwchar>
+#include <iterator>
 
 #include "bridge/bridge.h"
+#include "common/hex_trace.h"
 #include "common/output.h"
 #include "common/state.h"
 
-static constexpr int PORT_NAME_CHARS = 32;
 static constexpr DWORD BRIDGE_PURGE_MASK = PURGE_TXCLEAR | PURGE_RXCLEAR;  // 0x0C
 
 namespace {
 // One of the two registry-named UARTs: where its number lives, how a failed open reads, and
-// which handle word records it.
+// which words record its handle and its name.
 struct BridgeUart {
   LPCWSTR key;
   LPCWSTR failFormat;
   std::atomic<HANDLE>* word;
+  std::atomic<LPCWSTR>* nameWord;
 };
 }  // namespace
 
-static const BridgeUart SIDE_A{L"Drivers\\BuiltIn\\Serial", L"Open FF(%s) failed.\r\n", &g_hFF};
-static const BridgeUart SIDE_B{L"Drivers\\BuiltIn\\Serial2", L"Open BT(%s) failed.\r\n", &g_hBT};
+static const BridgeUart SIDE_A{L"Drivers\\BuiltIn\\Serial", L"Open FF(%s) failed.\r\n", &g_hFF, &g_pszFFName};
+static const BridgeUart SIDE_B{L"Drivers\\BuiltIn\\Serial2", L"Open BT(%s) failed.\r\n", &g_hBT,
+                               &g_pszBTName};
+
+// The names an "Index" can give. Static texts, so a pump may read a side's name word at any
+// time, even while the UI thread opens another port for that side.
+static const LPCWSTR INDEXED_PORT_NAMES[] = {L"COM0:", L"COM1:", L"COM2:", L"COM3:", L"COM4:",
+                                             L"COM5:", L"COM6:", L"COM7:", L"COM8:", L"COM9:"};
 
 namespace {
 // A side-B port with a fixed name. Its line settings and queued input stay the driver's; only
@@ -52,20 +61,20 @@ static void LogOpenFailed(HWND hwnd, LPCWSTR format, LPCWSTR portName) {
   if (portName[0] != L'\0') LogDeviceOpenFailure(hwnd, LogPane);
 }
 
-// Fills `name` with "COM%d:" from the key's "Index" when it reads as a 32-bit number below 10;
-// otherwise leaves it empty.
-static void PortNameFromRegistry(LPCWSTR key, WCHAR (&name)[PORT_NAME_CHARS]) {
-  name[0] = L'\0';
+// "COM%d:" from the key's "Index" when it reads as a 32-bit number below 10; otherwise "".
+static LPCWSTR PortNameFromRegistry(LPCWSTR key) {
   HKEY hKey = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return L"";
   DWORD index = 0;
   DWORD size = sizeof index;
+  LPCWSTR name = L"";
   if (RegQueryValueExW(hKey, L"Index", nullptr, nullptr, reinterpret_cast<BYTE*>(&index), &size) ==
           ERROR_SUCCESS &&
-      index < 10) {
-    wnsprintfW(name, PORT_NAME_CHARS, L"COM%d:", static_cast<int>(index));
+      index < std::size(INDEXED_PORT_NAMES)) {
+    name = INDEXED_PORT_NAMES[index];
   }
   RegCloseKey(hKey);
+  return name;
 }
 
 // Read and write, exclusive, existing device only. An empty name is a failed open.
@@ -114,6 +123,7 @@ static int OpenFixedPort(HWND hwnd, const FixedPort& port) {
   }
   LogPort(hwnd, port.openedFormat, port.name);
   g_hBT.store(handle, std::memory_order_relaxed);
+  g_pszBTName.store(port.name, std::memory_order_relaxed);
   SetBridgeTimeouts(handle);
   return 1;
 }
@@ -141,8 +151,7 @@ static bool IsOpen(const std::atomic<HANDLE>& word) {
 
 int OpenBridgePort(HWND hwnd, LPCWSTR logicalName) {
   const BridgeUart& side = std::wcscmp(logicalName, L"FFUART") == 0 ? SIDE_A : SIDE_B;
-  WCHAR name[PORT_NAME_CHARS];
-  PortNameFromRegistry(side.key, name);
+  const LPCWSTR name = PortNameFromRegistry(side.key);
   HANDLE handle = OpenPortByName(name);
   if (handle == INVALID_HANDLE_VALUE) {
     LogOpenFailed(hwnd, side.failFormat, name);
@@ -150,6 +159,7 @@ int OpenBridgePort(HWND hwnd, LPCWSTR logicalName) {
   }
   LogPort(hwnd, L"%s opened\r\n", name);
   side.word->store(handle, std::memory_order_relaxed);
+  side.nameWord->store(name, std::memory_order_relaxed);
   ConfigureBridgePort(handle);
   return 1;
 }
@@ -168,6 +178,7 @@ int GetComs(HWND hwnd, WORD, HWND, WORD) {
     LogPane(hwnd, L"Firmware update running, COMs stay closed\r\n");
     return 1;
   }
+  ReadHexTraceSetting();
   OpenBridgePort(hwnd, L"FFUART");
   OpenSideB(hwnd);
   if (!IsOpen(g_hBT) || !IsOpen(g_hFF)) {

@@ -2,6 +2,7 @@
 // every chunk to the other port at once, with no queue in between. One loop serves both
 // directions; a route row says which words, texts and debug choice belong to each.
 #include "bridge/bridge.h"
+#include "common/hex_trace.h"
 #include "common/output.h"
 #include "common/state.h"
 
@@ -14,6 +15,8 @@ namespace {
 struct PumpRoute {
   std::atomic<HANDLE>* source;
   std::atomic<HANDLE>* destination;
+  std::atomic<LPCWSTR>* sourceName;
+  std::atomic<LPCWSTR>* destinationName;
   LPCWSTR failText;     // the write-failure box, text and caption alike
   int debugDir;         // the g_nDebugDir value that logs this direction (besides "both")
   LPCWSTR lineFormat;   // the traffic line
@@ -21,10 +24,17 @@ struct PumpRoute {
 };
 }  // namespace
 
-static const PumpRoute FF_TO_BT{
-    &g_hFF, &g_hBT, L"Fail to write to BT/Irda\r\n", 2, L"%d bytes <-BT<-FF<- <<<\r\n", false};
-static const PumpRoute BT_TO_FF{&g_hBT, &g_hFF, L"Fail to write FF(GSM)", 1, L">>> %d bytes ->BT->FF->\r\n",
-                                true};
+static const PumpRoute FF_TO_BT{&g_hFF,
+                                &g_hBT,
+                                &g_pszFFName,
+                                &g_pszBTName,
+                                L"Fail to write to BT/Irda\r\n",
+                                2,
+                                L"%d bytes <-BT<-FF<- <<<\r\n",
+                                false};
+static const PumpRoute BT_TO_FF{
+    &g_hBT, &g_hFF, &g_pszBTName, &g_pszFFName, L"Fail to write FF(GSM)", 1, L">>> %d bytes ->BT->FF->\r\n",
+    true};
 
 namespace {
 // A pump thread and the word that holds its handle, in start and stop order.
@@ -58,8 +68,10 @@ static bool QueryRunning(HANDLE thread, bool* known) {
 // port under it is the stop itself, not a fault worth interrupting the user for.
 static void ForwardChunk(const PumpRoute& route, HWND hwnd, const BYTE* chunk, DWORD read, WCHAR* line) {
   DWORD written = 0;
-  if (!WriteFile(route.destination->load(std::memory_order_relaxed), chunk, read, &written, nullptr) &&
-      g_bRun.load(std::memory_order_relaxed) != 0) {
+  const BOOL wrote =
+      WriteFile(route.destination->load(std::memory_order_relaxed), chunk, read, &written, nullptr);
+  TraceBytes(L"TX", route.destinationName->load(std::memory_order_relaxed), chunk, written);
+  if (!wrote && g_bRun.load(std::memory_order_relaxed) != 0) {
     MessageBoxW(nullptr, route.failText, route.failText, MB_OK);
   }
   if (written != 0 && DebugSelects(route)) {
@@ -81,6 +93,7 @@ static DWORD RunPump(const PumpRoute& route, HWND hwnd) {
     if (!ReadFile(route.source->load(std::memory_order_relaxed), chunk, sizeof chunk, &read, nullptr)) {
       if (IsBridgeOpen()) Sleep(1);
     } else if (read > 0) {
+      TraceBytes(L"RX", route.sourceName->load(std::memory_order_relaxed), chunk, read);
       ForwardChunk(route, hwnd, chunk, read, line);
     }
     if (!IsBridgeOpen()) return 0;

@@ -16,6 +16,8 @@ extern std::atomic<int> g_nDebugDir;         // 0 None, 1 B->A, 2 A->B, 3 both; 
 extern std::atomic<int> g_bRun;              // bridge pump run flag; UI thread
 extern std::atomic<HANDLE> g_hFF;            // bridge side A port, -1 while closed; UI thread
 extern std::atomic<HANDLE> g_hBT;            // bridge side B port, -1 while closed; UI thread
+extern std::atomic<LPCWSTR> g_pszFFName;     // side A's device name, static text; UI thread
+extern std::atomic<LPCWSTR> g_pszBTName;     // side B's device name, static text; UI thread
 extern std::atomic<HANDLE> g_hThreadFFtoBT;  // pump FF->BT; UI thread
 extern std::atomic<HANDLE> g_hThreadBTtoFF;  // pump BT->FF; UI thread
 extern std::atomic<int>
