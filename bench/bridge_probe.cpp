@@ -5,9 +5,13 @@
 // For each bridge: throughput of random bytes (0xFF included) in each direction, checked byte
 // for byte; the round trip of one byte (out through one pump, back through the other), median
 // and 99th percentile; and the CPU the bridge's process uses over idle seconds. For the tool
-// the throughput is measured with the debug direction None and again with "Bi-direction".
+// the throughput is measured with the debug direction None and again with "Bi-direction", and
+// with "Bi-direction" on, the time from a console `show menu` to the last line of its tree,
+// with the bridge idle and with it forwarding at full rate both ways. The minimal poll bridge
+// (poll_bridge, built beside this probe) is measured too: the floor for the tool's idle CPU.
 //
-// Usage: bridge_probe --tool PATH [--socat PATH] [--mib N] [--trips N] [--idle-seconds N]
+// Usage: bridge_probe --tool PATH --poll-bridge PATH [--socat PATH] [--mib N] [--trips N]
+//                     [--idle-seconds N] [--menu-samples N]
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -24,6 +29,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <stdexcept>
@@ -39,10 +45,12 @@ using namespace std::chrono_literals;
 
 struct Options {
   std::string tool;
+  std::string poll_bridge;
   std::string socat = "socat";
   std::size_t mib = 64;
   int trips = 2000;
   int idle_seconds = 10;
+  int menu_samples = 50;
 };
 
 [[noreturn]] void fail(const std::string& what) {
@@ -237,13 +245,21 @@ double throughput(int from, int to, const std::vector<unsigned char>& data) {
   return static_cast<double>(data.size()) / (1024.0 * 1024.0) / seconds;
 }
 
-struct RoundTrips {
-  double median_us;
-  double p99_us;
+struct Spread {
+  double median = 0, p95 = 0, p99 = 0;
 };
 
-// One byte out from a's master through the bridge to b's master, echoed back the other way.
-RoundTrips round_trips(const PtyPair& a, const PtyPair& b, int count) {
+Spread spread_of(std::vector<double> samples) {
+  std::sort(samples.begin(), samples.end());
+  const auto at = [&](std::size_t percent) {
+    return samples[std::min(samples.size() - 1, samples.size() * percent / 100)];
+  };
+  return {at(50), at(95), at(99)};
+}
+
+// One byte out from a's master through the bridge to b's master, echoed back the other way;
+// microseconds.
+Spread round_trips(const PtyPair& a, const PtyPair& b, int count) {
   std::vector<double> us;
   for (int i = 0; i < count; ++i) {
     unsigned char byte = static_cast<unsigned char>(i);
@@ -254,8 +270,7 @@ RoundTrips round_trips(const PtyPair& a, const PtyPair& b, int count) {
     if (read_some(a.master, &byte, 1, 3s) != 1) fail("round trip lost on the way back");
     us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
   }
-  std::sort(us.begin(), us.end());
-  return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)]};
+  return spread_of(std::move(us));
 }
 
 double idle_cpu_percent(pid_t pid, int seconds) {
@@ -266,8 +281,37 @@ double idle_cpu_percent(pid_t pid, int seconds) {
 
 struct Figures {
   double a_to_b = 0, b_to_a = 0, a_to_b_logged = 0, b_to_a_logged = 0;
-  RoundTrips trips{};
+  Spread trips{};
   double idle_cpu = 0;
+  Spread menu_idle{}, menu_loaded{};  // milliseconds
+};
+
+// Random bytes written into both pairs' masters and drained from both, as fast as the bridge
+// takes them, until the flood goes out of scope. The drains outlast the writers, so a writer
+// never blocks on a bridge whose far side nobody reads.
+class Flood {
+ public:
+  Flood(const PtyPair& a, const PtyPair& b, const std::vector<unsigned char>& data) {
+    for (auto [from, to] : {std::pair{a.master, b.master}, std::pair{b.master, a.master}}) {
+      writers_.emplace_back([this, from, &data] {
+        while (!stop_writing_) write_all(from, data.data(), std::min<std::size_t>(data.size(), 65536));
+      });
+      drains_.emplace_back([this, to] {
+        std::vector<unsigned char> buffer(65536);
+        while (!stop_draining_) read_some(to, buffer.data(), buffer.size(), 100ms);
+      });
+    }
+  }
+  ~Flood() {
+    stop_writing_ = true;
+    for (auto& thread : writers_) thread.join();
+    stop_draining_ = true;
+    for (auto& thread : drains_) thread.join();
+  }
+
+ private:
+  std::atomic<bool> stop_writing_{false}, stop_draining_{false};
+  std::vector<std::thread> writers_, drains_;
 };
 
 // Throughput both ways; with `full`, the round trips and the idle CPU too.
@@ -284,6 +328,19 @@ void measure_common(const PtyPair& a, const PtyPair& b, pid_t pid, const Options
 }  // namespace
 
 namespace {
+
+// Milliseconds from each console `show menu` to the last line of the tree it prints.
+Spread menu_latency(Process& tool, int samples) {
+  std::vector<double> ms;
+  for (int i = 0; i < samples; ++i) {
+    const auto start = Clock::now();
+    tool.send("show menu");
+    if (!tool.wait_for("Flash only = ")) fail("no menu tree after show menu");
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    std::this_thread::sleep_for(10ms);
+  }
+  return spread_of(std::move(ms));
+}
 
 // The console front-end's lines that choose the menu items.
 const char* const kCommandDebugNone = "menu Tools/Debug Message/None";
@@ -315,6 +372,12 @@ Figures measure_tool(const Options& options, const std::vector<unsigned char>& d
     if (!bridge_answers(a, b)) fail("the bridge stopped moving bytes");
     figures.a_to_b_logged = throughput(a.master, b.master, data);
     figures.b_to_a_logged = throughput(b.master, a.master, data);
+    figures.menu_idle = menu_latency(tool, options.menu_samples);
+    {
+      Flood flood(a, b, data);
+      std::this_thread::sleep_for(500ms);  // the bridge at full rate before the first sample
+      figures.menu_loaded = menu_latency(tool, options.menu_samples);
+    }
     tool.send(kCommandExit);
     if (tool.wait_exit(10s) != 0) fail("the tool did not end with status 0");
   }
@@ -324,22 +387,42 @@ Figures measure_tool(const Options& options, const std::vector<unsigned char>& d
   return figures;
 }
 
-// socat bridging the slaves of two pairs of the same kind, both sides raw, with its default
-// buffer (8192 bytes) or, when `block` is not 0, with transfers of at most `block` bytes.
-Figures measure_socat(const Options& options, const std::vector<unsigned char>& data, int block) {
+// The command line of a reference bridge between the two slaves.
+using BridgeCommand = std::function<std::vector<std::string>(const std::string&, const std::string&)>;
+
+// A reference bridge over two fresh pairs; with `full`, the round trips and idle CPU too.
+Figures measure_reference(const Options& options, const std::vector<unsigned char>& data,
+                          const BridgeCommand& command, bool full) {
   PtyPair a = open_pty(), b = open_pty();
   Figures figures;
   {
-    std::vector<std::string> argv = {options.socat, a.slave + ",rawer", b.slave + ",rawer"};
-    if (block != 0) argv.insert(argv.begin() + 1, {"-b", std::to_string(block)});
-    Process socat(argv, {});
-    if (!wait_raw(a, 5s) || !wait_raw(b, 5s)) fail("socat did not open both ports");
-    if (!bridge_answers(a, b)) fail("socat does not move bytes");
-    measure_common(a, b, socat.pid(), options, data, block == 0, figures);
+    const std::vector<std::string> argv = command(a.slave, b.slave);
+    Process bridge(argv, {});
+    if (!wait_raw(a, 5s) || !wait_raw(b, 5s)) fail(argv[0] + " did not open both ports");
+    if (!bridge_answers(a, b)) fail(argv[0] + " does not move bytes");
+    measure_common(a, b, bridge.pid(), options, data, full, figures);
   }
   ::close(a.master);
   ::close(b.master);
   return figures;
+}
+
+// socat with both sides raw, with its default buffer (8192 bytes) or, when `block` is not 0,
+// with transfers of at most `block` bytes.
+Figures measure_socat(const Options& options, const std::vector<unsigned char>& data, int block) {
+  const BridgeCommand command = [&](const std::string& a, const std::string& b) {
+    std::vector<std::string> argv = {options.socat, a + ",rawer", b + ",rawer"};
+    if (block != 0) argv.insert(argv.begin() + 1, {"-b", std::to_string(block)});
+    return argv;
+  };
+  return measure_reference(options, data, command, block == 0);
+}
+
+Figures measure_poll_bridge(const Options& options, const std::vector<unsigned char>& data) {
+  const BridgeCommand command = [&](const std::string& a, const std::string& b) {
+    return std::vector<std::string>{options.poll_bridge, a, b};
+  };
+  return measure_reference(options, data, command, true);
 }
 
 Options parse(int argc, char** argv) {
@@ -348,6 +431,10 @@ Options parse(int argc, char** argv) {
     std::string name = argv[i], value = argv[i + 1];
     if (name == "--tool")
       options.tool = value;
+    else if (name == "--poll-bridge")
+      options.poll_bridge = value;
+    else if (name == "--menu-samples")
+      options.menu_samples = std::stoi(value);
     else if (name == "--socat")
       options.socat = value;
     else if (name == "--mib")
@@ -359,15 +446,55 @@ Options parse(int argc, char** argv) {
     else
       fail("unknown option " + name);
   }
-  if (options.tool.empty())
-    fail("usage: bridge_probe --tool PATH [--socat PATH] [--mib N] [--trips N] [--idle-seconds N]");
+  if (options.tool.empty() || options.poll_bridge.empty())
+    fail(
+        "usage: bridge_probe --tool PATH --poll-bridge PATH [--socat PATH] [--mib N] [--trips N] "
+        "[--idle-seconds N] [--menu-samples N]");
   return options;
 }
 
 void print(const char* name, const Figures& f) {
   std::printf("%-6s throughput A->B %8.1f MiB/s   B->A %8.1f MiB/s\n", name, f.a_to_b, f.b_to_a);
-  std::printf("%-6s round trip median %7.0f us   p99 %7.0f us\n", name, f.trips.median_us, f.trips.p99_us);
+  std::printf("%-6s round trip median %7.0f us   p99 %7.0f us\n", name, f.trips.median, f.trips.p99);
   std::printf("%-6s idle CPU %6.2f %% of a core\n", name, f.idle_cpu);
+}
+
+const char* verdict(bool met) {
+  return met ? "met" : "MISSED";
+}
+
+// The worse direction's ratio of two throughputs.
+double worse_ratio(double a_to_b, double b_to_a, const Figures& base) {
+  return std::min(a_to_b / base.a_to_b, b_to_a / base.b_to_a);
+}
+
+void print_goals(const Figures& tool, const Figures& socat, const Figures& socat1k, const Figures& poll) {
+  const double ratio = worse_ratio(tool.a_to_b, tool.b_to_a, socat);
+  const double ratio1k = worse_ratio(tool.a_to_b, tool.b_to_a, socat1k);
+  const double logged = worse_ratio(tool.a_to_b_logged, tool.b_to_a_logged, tool);
+  const double extra_ms = (tool.trips.median - socat.trips.median) / 1000.0;
+  const double idle = tool.idle_cpu / poll.idle_cpu;
+  std::printf("throughput ratio tool/socat (worse direction) %.2f x   goal >= 1.00  %s\n", ratio,
+              verdict(ratio >= 1.0));
+  std::printf("throughput ratio tool/socat -b 1024 (worse direction) %.2f x   goal >= 1.00  %s\n", ratio1k,
+              verdict(ratio1k >= 1.0));
+  std::printf(
+      "throughput ratio with \"Bi-direction\" lines over without (worse direction) %.2f x   goal >= 0.50  "
+      "%s\n",
+      logged, verdict(logged >= 0.5));
+  std::printf("round-trip median tool - socat %+.2f ms   goal <= +1.00 ms  %s\n", extra_ms,
+              verdict(extra_ms <= 1.0));
+  std::printf("idle CPU of the tool %.2f %%   goal <= 2.00 %%  %s\n", tool.idle_cpu,
+              verdict(tool.idle_cpu <= 2.0));
+  std::printf("idle CPU ratio tool/poll bridge %.2f x (%.2f %% over %.2f %%)   goal <= 1.20  %s\n", idle,
+              tool.idle_cpu, poll.idle_cpu, verdict(idle <= 1.2));
+  std::printf("window latency, show menu with \"Bi-direction\", bridge idle: median %.1f ms   p95 %.1f ms\n",
+              tool.menu_idle.median, tool.menu_idle.p95);
+  std::printf(
+      "window latency, show menu with \"Bi-direction\", bridge at full rate both ways: median %.1f ms   p95 "
+      "%.1f ms   (p95 %.1f x idle)   goal p95 <= 100 ms  %s\n",
+      tool.menu_loaded.median, tool.menu_loaded.p95, tool.menu_loaded.p95 / tool.menu_idle.p95,
+      verdict(tool.menu_loaded.p95 <= 100));
 }
 
 }  // namespace
@@ -382,19 +509,14 @@ int main(int argc, char** argv) {
   const Figures tool = measure_tool(options, data);
   const Figures socat = measure_socat(options, data, 0);
   const Figures socat1k = measure_socat(options, data, 1024);
+  const Figures poll = measure_poll_bridge(options, data);
   print("tool", tool);
   std::printf("tool   throughput with \"Bi-direction\" lines: A->B %8.1f MiB/s   B->A %8.1f MiB/s\n",
               tool.a_to_b_logged, tool.b_to_a_logged);
   print("socat", socat);
   std::printf("socat -b 1024 (the bridge's chunk size): A->B %8.1f MiB/s   B->A %8.1f MiB/s\n",
               socat1k.a_to_b, socat1k.b_to_a);
-  const double ratio = std::min(tool.a_to_b / socat.a_to_b, tool.b_to_a / socat.b_to_a);
-  const double extra_ms = (tool.trips.median_us - socat.trips.median_us) / 1000.0;
-  std::printf("throughput ratio tool/socat (worse direction) %.2f x   goal >= 1.00  %s\n", ratio,
-              ratio >= 1.0 ? "met" : "MISSED");
-  std::printf("round-trip median tool - socat %+.2f ms   goal <= +1.00 ms  %s\n", extra_ms,
-              extra_ms <= 1.0 ? "met" : "MISSED");
-  std::printf("idle CPU of the tool %.2f %%   goal <= 2.00 %%  %s\n", tool.idle_cpu,
-              tool.idle_cpu <= 2.0 ? "met" : "MISSED");
+  print("poll", poll);
+  print_goals(tool, socat, socat1k, poll);
   return 0;
 }
