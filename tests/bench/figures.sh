@@ -21,7 +21,7 @@ expected=(
   "^round-trip median tool - socat [-+][0-9.]+ ms +goal <= \+1.00 ms +$verdict"
   "^idle CPU ratio tool/poll bridge [0-9.]+ x .* goal <= 1.20 +$verdict"
   "^window latency, show menu with \"Bi-direction\", bridge idle: median [0-9.]+ ms +p95 [0-9.]+ ms$"
-  "^window latency, .* bridge at full rate both ways: median [0-9.]+ ms +p95 [0-9.]+ ms .* goal p95 <= 100 ms +$verdict"
+  "^window latency, .* bridge at full rate both ways \([0-9.]+ MiB/s\): median [0-9.]+ ms +p95 [0-9.]+ ms .* goal p95 <= 100 ms +$verdict"
 )
 failed=0
 for pattern in "${expected[@]}"; do
