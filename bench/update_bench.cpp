@@ -229,32 +229,36 @@ const char* Verdict(bool met) {
   return met ? "met" : "MISSED";
 }
 
+// Per run, the pty echo is measured right after the update, so that both see the same load.
 void FlashOnly(const Options& o) {
-  std::vector<double> ratios, cpus, turnarounds, turnaroundP99s;
+  std::vector<double> ratios, cpus, turnarounds, turnaroundP99s, echoes, echoP99s, overEcho;
   for (int i = 0; i < o.runs; ++i) {
     RunFigures f = RunOnce(o);
+    const std::vector<double> echo = PtyEchoMs(1000);
     std::printf(
         "update flash-only run %d: %zu bytes, wall %.0f ms over floor %.0f ms = %.3f, tool CPU %.2f s "
         "(whole life %.2f s); image phase %.0f ms, %.0f ms of it waiting for chunk acks; turnaround "
-        "median %.3f ms, p99 %.3f ms; image %s\n",
+        "median %.3f ms, p99 %.3f ms, over a pty echo's %.3f ms = %.2f; image %s\n",
         i + 1, o.image, f.wallMs, FLOOR_MS, f.wallMs / FLOOR_MS, f.runCpu, f.lifeCpu, f.imageMs, f.ackWaitMs,
-        f.turnaroundMs, f.turnaroundP99Ms, f.clean ? "received intact" : "DIFFERS");
+        f.turnaroundMs, f.turnaroundP99Ms, Median(echo), f.turnaroundMs / Median(echo),
+        f.clean ? "received intact" : "DIFFERS");
     ratios.push_back(f.wallMs / FLOOR_MS);
     cpus.push_back(f.runCpu);
     turnarounds.push_back(f.turnaroundMs);
     turnaroundP99s.push_back(f.turnaroundP99Ms);
+    echoes.push_back(Median(echo));
+    echoP99s.push_back(Percentile(echo, 99));
+    overEcho.push_back(f.turnaroundMs / Median(echo));
   }
   std::printf(
       "update flash-only: wall/floor %.3f (goal <= 1.05) %s, tool CPU %.2f s (goal <= 0.25) %s, median of "
       "%d\n",
       Median(ratios), Verdict(Median(ratios) <= 1.05), Median(cpus), Verdict(Median(cpus) <= 0.25), o.runs);
-  const std::vector<double> echo = PtyEchoMs(2000);
-  const double turnaround = Median(turnarounds);
   std::printf(
       "update turnaround 0xAA -> next chunk: median %.3f ms, p99 %.3f ms (simulator, median of %d runs); "
       "pty echo round trip median %.3f ms, p99 %.3f ms; turnaround/echo %.2f x; goal median <= 0.100 ms %s\n",
-      turnaround, Median(turnaroundP99s), o.runs, Median(echo), Percentile(echo, 99),
-      turnaround / Median(echo), Verdict(turnaround <= 0.1));
+      Median(turnarounds), Median(turnaroundP99s), o.runs, Median(echoes), Median(echoP99s), Median(overEcho),
+      Verdict(Median(turnarounds) <= 0.1));
 }
 
 // The image phase, from the compressed-size record to the acceptance: the record's tail, the

@@ -19,7 +19,7 @@ expected=(
   "^throughput ratio tool/socat -b 1024 \(worse direction\) [0-9.]+ x +goal >= 1.00 +$verdict"
   "^throughput ratio with \"Bi-direction\" lines over without \(worse direction\) [0-9.]+ x +goal >= 0.50 +$verdict"
   "^round-trip median tool - socat [-+][0-9.]+ ms +goal <= \+1.00 ms +$verdict"
-  "^idle CPU ratio tool/poll bridge [0-9.]+ x .* goal <= 1.20 +$verdict"
+  "^idle CPU ratio tool/poll bridge [0-9.]+ x \([0-9.]+ % over [0-9.]+ %, side by side\) +goal <= 1.20 +$verdict"
   "^window latency, show menu with \"Bi-direction\", bridge idle: median [0-9.]+ ms +p95 [0-9.]+ ms$"
   "^window latency, .* bridge at full rate both ways \([0-9.]+ MiB/s\): median [0-9.]+ ms +p95 [0-9.]+ ms .* goal p95 <= 100 ms +$verdict"
 )
