@@ -7,7 +7,7 @@
 //     the run (from /proc/PID/stat) and for its whole life (from wait4).
 //     The simulator's summary adds the tool's turnaround: from each 0xAA leaving the simulator
 //     to the first byte of the next image chunk (median and p99), set beside the round trip of
-//     one byte through a pty to a process that echoes it, measured here in the same run.
+//     one byte through a pty to a process that echoes it, measured here after each run.
 //   update_bench --tool PATH --sim PATH --baud 115200 [--image BYTES]
 //     The simulator paces both directions at the given rate (10 bits a byte): the byte rate
 //     achieved during the image phase over the line's rate.
