@@ -1,18 +1,17 @@
-// Measures a byte bridge between two pseudo-terminal pairs: the tool's UART bridge (FFUART and
-// IrDA mapped onto the slaves of the pairs) and socat bridging the slaves of pairs of the same
-// kind, in one run, so that the ratios compare like with like.
+// Measures byte bridges between pairs of pseudo-terminals: the tool's UART bridge (FFUART and
+// IrDA mapped onto the slaves of two pairs), socat (its default buffer, and -b 1024, the tool's
+// chunk size) and the minimal poll bridge (poll_bridge, built beside this probe), each on pairs
+// of its own, all running at once so that every ratio compares like with like.
 //
-// For each bridge: throughput of random bytes (0xFF included) in each direction, checked byte
-// for byte; the round trip of one byte (out through one pump, back through the other), median
-// and 99th percentile; and the CPU the bridge's process uses over idle seconds. For the tool
-// the throughput is measured with the debug direction None and again with "Bi-direction", and
-// with "Bi-direction" on, the time from a console `show menu` to the last line of its tree,
-// with the bridge idle and with it forwarding at full rate both ways. The minimal poll bridge
-// (poll_bridge, built beside this probe) is measured too, and idles beside the idle tool: the
-// floor for the tool's idle CPU.
+// Throughput of random bytes (0xFF included) in each direction, checked byte for byte, in rounds
+// that take the bridges in turn (and the tool again with "Bi-direction" lines), the median round
+// of each; the round trip of one byte (out through one pump, back through the other), median and
+// 99th percentile; the CPU of the tool, socat and the poll bridge idle side by side over the same
+// seconds; and with "Bi-direction" on, the time from a console `show menu` to the last line of
+// its tree, with the tool's bridge idle and with it forwarding at full rate both ways.
 //
-// Usage: bridge_probe --tool PATH --poll-bridge PATH [--socat PATH] [--mib N] [--trips N]
-//                     [--idle-seconds N] [--menu-samples N]
+// Usage: bridge_probe --tool PATH --poll-bridge PATH [--socat PATH] [--mib N] [--rounds N]
+//                     [--trips N] [--idle-seconds N] [--menu-samples N]
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -31,6 +30,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <random>
 #include <stdexcept>
@@ -48,7 +48,8 @@ struct Options {
   std::string tool;
   std::string poll_bridge;
   std::string socat = "socat";
-  std::size_t mib = 64;
+  std::size_t mib = 32;  // each pass, each direction
+  int rounds = 3;
   int trips = 2000;
   int idle_seconds = 10;
   int menu_samples = 50;
@@ -192,15 +193,26 @@ class Process {
   std::size_t cursor_ = 0;
 };
 
-// CPU time, in seconds, used so far by every thread of a live process.
-double process_cpu_seconds(pid_t pid) {
-  double total = 0;
+// CPU nanoseconds used so far by each thread of a live process, by thread id.
+std::map<std::string, double> thread_cpu_ns(pid_t pid) {
+  std::map<std::string, double> ns;
   for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
     std::ifstream in(task.path() / "schedstat");
-    unsigned long long ns = 0;
-    if (in >> ns) total += static_cast<double>(ns) / 1e9;
+    unsigned long long used = 0;
+    if (in >> used) ns[task.path().filename().string()] = static_cast<double>(used);
   }
-  return total;
+  return ns;
+}
+
+// CPU seconds a process's threads used since `before` was taken. A thread that ended meanwhile
+// is left out rather than taken away: its time is no longer listed.
+double cpu_seconds_since(pid_t pid, const std::map<std::string, double>& before) {
+  double total = 0;
+  for (const auto& [tid, ns] : thread_cpu_ns(pid)) {
+    const auto then = before.find(tid);
+    total += ns - (then == before.end() ? 0 : then->second);
+  }
+  return total / 1e9;
 }
 
 // Waits until the bridge has made the pair's slave raw: before that it echoes what it is sent.
@@ -274,17 +286,21 @@ Spread round_trips(const PtyPair& a, const PtyPair& b, int count) {
   return spread_of(std::move(us));
 }
 
-double idle_cpu_percent(pid_t pid, int seconds) {
-  const double before = process_cpu_seconds(pid);
+// CPU percent of each process over the same idle seconds.
+std::vector<double> idle_cpu_percent(const std::vector<pid_t>& pids, int seconds) {
+  std::vector<std::map<std::string, double>> before;
+  for (pid_t pid : pids) before.push_back(thread_cpu_ns(pid));
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  return (process_cpu_seconds(pid) - before) * 100.0 / seconds;
+  std::vector<double> percent;
+  for (std::size_t i = 0; i < pids.size(); ++i)
+    percent.push_back(cpu_seconds_since(pids[i], before[i]) * 100.0 / seconds);
+  return percent;
 }
 
 struct Figures {
   double a_to_b = 0, b_to_a = 0, a_to_b_logged = 0, b_to_a_logged = 0;
   Spread trips{};
   double idle_cpu = 0;
-  double poll_idle_cpu = 0;           // the poll bridge's, idle beside the tool over the same seconds
   Spread menu_idle{}, menu_loaded{};  // milliseconds
   double flood_rate = 0;              // MiB/s both ways together while menu_loaded was taken
 };
@@ -324,34 +340,91 @@ class Flood {
   std::vector<std::thread> writers_, drains_;
 };
 
-// Throughput both ways; with `full`, the round trips too.
-void measure_common(const PtyPair& a, const PtyPair& b, const Options& options,
-                    const std::vector<unsigned char>& data, bool full, Figures& figures) {
-  if (!bridge_answers(a, b)) fail("the bridge does not move bytes");
-  figures.a_to_b = throughput(a.master, b.master, data);
-  figures.b_to_a = throughput(b.master, a.master, data);
-  if (full) figures.trips = round_trips(a, b, options.trips);
+// A bridge under measurement between the slaves of two fresh pairs, running until it goes out
+// of scope. For the tool, `dir` is its registry's folder.
+struct Bridge {
+  PtyPair a = open_pty(), b = open_pty();
+  std::unique_ptr<Process> process;
+  fs::path dir;
+
+  ~Bridge() {
+    process.reset();
+    ::close(a.master);
+    ::close(b.master);
+    if (!dir.empty()) fs::remove_all(dir);
+  }
+};
+
+// The command line of a reference bridge between the two slaves.
+using BridgeCommand = std::function<std::vector<std::string>(const std::string&, const std::string&)>;
+
+std::unique_ptr<Bridge> start_reference(const BridgeCommand& command) {
+  auto bridge = std::make_unique<Bridge>();
+  const std::vector<std::string> argv = command(bridge->a.slave, bridge->b.slave);
+  bridge->process = std::make_unique<Process>(argv, std::vector<std::string>{});
+  if (!wait_raw(bridge->a, 5s) || !wait_raw(bridge->b, 5s)) fail(argv[0] + " did not open both ports");
+  if (!bridge_answers(bridge->a, bridge->b)) fail(argv[0] + " does not move bytes");
+  return bridge;
 }
 
-// The poll bridge on pairs of its own, idle beside the idle tool: both CPU shares over the same
-// seconds, so a load that comes and goes on the machine weighs on both alike.
-void idle_beside_poll_bridge(pid_t tool, const Options& options, Figures& figures) {
-  PtyPair c = open_pty(), d = open_pty();
-  {
-    Process poll({options.poll_bridge, c.slave, d.slave}, {});
-    if (!wait_raw(c, 5s) || !wait_raw(d, 5s)) fail("poll_bridge did not open both ports");
-    const double tool0 = process_cpu_seconds(tool), poll0 = process_cpu_seconds(poll.pid());
-    std::this_thread::sleep_for(std::chrono::seconds(options.idle_seconds));
-    figures.idle_cpu = (process_cpu_seconds(tool) - tool0) * 100.0 / options.idle_seconds;
-    figures.poll_idle_cpu = (process_cpu_seconds(poll.pid()) - poll0) * 100.0 / options.idle_seconds;
-  }
-  ::close(c.master);
-  ::close(d.master);
+// socat with both sides raw, with its default buffer (8192 bytes) or, when `block` is not 0,
+// with transfers of at most `block` bytes.
+BridgeCommand socat_command(const Options& options, int block) {
+  return [&options, block](const std::string& a, const std::string& b) {
+    std::vector<std::string> argv = {options.socat, a + ",rawer", b + ",rawer"};
+    if (block != 0) argv.insert(argv.begin() + 1, {"-b", std::to_string(block)});
+    return argv;
+  };
+}
+
+BridgeCommand poll_bridge_command(const Options& options) {
+  return [&options](const std::string& a, const std::string& b) {
+    return std::vector<std::string>{options.poll_bridge, a, b};
+  };
 }
 
 }  // namespace
 
 namespace {
+
+// The console front-end's lines that choose the menu items.
+const char* const kCommandDebugNone = "menu Tools/Debug Message/None";
+const char* const kCommandDebugBoth = "menu Tools/Debug Message/Bi-direction";
+const char* const kCommandGetComs = "menu System/Get COMs";
+const char* const kCommandExit = "menu System/Exit";
+const char* const kMenuTreeEnd = "Flash only = ";  // the last line `show menu` prints
+
+// The tool bridging FFUART (COM1:) and IrDA (COM3:), mapped onto the two slaves, debug None.
+std::unique_ptr<Bridge> start_tool(const Options& options) {
+  auto bridge = std::make_unique<Bridge>();
+  bridge->dir = fs::temp_directory_path() / ("bridge-probe-" + std::to_string(::getpid()));
+  const fs::path& dir = bridge->dir;
+  fs::create_directories(dir / "run");
+  fs::permissions(dir / "run", fs::perms::owner_all);
+  std::ofstream(dir / "kov02tool.reg")
+      << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n"
+      << "\"COM1:\"=\"" << bridge->a.slave << "\"\n\"COM3:\"=\"" << bridge->b.slave << "\"\n"
+      << "\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial]\n\"Index\"=dword:00000001\n"
+      << "\n[HKEY_LOCAL_MACHINE\\Platform\\Debug]\n\"Output\"=\"file:" << (dir / "debug.log").string()
+      << "\"\n";
+  bridge->process = std::make_unique<Process>(
+      std::vector<std::string>{options.tool},
+      std::vector<std::string>{"KOV02_UI=console", "KOV02_REGISTRY=" + (dir / "kov02tool.reg").string(),
+                               "XDG_RUNTIME_DIR=" + (dir / "run").string()});
+  bridge->process->send(kCommandDebugNone);
+  bridge->process->send(kCommandGetComs);
+  if (!bridge->process->wait_for("Stopbits:1,Databits:8")) fail("the tool did not open its bridge");
+  if (!bridge_answers(bridge->a, bridge->b)) fail("the tool's bridge does not move bytes");
+  return bridge;
+}
+
+// Chooses a debug direction and waits until the tool has taken it: console commands run in
+// order, so once the menu tree of a later `show menu` is out, the choice is made.
+void choose_debug(Process& tool, const char* command) {
+  tool.send(command);
+  tool.send("show menu");
+  if (!tool.wait_for(kMenuTreeEnd)) fail("no menu tree after show menu");
+}
 
 // Milliseconds from each console `show menu` to the last line of the tree it prints.
 Spread menu_latency(Process& tool, int samples) {
@@ -359,97 +432,74 @@ Spread menu_latency(Process& tool, int samples) {
   for (int i = 0; i < samples; ++i) {
     const auto start = Clock::now();
     tool.send("show menu");
-    if (!tool.wait_for("Flash only = ")) fail("no menu tree after show menu");
+    if (!tool.wait_for(kMenuTreeEnd)) fail("no menu tree after show menu");
     ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     std::this_thread::sleep_for(10ms);
   }
   return spread_of(std::move(ms));
 }
 
-// The console front-end's lines that choose the menu items.
-const char* const kCommandDebugNone = "menu Tools/Debug Message/None";
-const char* const kCommandDebugBoth = "menu Tools/Debug Message/Bi-direction";
-const char* const kCommandGetComs = "menu System/Get COMs";
-const char* const kCommandExit = "menu System/Exit";
+double median_of(std::vector<double> v) {
+  return spread_of(std::move(v)).median;
+}
 
-// The tool bridging FFUART (COM1:) and IrDA (COM3:), mapped onto the two slaves.
-Figures measure_tool(const Options& options, const std::vector<unsigned char>& data) {
-  PtyPair a = open_pty(), b = open_pty();
-  const fs::path dir = fs::temp_directory_path() / ("bridge-probe-" + std::to_string(::getpid()));
-  fs::create_directories(dir / "run");
-  fs::permissions(dir / "run", fs::perms::owner_all);
-  std::ofstream(dir / "kov02tool.reg")
-      << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n"
-      << "\"COM1:\"=\"" << a.slave << "\"\n\"COM3:\"=\"" << b.slave << "\"\n"
-      << "\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial]\n\"Index\"=dword:00000001\n"
-      << "\n[HKEY_LOCAL_MACHINE\\Platform\\Debug]\n\"Output\"=\"file:" << (dir / "debug.log").string()
-      << "\"\n";
-  Figures figures;
-  {
-    Process tool({options.tool}, {"KOV02_UI=console", "KOV02_REGISTRY=" + (dir / "kov02tool.reg").string(),
-                                  "XDG_RUNTIME_DIR=" + (dir / "run").string()});
-    tool.send(kCommandDebugNone);
-    tool.send(kCommandGetComs);
-    if (!tool.wait_for("Stopbits:1,Databits:8")) fail("the tool did not open its bridge");
-    measure_common(a, b, options, data, true, figures);
-    idle_beside_poll_bridge(tool.pid(), options, figures);
-    tool.send(kCommandDebugBoth);
-    if (!bridge_answers(a, b)) fail("the bridge stopped moving bytes");
-    figures.a_to_b_logged = throughput(a.master, b.master, data);
-    figures.b_to_a_logged = throughput(b.master, a.master, data);
-    figures.menu_idle = menu_latency(tool, options.menu_samples);
-    {
-      Flood flood(a, b, data);
-      std::this_thread::sleep_for(500ms);  // the bridge at full rate before the first sample
-      figures.menu_loaded = menu_latency(tool, options.menu_samples);
-      figures.flood_rate = flood.rate();
+// Throughput both ways of every bridge, and of the tool with "Bi-direction" lines, in rounds
+// that take the bridges in turn, so that load coming and going on the machine weighs on all of
+// them alike; each figure is the median round. bridges[0] is the tool.
+void throughput_rounds(const std::vector<Bridge*>& bridges, const std::vector<unsigned char>& data,
+                       int rounds, std::vector<Figures>& figures) {
+  std::vector<std::vector<double>> rates(2 * bridges.size() + 2);
+  for (int round = 0; round < rounds; ++round) {
+    for (std::size_t i = 0; i < bridges.size(); ++i) {
+      rates[2 * i].push_back(throughput(bridges[i]->a.master, bridges[i]->b.master, data));
+      rates[2 * i + 1].push_back(throughput(bridges[i]->b.master, bridges[i]->a.master, data));
     }
-    tool.send(kCommandExit);
-    if (tool.wait_exit(10s) != 0) fail("the tool did not end with status 0");
+    Bridge& tool = *bridges[0];
+    choose_debug(*tool.process, kCommandDebugBoth);
+    rates[2 * bridges.size()].push_back(throughput(tool.a.master, tool.b.master, data));
+    rates[2 * bridges.size() + 1].push_back(throughput(tool.b.master, tool.a.master, data));
+    choose_debug(*tool.process, kCommandDebugNone);
   }
-  fs::remove_all(dir);
-  ::close(a.master);
-  ::close(b.master);
-  return figures;
-}
-
-// The command line of a reference bridge between the two slaves.
-using BridgeCommand = std::function<std::vector<std::string>(const std::string&, const std::string&)>;
-
-// A reference bridge over two fresh pairs; with `full`, the round trips and idle CPU too.
-Figures measure_reference(const Options& options, const std::vector<unsigned char>& data,
-                          const BridgeCommand& command, bool full) {
-  PtyPair a = open_pty(), b = open_pty();
-  Figures figures;
-  {
-    const std::vector<std::string> argv = command(a.slave, b.slave);
-    Process bridge(argv, {});
-    if (!wait_raw(a, 5s) || !wait_raw(b, 5s)) fail(argv[0] + " did not open both ports");
-    if (!bridge_answers(a, b)) fail(argv[0] + " does not move bytes");
-    measure_common(a, b, options, data, full, figures);
-    if (full) figures.idle_cpu = idle_cpu_percent(bridge.pid(), options.idle_seconds);
+  for (std::size_t i = 0; i < bridges.size(); ++i) {
+    figures[i].a_to_b = median_of(rates[2 * i]);
+    figures[i].b_to_a = median_of(rates[2 * i + 1]);
   }
-  ::close(a.master);
-  ::close(b.master);
+  figures[0].a_to_b_logged = median_of(rates[2 * bridges.size()]);
+  figures[0].b_to_a_logged = median_of(rates[2 * bridges.size() + 1]);
+}
+
+// With "Bi-direction" on, `show menu` with the tool's bridge idle and then at full rate.
+void window_latency(Bridge& tool, const Options& options, const std::vector<unsigned char>& data,
+                    Figures& figures) {
+  choose_debug(*tool.process, kCommandDebugBoth);
+  figures.menu_idle = menu_latency(*tool.process, options.menu_samples);
+  Flood flood(tool.a, tool.b, data);
+  std::this_thread::sleep_for(500ms);  // the bridge at full rate before the first sample
+  figures.menu_loaded = menu_latency(*tool.process, options.menu_samples);
+  figures.flood_rate = flood.rate();
+}
+
+// Every bridge running at once; each measurement takes them in turn or side by side.
+// Order of `figures`: tool, socat, socat -b 1024, poll bridge.
+std::vector<Figures> measure(const Options& options, const std::vector<unsigned char>& data) {
+  std::vector<Figures> figures(4);
+  auto tool = start_tool(options);
+  auto socat = start_reference(socat_command(options, 0));
+  auto socat1k = start_reference(socat_command(options, 1024));
+  auto poll = start_reference(poll_bridge_command(options));
+  const std::vector<Bridge*> bridges = {tool.get(), socat.get(), socat1k.get(), poll.get()};
+  throughput_rounds(bridges, data, options.rounds, figures);
+  for (std::size_t i = 0; i < bridges.size(); ++i)
+    if (i != 2) figures[i].trips = round_trips(bridges[i]->a, bridges[i]->b, options.trips);
+  const std::vector<double> idle = idle_cpu_percent(
+      {tool->process->pid(), socat->process->pid(), poll->process->pid()}, options.idle_seconds);
+  figures[0].idle_cpu = idle[0];
+  figures[1].idle_cpu = idle[1];
+  figures[3].idle_cpu = idle[2];
+  window_latency(*tool, options, data, figures[0]);
+  tool->process->send(kCommandExit);
+  if (tool->process->wait_exit(10s) != 0) fail("the tool did not end with status 0");
   return figures;
-}
-
-// socat with both sides raw, with its default buffer (8192 bytes) or, when `block` is not 0,
-// with transfers of at most `block` bytes.
-Figures measure_socat(const Options& options, const std::vector<unsigned char>& data, int block) {
-  const BridgeCommand command = [&](const std::string& a, const std::string& b) {
-    std::vector<std::string> argv = {options.socat, a + ",rawer", b + ",rawer"};
-    if (block != 0) argv.insert(argv.begin() + 1, {"-b", std::to_string(block)});
-    return argv;
-  };
-  return measure_reference(options, data, command, block == 0);
-}
-
-Figures measure_poll_bridge(const Options& options, const std::vector<unsigned char>& data) {
-  const BridgeCommand command = [&](const std::string& a, const std::string& b) {
-    return std::vector<std::string>{options.poll_bridge, a, b};
-  };
-  return measure_reference(options, data, command, true);
 }
 
 Options parse(int argc, char** argv) {
@@ -466,6 +516,8 @@ Options parse(int argc, char** argv) {
       options.socat = value;
     else if (name == "--mib")
       options.mib = std::stoul(value);
+    else if (name == "--rounds")
+      options.rounds = std::stoi(value);
     else if (name == "--trips")
       options.trips = std::stoi(value);
     else if (name == "--idle-seconds")
@@ -475,8 +527,8 @@ Options parse(int argc, char** argv) {
   }
   if (options.tool.empty() || options.poll_bridge.empty())
     fail(
-        "usage: bridge_probe --tool PATH --poll-bridge PATH [--socat PATH] [--mib N] [--trips N] "
-        "[--idle-seconds N] [--menu-samples N]");
+        "usage: bridge_probe --tool PATH --poll-bridge PATH [--socat PATH] [--mib N] [--rounds N] "
+        "[--trips N] [--idle-seconds N] [--menu-samples N]");
   return options;
 }
 
@@ -495,12 +547,12 @@ double worse_ratio(double a_to_b, double b_to_a, const Figures& base) {
   return std::min(a_to_b / base.a_to_b, b_to_a / base.b_to_a);
 }
 
-void print_goals(const Figures& tool, const Figures& socat, const Figures& socat1k) {
+void print_goals(const Figures& tool, const Figures& socat, const Figures& socat1k, const Figures& poll) {
   const double ratio = worse_ratio(tool.a_to_b, tool.b_to_a, socat);
   const double ratio1k = worse_ratio(tool.a_to_b, tool.b_to_a, socat1k);
   const double logged = worse_ratio(tool.a_to_b_logged, tool.b_to_a_logged, tool);
   const double extra_ms = (tool.trips.median - socat.trips.median) / 1000.0;
-  const double idle = tool.idle_cpu / tool.poll_idle_cpu;
+  const double idle = tool.idle_cpu / poll.idle_cpu;
   std::printf("throughput ratio tool/socat (worse direction) %.2f x   goal >= 1.00  %s\n", ratio,
               verdict(ratio >= 1.0));
   std::printf("throughput ratio tool/socat -b 1024 (worse direction) %.2f x   goal >= 1.00  %s\n", ratio1k,
@@ -515,7 +567,7 @@ void print_goals(const Figures& tool, const Figures& socat, const Figures& socat
               verdict(tool.idle_cpu <= 2.0));
   std::printf(
       "idle CPU ratio tool/poll bridge %.2f x (%.2f %% over %.2f %%, side by side)   goal <= 1.20  %s\n",
-      idle, tool.idle_cpu, tool.poll_idle_cpu, verdict(idle <= 1.2));
+      idle, tool.idle_cpu, poll.idle_cpu, verdict(idle <= 1.2));
   std::printf("window latency, show menu with \"Bi-direction\", bridge idle: median %.1f ms   p95 %.1f ms\n",
               tool.menu_idle.median, tool.menu_idle.p95);
   std::printf(
@@ -534,10 +586,8 @@ int main(int argc, char** argv) {
   std::mt19937_64 random(20261206);
   for (auto& byte : data) byte = static_cast<unsigned char>(random());
 
-  const Figures tool = measure_tool(options, data);
-  const Figures socat = measure_socat(options, data, 0);
-  const Figures socat1k = measure_socat(options, data, 1024);
-  const Figures poll = measure_poll_bridge(options, data);
+  const std::vector<Figures> figures = measure(options, data);
+  const Figures &tool = figures[0], &socat = figures[1], &socat1k = figures[2], &poll = figures[3];
   print("tool", tool);
   std::printf("tool   throughput with \"Bi-direction\" lines: A->B %8.1f MiB/s   B->A %8.1f MiB/s\n",
               tool.a_to_b_logged, tool.b_to_a_logged);
@@ -545,6 +595,6 @@ int main(int argc, char** argv) {
   std::printf("socat -b 1024 (the bridge's chunk size): A->B %8.1f MiB/s   B->A %8.1f MiB/s\n",
               socat1k.a_to_b, socat1k.b_to_a);
   print("poll", poll);
-  print_goals(tool, socat, socat1k);
+  print_goals(tool, socat, socat1k, poll);
   return 0;
 }
