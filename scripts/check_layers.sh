@@ -3,8 +3,8 @@
 # must keep. Prints every arrow (folder -> folder and how many include lines make it), then one
 # line per offence; exits 1 when there is any.
 #
-#   app code    common shell update bridge device: includes app folders and the CE face
-#               (platform/include) only, never another platform folder;
+#   app code    shell update bridge device common: includes app folders below it in that order
+#               and the CE face (platform/include) only, never another platform folder;
 #   platform    never includes an app folder; its folders include only folders below them in
 #               the order below, so no two of them include each other.
 #
@@ -12,7 +12,9 @@
 set -euo pipefail
 cd "${1:-"$(dirname "$0")/.."}"
 
-app_folders="common shell update bridge device"
+# App folders from top to bottom, as for the platform below: the shell wires the features, the
+# features share common/.
+app_folders="shell update bridge device common"
 # Platform folders from top to bottom: each may include those after it, never those before.
 # The CE face comes last: every folder may include it, it includes no other.
 platform_order="main pocketshell ui windowing devices serial registry kernel include"
@@ -60,7 +62,7 @@ awk -v app="$app_folders" -v order="$platform_order" '
   }
   BEGIN {
     n = split(app, names, " ")
-    for (i = 1; i <= n; i++) is_app[names[i]] = 1
+    for (i = 1; i <= n; i++) { is_app[names[i]] = 1; rank[names[i]] = i }
     n = split(order, names, " ")
     for (i = 1; i <= n; i++) rank["platform/" names[i]] = i
   }
@@ -80,6 +82,8 @@ awk -v app="$app_folders" -v order="$platform_order" '
     if (from in is_app) {
       if (to ~ /^platform\// && to != "platform/include")
         offend(where "app code sees only the CE face (platform/include), not " to)
+      else if ((to in is_app) && rank[from] > rank[to])
+        offend(where from " sits below " to " (top to bottom: " app ")")
     } else if (to in is_app) {
       offend(where "the platform never includes app code (" to ")")
     } else if (to ~ /^platform\//) {

@@ -21,10 +21,13 @@ grep -qx '  update -> platform/include 1' <<<"$out" || fail "the CE face is no a
 printf '#include "serial/port.h"\n' >update/c.cpp
 printf '#include "common/state.h"\n' >platform/ui/d.cpp
 printf '#include "serial/port.h"\n' >platform/kernel/e.cpp
+printf '#include "shell/x.h"\n' >update/f.cpp
+touch shell/x.h
 if out=$(bash "$check" .); then fail "offences pass: $out"; fi
 grep -q '^layer offence: update/c.cpp includes "serial/port.h": app code sees only' <<<"$out" || fail "$out"
 grep -q '^layer offence: platform/ui/d.cpp includes "common/state.h": the platform never' <<<"$out" || fail "$out"
 grep -q '^layer offence: platform/kernel/e.cpp includes "serial/port.h": platform/kernel sits below' <<<"$out" ||
   fail "$out"
-grep -qx '3 layer offence(s)' <<<"$out" || fail "$out"
+grep -q '^layer offence: update/f.cpp includes "shell/x.h": update sits below shell' <<<"$out" || fail "$out"
+grep -qx '4 layer offence(s)' <<<"$out" || fail "$out"
 echo "check_layers: ok"
