@@ -156,13 +156,19 @@ TEST_F(UpdatePortLink, SendByteWritesOnceAndTracesTheCountWritten) {
   }
 }
 
-TEST_F(UpdatePortLink, WriteBlockIsOneWriteCallAndReturnsTheCountTaken) {
+TEST_F(UpdatePortLink, WriteBlockIsOneWriteCallAndReturnsTheCountTakenAndAFailedOneLosesThePort) {
   open_on_fake();
   fake_->short_writes(3);
   const BYTE frame[] = {0x04, 1, 2, 3, 4, 0x04};
   EXPECT_EQ(WriteBlock(frame, sizeof frame), 3u);
   ASSERT_EQ(fake_->writes().size(), 1u);
   EXPECT_EQ(fake_->written(), (Bytes{0x04, 1, 2}));
+  EXPECT_EQ(UpdatePortLost(), 0);
+
+  fake_->fail_writes(ERROR_WRITE_FAULT);
+  EXPECT_EQ(WriteBlock(frame, sizeof frame), 0u);
+  EXPECT_EQ(traces_.count(L"Port lost while waiting (error 29)\r\n"), 1);
+  EXPECT_EQ(UpdatePortLost(), 1);
 }
 
 TEST_F(UpdatePortLink, AnEventWithoutACharacterClearsTheErrorAndReadsNothing) {
