@@ -190,10 +190,6 @@ TEST(Threads, PriorityIsRecordedOnTheHandsetScale) {
   CloseHandle(thread);
 }
 
-TEST(Threads, TheFirstThreadIsCalledMain) {
-  EXPECT_EQ(current_thread_name(), "main");
-}
-
 TEST(Threads, ConsentPollHonoursItsTimeOut) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(consent_poll(nullptr, 0, 20), 0);
