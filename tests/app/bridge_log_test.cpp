@@ -1,5 +1,5 @@
 // What the bridge tells the user: the log pane lines of Get and Release COMs, the traffic lines
-// each debug direction selects, and the write-failure boxes of the pumps.
+// of each direction, and the write-failure boxes of the pumps.
 #include <gtest/gtest.h>
 
 #include "bridge_rig.h"
