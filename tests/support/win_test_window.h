@@ -22,8 +22,8 @@
 #include <mutex>
 #include <string>
 
-#include "ui/backend.h"
 #include "win_test_backend.h"
+#include "windowing/backend.h"
 #include "windowing/message_queue.h"
 
 class WinTestWindow {
