@@ -1,5 +1,5 @@
-// The update command on a test window: the package test and its pane line, a command refused
-// while a run is under way, and whole runs on the fake line with the closing question answered.
+// The update command on a test window: the package test and its pane line, and whole runs on
+// the fake line with the closing question answered.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -132,28 +132,6 @@ TEST_F(UpdateCommand, ALongWorkingDirectoryIsCutToItsLineAndItsPathsCountAsMissi
   EXPECT_EQ(std::wcslen(path), PACKAGE_PATH_CHARS - 1u);
   EXPECT_EQ(FormPackagePath(path, L"boot1_v3.bin"), 1);
   EXPECT_EQ(std::wstring(path), std::wstring(100, L'd') + L"boot1_v3.bin");
-}
-
-TEST_F(UpdateCommand, ASecondCommandWhileARunIsUnderWayIsRefusedAndLeavesItAlone) {
-  window = std::make_unique<WinTestWindow>();
-  EXPECT_EQ(OnUpdateFirmware(window->hwnd(), 118), 1);
-  const HANDLE first = g_hUpdateThread.load();
-  ASSERT_NE(first, INVALID_HANDLE_VALUE);
-  for (WORD command : {117, 118}) EXPECT_EQ(OnUpdateFirmware(window->hwnd(), command), 1);
-  EXPECT_EQ(g_hUpdateThread.load(), first);
-  EXPECT_EQ(rig.count_requests(SUSPEND), 1);
-  EXPECT_EQ(
-      window->text(),
-      L"RIL has been suspended\r\nFirmware update already running\r\nFirmware update already running\r\n");
-
-  // Once the run has ended, the next command starts a new one.
-  rig.port().hang_up();
-  ASSERT_TRUE(RunEnded());
-  EXPECT_EQ(traces.count(L"Open com port succeed!!"), 1);
-  EXPECT_EQ(OnUpdateFirmware(window->hwnd(), 118), 1);
-  EXPECT_NE(g_hUpdateThread.load(), first);
-  EXPECT_EQ(rig.count_requests(SUSPEND), 2);
-  CloseHandle(first);
 }
 
 TEST_F(UpdateCommand, AWholeRunShowsItsProgressAndYesResetsTheModuleThenRebootsTheHandset) {

@@ -153,20 +153,6 @@ TEST_F(UpdateDriver, AFailedStageTwoResumesCastingBeforeItsPause) {
   ASSERT_TRUE(Resets(2));
 }
 
-TEST_F(UpdateDriver, APortLostWhileWaitingForTheBootRomEndsTheRun) {
-  Start();
-  ASSERT_TRUE(Resets(1));
-  rig.port().hang_up();
-  ASSERT_TRUE(Ended());
-  EXPECT_EQ(exitCode, 0u);
-  EXPECT_EQ(traces.count(L" Communication Port lost!!"), 1);
-  ExpectClosed();
-  const std::size_t writes = rig.port().writes().size();
-  std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(rig.port().writes().size(), writes) << "the caster still writes";
-  EXPECT_EQ(traces.count(L"Get A0h"), 0);
-}
-
 TEST_F(UpdateDriver, APortLostDuringAStageEndsTheRunWithoutANewCycle) {
   Start();
   ASSERT_GE(AwaitFrame(AnswerReset(1)), 0);

@@ -136,20 +136,6 @@ TEST_F(UpdatePortLink, AFailedOpenLeavesANewRecordWithNoPortHeldAndSaysWhy) {
   }
 }
 
-TEST_F(UpdatePortLink, TwoRunsEachOpenThePortAnewAndClosingTwiceIsHarmless) {
-  for (int run = 0; run < 2; ++run) {
-    SCOPED_TRACE(run);
-    open_on_fake();
-    EXPECT_TRUE(fake_->is_open());
-    EXPECT_EQ(flag_word(fake_->state()), kUpdateDcbFlags);
-    CloseUpdatePort();
-    EXPECT_EQ(update_handle(), nullptr);
-    EXPECT_FALSE(fake_->is_open());
-    CloseUpdatePort();
-    EXPECT_EQ(update_handle(), nullptr);
-  }
-}
-
 TEST_F(UpdatePortLink, SendByteWritesOnceAndTracesTheCountWritten) {
   open_on_fake();
   struct Case {
@@ -174,13 +160,19 @@ TEST_F(UpdatePortLink, SendByteWritesOnceAndTracesTheCountWritten) {
   }
 }
 
-TEST_F(UpdatePortLink, WriteBlockIsOneWriteCallAndReturnsTheCountTaken) {
+TEST_F(UpdatePortLink, WriteBlockIsOneWriteCallAndReturnsTheCountTakenAndAFailedOneLosesThePort) {
   open_on_fake();
   fake_->short_writes(3);
   const BYTE frame[] = {0x04, 1, 2, 3, 4, 0x04};
   EXPECT_EQ(WriteBlock(frame, sizeof frame), 3u);
   ASSERT_EQ(fake_->writes().size(), 1u);
   EXPECT_EQ(fake_->written(), (Bytes{0x04, 1, 2}));
+  EXPECT_EQ(UpdatePortLost(), 0);
+
+  fake_->fail_writes(ERROR_WRITE_FAULT);
+  EXPECT_EQ(WriteBlock(frame, sizeof frame), 0u);
+  EXPECT_EQ(traces_.count(L"Port lost while waiting (error 29)\r\n"), 1);
+  EXPECT_EQ(UpdatePortLost(), 1);
 }
 
 TEST_F(UpdatePortLink, HexTraceShowsEachByteSentAndReceivedBesideTheByteLines) {
@@ -270,38 +262,30 @@ TEST_F(UpdatePortOnPty, WaitForByteConsumesAndTracesEachByteUpToTheAwaitedOneAnd
   EXPECT_LT(wait_cpu_, 150ms) << "polling between the bytes would burn the 300 ms";
 }
 
-TEST_F(UpdatePortOnPty, BytesQueuedBeforeTheWaitEndItToo) {
-  pty_.send({0x55, ROM_READY, ACK_DONE});
-  ASSERT_EQ(serial_test::wait_queued(update_handle(), 3), 3u);
-  EXPECT_EQ(WaitForByte(ROM_READY), 1);
-  EXPECT_EQ(WaitForByte(ACK_DONE), 1) << "the second byte was already there";
-}
+// Either end going away under a wait ends it, names the error and marks the record lost, so
+// later waits fail at once; a record opened anew starts with its port present.
+TEST_F(UpdatePortOnPty, APortGoneMidWaitEndsTheWaitAndMarksThePortLost) {
+  // The handle first: the pty must outlive that case.
+  const std::pair<std::function<void()>, const wchar_t*> cases[] = {
+      {[] { CloseHandle(update_handle()); }, L"Port lost while waiting (error 6)\r\n"},
+      {[this] { pty_.close_master(); }, L"Port lost while waiting (error 1617)\r\n"},
+  };
+  for (const auto& [go_away, trace] : cases) {
+    SCOPED_TRACE(trace);
+    wait_in_background(ROM_READY);
+    std::this_thread::sleep_for(100ms);
+    go_away();
+    waiter_.join();
+    EXPECT_EQ(wait_result_, 0);
+    EXPECT_EQ(traces_.count(trace), 1);
+    EXPECT_EQ(UpdatePortLost(), 1);
+    EXPECT_EQ(WaitForByte(ROM_READY), 0) << "later waits fail at once";
 
-TEST_F(UpdatePortOnPty, TheFarEndClosingMidWaitEndsTheWaitAndMarksThePortLost) {
-  wait_in_background(ROM_READY);
-  std::this_thread::sleep_for(100ms);
-  pty_.close_master();
-  waiter_.join();
-  EXPECT_EQ(wait_result_, 0);
-  EXPECT_EQ(traces_.count(L"Port lost while waiting (error 1617)\r\n"), 1);
-  EXPECT_EQ(UpdatePortLost(), 1);
-  EXPECT_EQ(WaitForByte(ROM_READY), 0) << "later waits fail at once";
-  EXPECT_EQ(UpdatePortLost(), 1);
-
-  CloseUpdatePort();
-  map_com1("fake:upl-com1");
-  ASSERT_EQ(OpenUpdatePort(), 1);
-  EXPECT_EQ(UpdatePortLost(), 0) << "a new record starts with its port present";
-}
-
-TEST_F(UpdatePortOnPty, ClosingThePortHandleMidWaitEndsTheWaitToo) {
-  wait_in_background(ROM_READY);
-  std::this_thread::sleep_for(100ms);
-  CloseHandle(update_handle());
-  waiter_.join();
-  EXPECT_EQ(wait_result_, 0);
-  EXPECT_EQ(traces_.count(L"Port lost while waiting (error 6)\r\n"), 1);
-  EXPECT_EQ(UpdatePortLost(), 1);
+    CloseUpdatePort();
+    map_com1(trace == cases[0].second ? pty_.path() : "fake:upl-com1");
+    ASSERT_EQ(OpenUpdatePort(), 1);
+    EXPECT_EQ(UpdatePortLost(), 0) << "a new record starts with its port present";
+  }
 }
 
 // Arrival times of the bytes the near end sends during `span`.

@@ -89,18 +89,4 @@ TEST(Format, WsprintfStopsAtTheHandsetBufferSize) {
   EXPECT_EQ(buffer[1024], L'#');
 }
 
-int format_through_va_list(wchar_t* buffer, std::size_t size, const wchar_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int written = kov02::kernel::format_wide(buffer, size, format, args);
-  va_end(args);
-  return written;
-}
-
-TEST(Format, FormatWideTakesAVaList) {
-  wchar_t buffer[32];
-  EXPECT_EQ(format_through_va_list(buffer, 32, L"%s=%d", L"n", 3), 3);
-  EXPECT_EQ(std::wstring(buffer), L"n=3");
-}
-
 }  // namespace

@@ -45,18 +45,6 @@ TEST(Handles, CloseWakesAReaderWithInvalidHandleAndLeaksNoFd) {
   EXPECT_EQ(live_handle_count(), handles_before);
 }
 
-TEST(Handles, ReadStillDeliversBytesWhileTheHandleIsOpen) {
-  auto pipe = std::make_shared<PipeObject>();
-  HANDLE handle = insert_handle(pipe);
-  ASSERT_EQ(::write(pipe->write_fd(), "ab", 2), 2);
-  char buffer[4] = {};
-  DWORD got = 0;
-  ASSERT_TRUE(ReadFile(handle, buffer, sizeof buffer, &got, nullptr));
-  EXPECT_EQ(got, 2u);
-  EXPECT_EQ(std::string(buffer, got), "ab");
-  CloseHandle(handle);
-}
-
 TEST(Handles, ClosedUnknownAndSpecialHandlesFailWithInvalidHandle) {
   HANDLE closed = insert_handle(std::make_shared<PipeObject>());
   ASSERT_TRUE(CloseHandle(closed));

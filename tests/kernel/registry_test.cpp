@@ -206,23 +206,6 @@ TEST(RegistryFile, UnreadableFilesAreNamedInTheError) {
   EXPECT_EQ(error.substr(0, dir.path().size() + 2), dir.path() + ": ");
 }
 
-TEST(RegistryFile, HooksAreRefusedWhileOthersMayWriteTheFile) {
-  kov02::kernel::testing::TempDir dir;
-  const std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=dword:1\n";
-  std::string error;
-  ASSERT_TRUE(load_file(dir.write("open.reg", text, 0664), &error)) << error;
-  EXPECT_FALSE(hooks_allowed());
-  ASSERT_TRUE(load_file(dir.write("private.reg", text, 0644), &error)) << error;
-  EXPECT_TRUE(hooks_allowed());
-  clear();
-}
-
-}  // namespace
-}  // namespace kov02::registry
-
-namespace kov02::registry {
-namespace {
-
 TEST(RegistryFile, TheInstalledSampleLoadsAndMapsTheHandsetDevices) {
   std::string error;
   ASSERT_TRUE(load_file(KOV02_SOURCE_DIR "/config/kov02tool.reg.sample", &error)) << error;

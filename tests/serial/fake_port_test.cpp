@@ -1,16 +1,12 @@
-// What only the fake can make happen: breaks, line errors, cut writes, refused settings.
+// What only the fake can make happen: breaks, line errors, input left behind by a hang-up.
 #include "serial/fake_port.h"
 
 #include <gtest/gtest.h>
-
-#include <functional>
 
 #include "port_lines.h"
 
 namespace serial_test {
 namespace {
-
-using kov02::serial::FakePort;
 
 class FakePortTest : public ::testing::Test {
  protected:
@@ -62,60 +58,6 @@ TEST_F(FakePortTest, EventsOutsideTheMaskAreNotReportedButErrorsStillAccumulate)
   ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_BREAK));
   EXPECT_EQ(wait(), DWORD{EV_RXCHAR}) << "the break came while it was not in the mask";
   EXPECT_EQ(clear_errors(), DWORD{CE_BREAK});
-}
-
-TEST_F(FakePortTest, WritesEndAsTheLineIsToldAndEveryCallIsRecorded) {
-  struct Case {
-    const char* name;
-    std::function<void(FakePort&)> set_up;
-    BOOL result;
-    DWORD written;
-    DWORD error;
-  };
-  const Case cases[] = {
-      {"accepted", [](FakePort& p) { p.accept_writes(); }, TRUE, 4, 0},
-      {"short", [](FakePort& p) { p.short_writes(3); }, TRUE, 3, 0},
-      {"timed out", [](FakePort& p) { p.time_out_writes(); }, TRUE, 0, 0},
-      {"failed", [](FakePort& p) { p.fail_writes(ERROR_WRITE_FAULT); }, FALSE, 0, ERROR_WRITE_FAULT},
-  };
-  const BYTE frame[] = {0x54, 0x3F, 0xA0, 0x00};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    line_.port().clear_writes();
-    c.set_up(line_.port());
-    DWORD written = 99;
-    SetLastError(0);
-    EXPECT_EQ(WriteFile(port_, frame, sizeof frame, &written, nullptr), c.result);
-    EXPECT_EQ(written, c.written);
-    if (!c.result) {
-      EXPECT_EQ(GetLastError(), c.error);
-    }
-    const auto writes = line_.port().writes();
-    ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0].offered, sizeof frame);
-    EXPECT_EQ(writes[0].bytes, Bytes(frame, frame + c.written));
-  }
-}
-
-TEST_F(FakePortTest, RefusedSettingsFailAndChangeNothing) {
-  DCB before{};
-  ASSERT_TRUE(GetCommState(port_, &before));
-  line_.port().refuse_state(ERROR_GEN_FAILURE);
-  line_.port().refuse_timeouts(ERROR_NOT_SUPPORTED);
-  DCB dcb = before;
-  dcb.BaudRate = CBR_115200;
-  EXPECT_FALSE(SetCommState(port_, &dcb));
-  EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
-  COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 10, 1000};
-  EXPECT_FALSE(SetCommTimeouts(port_, &timeouts));
-  EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-  DCB after{};
-  ASSERT_TRUE(GetCommState(port_, &after));
-  EXPECT_EQ(after.BaudRate, before.BaudRate);
-
-  line_.port().refuse_state(ERROR_SUCCESS);
-  EXPECT_TRUE(SetCommState(port_, &dcb));
-  EXPECT_EQ(line_.port().state().BaudRate, CBR_115200);
 }
 
 TEST_F(FakePortTest, InputQueuedBeforeAHangUpIsStillReadThenTheLineFails) {

@@ -5,7 +5,6 @@
 
 #include "win_test_window.h"
 #include "windowing/edit_text.h"
-#include "windowing/user_input.h"
 
 namespace {
 
@@ -73,16 +72,6 @@ class LogPaneTest : public ::testing::Test {
   }
   WinTestWindow window_;
 };
-
-TEST_F(LogPaneTest, TextAfterTheUserMovedTheCaretLandsThereNotAtTheEnd) {
-  append(L"first\r\n");
-  append(L"second\r\n");
-  ASSERT_TRUE(kov02::windowing::move_caret(window_.pane(), 7, 7));
-  append(L"inserted ");
-  EXPECT_EQ(window_.text(), L"first\r\ninserted second\r\n");
-  append(L"again ");
-  EXPECT_EQ(window_.text(), L"first\r\ninserted again second\r\n");
-}
 
 TEST_F(LogPaneTest, SelectionMessagesFollowTheHandsetsContract) {
   append(L"0123456789");

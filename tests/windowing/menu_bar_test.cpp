@@ -41,20 +41,6 @@ class MenuBarTest : public ::testing::Test {
   HMENU menu_ = nullptr;
 };
 
-TEST_F(MenuBarTest, BarHasOneButtonPerDropDownWithCaptionsFromTheStringTable) {
-  auto state = kov02::windowing::menu_bar_of(bar_);
-  ASSERT_TRUE(state.has_value());
-  ASSERT_EQ(state->buttons.size(), 2u);
-  EXPECT_EQ(state->buttons[0].caption, L"System");
-  EXPECT_EQ(state->buttons[0].command, kSystemButton);
-  EXPECT_EQ(state->buttons[1].caption, L"Tools");
-  const auto system = kov02::windowing::menu_items(state->buttons[0].drop_down);
-  ASSERT_EQ(system.size(), 3u);
-  EXPECT_TRUE(system[1].separator);
-  EXPECT_EQ(system[1].id, 0);
-  EXPECT_TRUE(system[1].text.empty());
-}
-
 TEST_F(MenuBarTest, ItemsAreFoundByIdInNestedDropDownsWithTheirInitialState) {
   struct Case {
     WORD id;

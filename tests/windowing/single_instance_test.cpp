@@ -99,22 +99,6 @@ TEST_F(SingleInstance, PublishedClassAnswersFindAndRaiseForItsLiveWindow) {
   EXPECT_EQ(ask(name, "find"), "no") << "the socket stays, the window is gone";
 }
 
-TEST_F(SingleInstance, FindWindowAsksTheOtherInstanceAndRaisesThroughIt) {
-  const std::wstring name = L"Remote Class/1";
-  EXPECT_EQ(FindWindowW(name.c_str(), nullptr), nullptr) << "nobody listens yet";
-  HWND remote = nullptr;
-  {
-    FakeInstance other(name, "yes");
-    remote = FindWindowW(name.c_str(), nullptr);
-    EXPECT_EQ(other.request(), "find");
-  }
-  ASSERT_NE(remote, nullptr);
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(remote) & 1, 0u);
-  FakeInstance other(name, "yes");
-  EXPECT_TRUE(SetForegroundWindow(reinterpret_cast<HWND>(reinterpret_cast<std::uintptr_t>(remote) | 1)));
-  EXPECT_EQ(other.request(), "raise");
-}
-
 TEST_F(SingleInstance, FindWindowPassesTheTitleAndTakesNoForAnAnswer) {
   const std::wstring name = L"TitledRemote";
   FakeInstance other(name, "no");
