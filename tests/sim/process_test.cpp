@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "json_reader.hpp"
+#include "json_reader.h"
 #include "sim_process.hpp"
 
 namespace sim_test {
