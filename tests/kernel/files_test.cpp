@@ -15,7 +15,7 @@
 namespace kov02::kernel {
 namespace {
 
-using testing::TempDir;
+using test_support::TempDir;
 
 TEST(Paths, LinuxAndHandsetFormsMapOntoEachOther) {
   struct Row {
@@ -101,7 +101,7 @@ TEST(Files, ExactNamesAreFoundAndMissingOnesAreNot) {
       {"missing.bin", false, 0, nullptr},
   };
   for (const Row& row : rows) {
-    const std::wstring name = handset_path(dir.path() + (row.name.empty() ? "" : "/" + row.name));
+    const std::wstring name = handset_path(dir.path().string() + (row.name.empty() ? "" : "/" + row.name));
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(name.c_str(), &data);
     ASSERT_EQ(find != INVALID_HANDLE_VALUE, row.found) << row.name;

@@ -198,16 +198,16 @@ TEST(RegistryParse, Utf16FilesWithAByteOrderMarkAreRead) {
 }
 
 TEST(RegistryFile, UnreadableFilesAreNamedInTheError) {
-  kov02::kernel::testing::TempDir dir;
+  test_support::TempDir dir;
   std::string error;
   EXPECT_FALSE(load_file(dir.file("absent.reg"), &error));
   EXPECT_EQ(error, dir.file("absent.reg") + ": cannot read: No such file or directory");
   EXPECT_FALSE(load_file(dir.path(), &error));
-  EXPECT_EQ(error.substr(0, dir.path().size() + 2), dir.path() + ": ");
+  EXPECT_EQ(error.substr(0, dir.path().string().size() + 2), dir.path().string() + ": ");
 }
 
 TEST(RegistryFile, HooksAreRefusedWhileOthersMayWriteTheFile) {
-  kov02::kernel::testing::TempDir dir;
+  test_support::TempDir dir;
   const std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=dword:1\n";
   std::string error;
   ASSERT_TRUE(load_file(dir.write("open.reg", text, 0664), &error)) << error;

@@ -1,32 +1,116 @@
 // The built simulator as the update tool meets it: a pty behind a link, the control socket
 // reached through the ctl subcommand, and the summary it writes.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
-#include <filesystem>
+#include <cerrno>
+#include <cstdint>
 
+#include "child_process.h"
 #include "json_reader.h"
-#include "sim_process.hpp"
+#include "sim_module.h"
+#include "temp_dir.h"
 
-namespace sim_test {
+namespace kov02a_sim {
 namespace {
 
+using namespace test_support;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using Clock = std::chrono::steady_clock;
 
-constexpr std::uint8_t kSync = 0x55, kRomReady = 0xA0, kAckDone = 0xA5, kAckChunk = 0xAA;
-
-Bytes pattern(std::size_t size, unsigned seed) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * seed + 1);
-  return bytes;
+// The simulator program with `args`.
+Spawn sim_command(std::vector<std::string> args) {
+  Spawn spawn;
+  spawn.argv = std::move(args);
+  spawn.argv.insert(spawn.argv.begin(), KOV02A_SIM_PATH);
+  return spawn;
 }
 
-std::uint8_t xor_every_other(const Bytes& bytes, std::size_t first) {
-  std::uint8_t sum = 0;
-  for (std::size_t i = first; i < bytes.size(); i += 2) sum ^= bytes[i];
-  return sum;
+struct ProgramResult {
+  int status = -1;  // exit status; -1 when it did not end in time
+  std::string output;
+};
+
+// Runs the simulator program with `args` to its end.
+ProgramResult run_sim(const std::vector<std::string>& args) {
+  Child sim(sim_command(args));
+  const int status = sim.wait_exit().value_or(-1);
+  return {status, sim.transcript()};
 }
+
+// The tool's end of the module's line, opened the way the tool opens it.
+class Port {
+ public:
+  explicit Port(const std::string& path)
+      : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
+    if (fd_ < 0) throw std::runtime_error("open " + path);
+    termios settings{};
+    tcgetattr(fd_, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(fd_, TCSANOW, &settings);
+  }
+  ~Port() { close(fd_); }
+  Port(const Port&) = delete;
+  Port& operator=(const Port&) = delete;
+
+  // Writes all bytes; false when the line hangs up or stays full for seconds.
+  bool write_bytes(const Bytes& bytes) {
+    std::size_t done = 0;
+    const auto deadline = Clock::now() + 10s;
+    while (done < bytes.size() && Clock::now() < deadline) {
+      const ssize_t count = write(fd_, bytes.data() + done, bytes.size() - done);
+      if (count > 0) {
+        done += static_cast<std::size_t>(count);
+      } else if (count < 0 && errno != EAGAIN && errno != EINTR) {
+        return false;
+      } else {
+        wait_for(POLLOUT, 100ms);
+      }
+    }
+    return done == bytes.size();
+  }
+
+  // Up to `count` bytes, fewer when the line stays quiet until the time-out.
+  Bytes read_bytes(std::size_t count, std::chrono::milliseconds timeout = 5s) {
+    Bytes bytes;
+    const auto deadline = Clock::now() + timeout;
+    while (bytes.size() < count && Clock::now() < deadline) {
+      std::uint8_t byte;
+      if (read(fd_, &byte, 1) == 1) {
+        bytes.push_back(byte);
+      } else {
+        wait_for(POLLIN, 10ms);
+      }
+    }
+    return bytes;
+  }
+
+  // True once the far end has hung up.
+  bool hung_up(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+      std::uint8_t byte;
+      const ssize_t count = read(fd_, &byte, 1);
+      if (count == 0 || (count < 0 && errno == EIO)) return true;
+      if (wait_for(POLLIN, 10ms) & POLLHUP) return true;
+    }
+    return false;
+  }
+
+ private:
+  short wait_for(short events, std::chrono::milliseconds timeout) {
+    pollfd entry{fd_, events, 0};
+    poll(&entry, 1, static_cast<int>(timeout.count()));
+    return entry.revents;
+  }
+
+  int fd_;
+};
 
 // The update tool's side of an update, written out by hand.
 class UpdateDriver {
@@ -53,7 +137,7 @@ class UpdateDriver {
   void stage1(const Bytes& data) {
     Bytes frame{static_cast<std::uint8_t>(data.size())};
     frame.insert(frame.end(), data.begin(), data.end());
-    frame.push_back(xor_every_other(data, 0) ^ xor_every_other(data, 1));
+    frame.push_back(parity_xor(data, 0) ^ parity_xor(data, 1));
     port_.write_bytes(frame);
     EXPECT_THAT(port_.read_bytes(1), ElementsAre(kAckDone));
   }
@@ -63,7 +147,7 @@ class UpdateDriver {
     port_.write_bytes({static_cast<std::uint8_t>(data.size())});
     std::this_thread::sleep_for(30ms);
     send_chunks(data, 1000);
-    port_.write_bytes({static_cast<std::uint8_t>(xor_every_other(data, 0) ^ xor_every_other(data, 1))});
+    port_.write_bytes({static_cast<std::uint8_t>(parity_xor(data, 0) ^ parity_xor(data, 1))});
     EXPECT_THAT(port_.read_bytes(1), ElementsAre(kAckDone));
   }
 
@@ -85,8 +169,8 @@ class UpdateDriver {
   void image(const Bytes& data) {
     image_size(data.size());
     send_chunks(data, 4000);
-    port_.write_bytes({xor_every_other(data, 0)});
-    port_.write_bytes({xor_every_other(data, 1)});
+    port_.write_bytes({parity_xor(data, 0)});
+    port_.write_bytes({parity_xor(data, 1)});
     EXPECT_THAT(port_.read_bytes(1), ElementsAre(kAckDone));
   }
 
@@ -112,9 +196,10 @@ class SimulatorUpdate : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(SimulatorUpdate, FullUpdateOverItsPtyIsAcceptedSavedAndSummarised) {
   TempDir dir;
-  SimProcess sim({"--link", dir / "com1", "--control", dir / "ctl", "--summary-file", dir / "summary.json",
-                  "--save-image", dir / "image.bin", "--noise", "4", "--baud", GetParam()});
-  ASSERT_TRUE(sim.wait_for_line("ready"));
+  Child sim(
+      sim_command({"--link", dir / "com1", "--control", dir / "ctl", "--summary-file", dir / "summary.json",
+                   "--save-image", dir / "image.bin", "--noise", "4", "--baud", GetParam()}));
+  ASSERT_TRUE(sim.wait_for("ready"));
   Port port(dir / "com1");
   port.write_bytes({'A', 'T', '\r'});
   EXPECT_THAT(port.read_bytes(6), ElementsAre('\r', '\n', 'O', 'K', '\r', '\n'));
@@ -131,21 +216,21 @@ TEST_P(SimulatorUpdate, FullUpdateOverItsPtyIsAcceptedSavedAndSummarised) {
   EXPECT_EQ(run_sim({"ctl", "--control", dir / "ctl", "ril", "0x03001F88"}).status, 0);
   EXPECT_EQ(run_sim({"ctl", "--control", dir / "ctl", "reboot", "0x0101003C"}).status, 0);
 
-  const json_reader::Value summary = json_reader::parse(read_text_file(dir / "summary.json"));
+  const json_reader::Value summary = json_reader::parse(read_file(dir / "summary.json"));
   const json_reader::Value& run = summary["runs"][0];
   EXPECT_EQ(run["outcome"].str(), "accepted");
   EXPECT_EQ(run["stage1"]["received"].number(), 200);
   EXPECT_EQ(run["stage2"]["announced"].number(), 1500);
   EXPECT_EQ(run["stage2"]["full_chunks"].number(), 1);
   EXPECT_EQ(run["image"]["received"].number(), 4100);
-  EXPECT_EQ(run["image"]["checksums"][1]["seen"].number(), xor_every_other(image, 1));
+  EXPECT_EQ(run["image"]["checksums"][1]["seen"].number(), parity_xor(image, 1));
   EXPECT_EQ(run["noise_sent"].number(), 4);
-  EXPECT_TRUE(summary["violations"].array().empty()) << read_text_file(dir / "summary.json");
+  EXPECT_TRUE(summary["violations"].array().empty()) << read_file(dir / "summary.json");
   const json_reader::Array& control = summary["control"].array();
   ASSERT_EQ(control.size(), 3u);
   EXPECT_EQ(control[1]["name"].str(), "reset");
   EXPECT_EQ(control[2]["name"].str(), "reboot");
-  const std::string saved = read_text_file(dir / "image.bin");
+  const std::string saved = read_file(dir / "image.bin");
   EXPECT_THAT(Bytes(saved.begin(), saved.end()), ElementsAreArray(image));
 
   EXPECT_EQ(run_sim({"ctl", "--control", dir / "ctl", "quit"}).status, 0);
@@ -158,8 +243,8 @@ INSTANTIATE_TEST_SUITE_P(Baud, SimulatorUpdate, ::testing::Values("0", "115200")
 
 TEST(SimulatorProcess, CtlReportsAcceptanceRefusalAndAbsence) {
   TempDir dir;
-  SimProcess sim({"--control", dir / "ctl", "--fail-ril"});
-  ASSERT_TRUE(sim.wait_for_line("ready"));
+  Child sim(sim_command({"--control", dir / "ctl", "--fail-ril"}));
+  ASSERT_TRUE(sim.wait_for("ready"));
   const std::string control = dir / "ctl";
   EXPECT_EQ(run_sim({"ctl", "--control", control, "ril", "0x03001F80"}).status, 1);
   EXPECT_EQ(run_sim({"ctl", "--control", control, "reboot", "0x0101003C"}).status, 0);
@@ -181,8 +266,8 @@ TEST(SimulatorProcess, CtlReportsAcceptanceRefusalAndAbsence) {
 
 TEST(SimulatorProcess, DroppedModuleHangsUpThePortAndComesBackOnANewPty) {
   TempDir dir;
-  SimProcess sim({"--link", dir / "com1", "--control", dir / "ctl", "--drop-after", "100"});
-  ASSERT_TRUE(sim.wait_for_line("ready"));
+  Child sim(sim_command({"--link", dir / "com1", "--control", dir / "ctl", "--drop-after", "100"}));
+  ASSERT_TRUE(sim.wait_for("ready"));
   {
     Port port(dir / "com1");
     UpdateDriver tool(port, dir / "ctl");
@@ -194,7 +279,7 @@ TEST(SimulatorProcess, DroppedModuleHangsUpThePortAndComesBackOnANewPty) {
     port.write_bytes(pattern(4000, 11));
     EXPECT_TRUE(port.hung_up(5s));
   }
-  ASSERT_TRUE(sim.wait_for_line("module off the line"));
+  ASSERT_TRUE(sim.wait_for("module off the line"));
   EXPECT_TRUE(std::filesystem::exists(dir / "com1")) << "the link must not dangle while the module is away";
   bool answered = false;
   for (const auto deadline = Clock::now() + 10s; !answered && Clock::now() < deadline;) {
@@ -207,11 +292,10 @@ TEST(SimulatorProcess, DroppedModuleHangsUpThePortAndComesBackOnANewPty) {
       // the link still points at the old pty
     }
   }
-  EXPECT_TRUE(answered) << sim.output();
+  EXPECT_TRUE(answered) << sim.transcript();
   const ProgramResult summary = run_sim({"ctl", "--control", dir / "ctl", "summary", "--json"});
   EXPECT_EQ(json_reader::parse(summary.output)["runs"][0]["outcome"].str(), "dropped");
-  sim.terminate();
-  EXPECT_EQ(sim.wait_exit(), 0);
+  EXPECT_EQ(sim.stop(), 0);
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "com1")));
 }
 
@@ -221,8 +305,8 @@ TEST(SimulatorProcess, ModuleOnAGivenTtyAnswersAtCommands) {
   ASSERT_GE(master, 0);
   ASSERT_EQ(grantpt(master), 0);
   ASSERT_EQ(unlockpt(master), 0);
-  SimProcess sim({"--tty", ptsname(master)});
-  ASSERT_TRUE(sim.wait_for_line("ready"));
+  Child sim(sim_command({"--tty", ptsname(master)}));
+  ASSERT_TRUE(sim.wait_for("ready"));
   ASSERT_EQ(write(master, "AT\r", 3), 3);
   std::string reply;
   for (const auto deadline = Clock::now() + 5s; reply.size() < 6 && Clock::now() < deadline;) {
@@ -232,10 +316,9 @@ TEST(SimulatorProcess, ModuleOnAGivenTtyAnswersAtCommands) {
       reply.append(buffer, static_cast<std::size_t>(read(master, buffer, sizeof buffer)));
   }
   EXPECT_EQ(reply, "\r\nOK\r\n");
-  sim.terminate();
-  EXPECT_EQ(sim.wait_exit(), 0);
+  EXPECT_EQ(sim.stop(), 0);
   close(master);
 }
 
 }  // namespace
-}  // namespace sim_test
+}  // namespace kov02a_sim

@@ -5,9 +5,12 @@
 #include <memory>
 #include <regex>
 
-#include "e2e_process.h"
+#include "child_process.h"
+#include "temp_dir.h"
 
 namespace e2e {
+
+using namespace test_support;
 
 // kov02a-sim started in `dir` with its module pty linked at dir/module, its control socket at
 // dir/sim.sock, each received image saved at dir/received.bin and its latest JSON summary kept
