@@ -104,9 +104,8 @@ class Child {
     }
   }
 
-  // Every complete line read so far, and the pending tail.
+  // Every complete line read so far.
   const std::vector<std::string>& lines() const { return lines_; }
-  const std::string& tail() const { return tail_; }
   std::string transcript() const {
     std::string all;
     for (const auto& l : lines_) all += l + "\n";
