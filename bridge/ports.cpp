@@ -2,29 +2,39 @@
 // records their handles in g_hFF and g_hBT and starts the pumps; "Release COMs" undoes it.
 //
 // A handle word is the only record that a port is open. Everything here runs on the UI thread,
-// the only writer of g_bRun, g_hFF and g_hBT; the pumps read the words afresh on every pass.
+// the only writer of g_bRun, g_hFF, g_hBT and their name words; the pumps read the words afresh
+// on every pass.
 #include <cwchar>
+#include <iterator>
 
 #include "bridge/bridge.h"
+#include "common/hex_trace.h"
 #include "common/output.h"
 #include "common/state.h"
 
+static constexpr DWORD BRIDGE_PURGE_MASK = PURGE_TXCLEAR | PURGE_RXCLEAR;  // 0x0C
+
 namespace {
-
-constexpr int PORT_NAME_CHARS = 32;
-constexpr DWORD BRIDGE_PURGE_MASK = PURGE_TXCLEAR | PURGE_RXCLEAR;  // 0x0C
-
 // One of the two registry-named UARTs: where its number lives, how a failed open reads, and
-// which handle word records it.
+// which words record its handle and its name.
 struct BridgeUart {
   LPCWSTR key;
   LPCWSTR failFormat;
   std::atomic<HANDLE>* word;
+  std::atomic<LPCWSTR>* nameWord;
 };
+}  // namespace
 
-const BridgeUart kSideA{L"Drivers\\BuiltIn\\Serial", L"Open FF(%s) failed.\r\n", &g_hFF};
-const BridgeUart kSideB{L"Drivers\\BuiltIn\\Serial2", L"Open BT(%s) failed.\r\n", &g_hBT};
+static const BridgeUart SIDE_A{L"Drivers\\BuiltIn\\Serial", L"Open FF(%s) failed.\r\n", &g_hFF, &g_pszFFName};
+static const BridgeUart SIDE_B{L"Drivers\\BuiltIn\\Serial2", L"Open BT(%s) failed.\r\n", &g_hBT,
+                               &g_pszBTName};
 
+// The names an "Index" can give. Static texts, so a pump may read a side's name word at any
+// time, even while the UI thread opens another port for that side.
+static const LPCWSTR INDEXED_PORT_NAMES[] = {L"COM0:", L"COM1:", L"COM2:", L"COM3:", L"COM4:",
+                                             L"COM5:", L"COM6:", L"COM7:", L"COM8:", L"COM9:"};
+
+namespace {
 // A side-B port with a fixed name. Its line settings and queued input stay the driver's; only
 // the bridge time-outs are set, since a port opened here starts with reads that wait for a
 // full chunk, which would hold back every short message until 1024 bytes had come.
@@ -33,48 +43,49 @@ struct FixedPort {
   LPCWSTR failFormat;
   LPCWSTR openedFormat;
 };
+}  // namespace
 
-const FixedPort kIrdaPort{L"COM3:", L"Open IRDA(%s) failed.\r\n", L"IRDA(%s) opened\r\n"};
-const FixedPort kRawIrPort{L"COM5:", L"Open IR(%s) failed.\r\n", L"%s (IR)opened\r\n"};
+static const FixedPort IRDA_PORT{L"COM3:", L"Open IRDA(%s) failed.\r\n", L"IRDA(%s) opened\r\n"};
+static const FixedPort RAW_IR_PORT{L"COM5:", L"Open IR(%s) failed.\r\n", L"%s (IR)opened\r\n"};
 
 // Formats one line into the shared message buffer and appends it to the log pane.
-void LogPort(HWND hwnd, LPCWSTR format, LPCWSTR portName) {
+static void LogPort(HWND hwnd, LPCWSTR format, LPCWSTR portName) {
   wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS, format, portName);
   LogPane(hwnd, g_szMessage);
 }
 
 // The handset's line for a port that did not open, then the platform's reason when an open was
 // tried (an empty name never reached the device map).
-void LogOpenFailed(HWND hwnd, LPCWSTR format, LPCWSTR portName) {
+static void LogOpenFailed(HWND hwnd, LPCWSTR format, LPCWSTR portName) {
   LogPort(hwnd, format, portName);
   if (portName[0] != L'\0') LogDeviceOpenFailure(hwnd, LogPane);
 }
 
-// Fills `name` with "COM%d:" from the key's "Index" when it reads as a 32-bit number below 10;
-// otherwise leaves it empty.
-void PortNameFromRegistry(LPCWSTR key, WCHAR (&name)[PORT_NAME_CHARS]) {
-  name[0] = L'\0';
+// "COM%d:" from the key's "Index" when it reads as a 32-bit number below 10; otherwise "".
+static LPCWSTR PortNameFromRegistry(LPCWSTR key) {
   HKEY hKey = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return L"";
   DWORD index = 0;
   DWORD size = sizeof index;
+  LPCWSTR name = L"";
   if (RegQueryValueExW(hKey, L"Index", nullptr, nullptr, reinterpret_cast<BYTE*>(&index), &size) ==
           ERROR_SUCCESS &&
-      index < 10) {
-    wnsprintfW(name, PORT_NAME_CHARS, L"COM%d:", static_cast<int>(index));
+      index < std::size(INDEXED_PORT_NAMES)) {
+    name = INDEXED_PORT_NAMES[index];
   }
   RegCloseKey(hKey);
+  return name;
 }
 
 // Read and write, exclusive, existing device only. An empty name is a failed open.
-HANDLE OpenPortByName(LPCWSTR name) {
+static HANDLE OpenPortByName(LPCWSTR name) {
   if (name[0] == L'\0') return INVALID_HANDLE_VALUE;
   return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 // Reads return within about 1 ms with whatever has arrived; writes have no time-out. Both
 // pumps rely on these short reads, so every bridge port gets them.
-void SetBridgeTimeouts(HANDLE port) {
+static void SetBridgeTimeouts(HANDLE port) {
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = 0;
   timeouts.ReadTotalTimeoutMultiplier = 0;
@@ -87,7 +98,7 @@ void SetBridgeTimeouts(HANDLE port) {
 // 115200 8N1 without parity checking, null stripping or XON/XOFF, on top of what the driver
 // reports; both buffers purged; the bridge time-outs. The results are not looked at: the port
 // counts as open whatever they say.
-void ConfigureBridgePort(HANDLE port) {
+static void ConfigureBridgePort(HANDLE port) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   GetCommState(port, &dcb);
@@ -104,7 +115,7 @@ void ConfigureBridgePort(HANDLE port) {
   SetBridgeTimeouts(port);
 }
 
-int OpenFixedPort(HWND hwnd, const FixedPort& port) {
+static int OpenFixedPort(HWND hwnd, const FixedPort& port) {
   HANDLE handle = OpenPortByName(port.name);
   if (handle == INVALID_HANDLE_VALUE) {
     LogOpenFailed(hwnd, port.failFormat, port.name);
@@ -112,12 +123,13 @@ int OpenFixedPort(HWND hwnd, const FixedPort& port) {
   }
   LogPort(hwnd, port.openedFormat, port.name);
   g_hBT.store(handle, std::memory_order_relaxed);
+  g_pszBTName.store(port.name, std::memory_order_relaxed);
   SetBridgeTimeouts(handle);
   return 1;
 }
 
 // Opens side B as g_nSource chooses it; any other value opens nothing.
-void OpenSideB(HWND hwnd) {
+static void OpenSideB(HWND hwnd) {
   switch (g_nSource.load(std::memory_order_relaxed)) {
     case 1:
       OpenBridgePort(hwnd, L"BTUART");
@@ -133,16 +145,13 @@ void OpenSideB(HWND hwnd) {
   }
 }
 
-bool IsOpen(const std::atomic<HANDLE>& word) {
+static bool IsOpen(const std::atomic<HANDLE>& word) {
   return word.load(std::memory_order_relaxed) != INVALID_HANDLE_VALUE;
 }
 
-}  // namespace
-
 int OpenBridgePort(HWND hwnd, LPCWSTR logicalName) {
-  const BridgeUart& side = std::wcscmp(logicalName, L"FFUART") == 0 ? kSideA : kSideB;
-  WCHAR name[PORT_NAME_CHARS];
-  PortNameFromRegistry(side.key, name);
+  const BridgeUart& side = std::wcscmp(logicalName, L"FFUART") == 0 ? SIDE_A : SIDE_B;
+  const LPCWSTR name = PortNameFromRegistry(side.key);
   HANDLE handle = OpenPortByName(name);
   if (handle == INVALID_HANDLE_VALUE) {
     LogOpenFailed(hwnd, side.failFormat, name);
@@ -150,16 +159,17 @@ int OpenBridgePort(HWND hwnd, LPCWSTR logicalName) {
   }
   LogPort(hwnd, L"%s opened\r\n", name);
   side.word->store(handle, std::memory_order_relaxed);
+  side.nameWord->store(name, std::memory_order_relaxed);
   ConfigureBridgePort(handle);
   return 1;
 }
 
 int OpenIrdaPort(HWND hwnd) {
-  return OpenFixedPort(hwnd, kIrdaPort);
+  return OpenFixedPort(hwnd, IRDA_PORT);
 }
 
 int OpenRawIrPort(HWND hwnd) {
-  return OpenFixedPort(hwnd, kRawIrPort);
+  return OpenFixedPort(hwnd, RAW_IR_PORT);
 }
 
 int GetComs(HWND hwnd, WORD, HWND, WORD) {
@@ -168,6 +178,7 @@ int GetComs(HWND hwnd, WORD, HWND, WORD) {
     LogPane(hwnd, L"Firmware update running, COMs stay closed\r\n");
     return 1;
   }
+  ReadHexTraceSetting();
   OpenBridgePort(hwnd, L"FFUART");
   OpenSideB(hwnd);
   if (!IsOpen(g_hBT) || !IsOpen(g_hFF)) {

@@ -2,49 +2,62 @@
 // every chunk to the other port at once, with no queue in between. One loop serves both
 // directions; a route row says which words, texts and debug choice belong to each.
 #include "bridge/bridge.h"
+#include "common/hex_trace.h"
 #include "common/output.h"
 #include "common/state.h"
 
+static constexpr DWORD PUMP_CHUNK_BYTES = 1024;
+static constexpr int PUMP_LINE_CHARS = 128;
+static constexpr int DEBUG_BOTH = 3;
+
 namespace {
-
-constexpr DWORD PUMP_CHUNK_BYTES = 1024;
-constexpr int PUMP_LINE_CHARS = 128;
-constexpr int DEBUG_BOTH = 3;
-
 // What makes a pump one direction or the other.
 struct PumpRoute {
   std::atomic<HANDLE>* source;
   std::atomic<HANDLE>* destination;
+  std::atomic<LPCWSTR>* sourceName;
+  std::atomic<LPCWSTR>* destinationName;
   LPCWSTR failText;     // the write-failure box, text and caption alike
   int debugDir;         // the g_nDebugDir value that logs this direction (besides "both")
   LPCWSTR lineFormat;   // the traffic line
   bool lineCountsRead;  // the line shows the count read rather than the count written
 };
+}  // namespace
 
-const PumpRoute kFFtoBT{&g_hFF, &g_hBT, L"Fail to write to BT/Irda\r\n", 2, L"%d bytes <-BT<-FF<- <<<\r\n",
-                        false};
-const PumpRoute kBTtoFF{&g_hBT, &g_hFF, L"Fail to write FF(GSM)", 1, L">>> %d bytes ->BT->FF->\r\n", true};
+static const PumpRoute FF_TO_BT{&g_hFF,
+                                &g_hBT,
+                                &g_pszFFName,
+                                &g_pszBTName,
+                                L"Fail to write to BT/Irda\r\n",
+                                2,
+                                L"%d bytes <-BT<-FF<- <<<\r\n",
+                                false};
+static const PumpRoute BT_TO_FF{
+    &g_hBT, &g_hFF, &g_pszBTName, &g_pszFFName, L"Fail to write FF(GSM)", 1, L">>> %d bytes ->BT->FF->\r\n",
+    true};
 
+namespace {
 // A pump thread and the word that holds its handle, in start and stop order.
 struct PumpThread {
   std::atomic<HANDLE>* word;
   LPTHREAD_START_ROUTINE procedure;
 };
+}  // namespace
 
-const PumpThread kPumpThreads[] = {{&g_hThreadFFtoBT, PumpFFtoBT}, {&g_hThreadBTtoFF, PumpBTtoFF}};
+static const PumpThread PUMP_THREADS[] = {{&g_hThreadFFtoBT, PumpFFtoBT}, {&g_hThreadBTtoFF, PumpBTtoFF}};
 
-bool IsBridgeOpen() {
+static bool IsBridgeOpen() {
   return g_hFF.load(std::memory_order_relaxed) != INVALID_HANDLE_VALUE &&
          g_hBT.load(std::memory_order_relaxed) != INVALID_HANDLE_VALUE;
 }
 
-bool DebugSelects(const PumpRoute& route) {
+static bool DebugSelects(const PumpRoute& route) {
   int dir = g_nDebugDir.load(std::memory_order_relaxed);
   return dir == route.debugDir || dir == DEBUG_BOTH;
 }
 
 // Exit status STILL_ACTIVE; a failed query (-1, null, not a thread) counts as not running.
-bool QueryRunning(HANDLE thread, bool* known) {
+static bool QueryRunning(HANDLE thread, bool* known) {
   DWORD code = 0;
   *known = GetExitCodeThread(thread, &code) != FALSE;
   return *known && code == STILL_ACTIVE;
@@ -53,10 +66,12 @@ bool QueryRunning(HANDLE thread, bool* known) {
 // Writes one chunk and reports it. A write that fails while the bridge is still meant to run
 // gets the route's box; one that fails because Release COMs cleared the flag and closed the
 // port under it is the stop itself, not a fault worth interrupting the user for.
-void ForwardChunk(const PumpRoute& route, HWND hwnd, const BYTE* chunk, DWORD read, WCHAR* line) {
+static void ForwardChunk(const PumpRoute& route, HWND hwnd, const BYTE* chunk, DWORD read, WCHAR* line) {
   DWORD written = 0;
-  if (!WriteFile(route.destination->load(std::memory_order_relaxed), chunk, read, &written, nullptr) &&
-      g_bRun.load(std::memory_order_relaxed) != 0) {
+  const BOOL wrote =
+      WriteFile(route.destination->load(std::memory_order_relaxed), chunk, read, &written, nullptr);
+  TraceBytes(L"TX", route.destinationName->load(std::memory_order_relaxed), chunk, written);
+  if (!wrote && g_bRun.load(std::memory_order_relaxed) != 0) {
     MessageBoxW(nullptr, route.failText, route.failText, MB_OK);
   }
   if (written != 0 && DebugSelects(route)) {
@@ -69,7 +84,7 @@ void ForwardChunk(const PumpRoute& route, HWND hwnd, const BYTE* chunk, DWORD re
 // The pump loop. The 1 ms read time-out paces it while the line is idle. A read that fails
 // (rather than times out empty) waits that millisecond itself, so a port that went away does
 // not turn the pump into a busy loop until Release COMs.
-DWORD RunPump(const PumpRoute& route, HWND hwnd) {
+static DWORD RunPump(const PumpRoute& route, HWND hwnd) {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
   BYTE chunk[PUMP_CHUNK_BYTES];
   WCHAR line[PUMP_LINE_CHARS];
@@ -78,6 +93,7 @@ DWORD RunPump(const PumpRoute& route, HWND hwnd) {
     if (!ReadFile(route.source->load(std::memory_order_relaxed), chunk, sizeof chunk, &read, nullptr)) {
       if (IsBridgeOpen()) Sleep(1);
     } else if (read > 0) {
+      TraceBytes(L"RX", route.sourceName->load(std::memory_order_relaxed), chunk, read);
       ForwardChunk(route, hwnd, chunk, read, line);
     }
     if (!IsBridgeOpen()) return 0;
@@ -85,20 +101,18 @@ DWORD RunPump(const PumpRoute& route, HWND hwnd) {
   return 0;
 }
 
-}  // namespace
-
 DWORD PumpFFtoBT(LPVOID hwnd) {
-  return RunPump(kFFtoBT, static_cast<HWND>(hwnd));
+  return RunPump(FF_TO_BT, static_cast<HWND>(hwnd));
 }
 
 DWORD PumpBTtoFF(LPVOID hwnd) {
-  return RunPump(kBTtoFF, static_cast<HWND>(hwnd));
+  return RunPump(BT_TO_FF, static_cast<HWND>(hwnd));
 }
 
 // Starts each pump that is not running. The handle of a pump that has ended is closed as it
 // is replaced, so repeated Get/Release cycles do not pile up thread handles.
 void StartPumps(HWND hwnd) {
-  for (const PumpThread& pump : kPumpThreads) {
+  for (const PumpThread& pump : PUMP_THREADS) {
     HANDLE old = pump.word->load(std::memory_order_relaxed);
     bool known = false;
     if (QueryRunning(old, &known)) continue;
@@ -112,7 +126,7 @@ void StartPumps(HWND hwnd) {
 // its next blocking call, a write-failure box included), so no pump outlives this call. The
 // handle words stay as they are.
 void StopPumps() {
-  for (const PumpThread& pump : kPumpThreads) {
+  for (const PumpThread& pump : PUMP_THREADS) {
     HANDLE thread = pump.word->load(std::memory_order_relaxed);
     bool known = false;
     if (QueryRunning(thread, &known)) TerminateThread(thread, 0);

@@ -9,6 +9,8 @@ std::atomic<int> g_nDebugDir{3};
 std::atomic<int> g_bRun{1};
 std::atomic<HANDLE> g_hFF{INVALID_HANDLE_VALUE};
 std::atomic<HANDLE> g_hBT{INVALID_HANDLE_VALUE};
+std::atomic<LPCWSTR> g_pszFFName{L""};
+std::atomic<LPCWSTR> g_pszBTName{L""};
 std::atomic<HANDLE> g_hThreadFFtoBT{INVALID_HANDLE_VALUE};
 std::atomic<HANDLE> g_hThreadBTtoFF{INVALID_HANDLE_VALUE};
 std::atomic<int> g_bFlashOnly{0};

@@ -16,6 +16,8 @@ extern std::atomic<int> g_nDebugDir;         // 0 None, 1 B->A, 2 A->B, 3 both; 
 extern std::atomic<int> g_bRun;              // bridge pump run flag; UI thread
 extern std::atomic<HANDLE> g_hFF;            // bridge side A port, -1 while closed; UI thread
 extern std::atomic<HANDLE> g_hBT;            // bridge side B port, -1 while closed; UI thread
+extern std::atomic<LPCWSTR> g_pszFFName;     // side A's device name, static text; UI thread
+extern std::atomic<LPCWSTR> g_pszBTName;     // side B's device name, static text; UI thread
 extern std::atomic<HANDLE> g_hThreadFFtoBT;  // pump FF->BT; UI thread
 extern std::atomic<HANDLE> g_hThreadBTtoFF;  // pump BT->FF; UI thread
 extern std::atomic<int>
@@ -26,11 +28,3 @@ extern std::atomic<HANDLE> g_hCastThread;    // caster thread; update thread
 // before it starts the update thread, cleared by that thread once the image is accepted or the
 // run has ended (never both at once). The quit guard, Get COMs and Reboot Device read it.
 extern std::atomic<int> g_bUpdateBusy;
-
-// Protocol bytes of the firmware update.
-inline constexpr BYTE SYNC_BYTE = 0x55;
-inline constexpr BYTE ROM_READY = 0xA0;
-inline constexpr BYTE ACK_DONE = 0xA5;
-inline constexpr BYTE ACK_CHUNK = 0xAA;
-inline constexpr BYTE CMD_BAUDRATE = 0x50;
-inline constexpr BYTE CMD_FILE_SIZE = 0x54;

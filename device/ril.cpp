@@ -4,33 +4,33 @@
 #include "device/device.h"
 
 namespace {
-
 struct RilRequest {
   DWORD code;
   LPCWSTR success;
   LPCWSTR openFailure;  // formats take the last-error code as 0x%08lX
   LPCWSTR requestFailure;
 };
+}  // namespace
 
-constexpr RilRequest kSuspend = {IOCTL_RIL_SUSPEND, L"RIL has been suspended\r\n",
-                                 L"Failed to open RIL1:, error code: 0x%08lX\r\n",
-                                 L"Failed to suspend RIL action, error code: 0x%08lX\r\n"};
-constexpr RilRequest kResume = {IOCTL_RIL_RESUME, L"RIL has been resumed\r\n",
-                                L"Failed to open RIL1:, error code: 0x%08lX\r\n",
-                                L"Failed to resume RIL action, error code: 0x%08lX\r\n"};
-constexpr RilRequest kReset = {IOCTL_RIL_RESET, L"GSM/GPRS has been reset\r\n",
-                               L"Failed to open RIL1,CANNOT reset:, error code: 0x%08lX\r\n",
-                               L"Failed to reset GSM/GPRS module, error code: 0x%08lX\r\n"};
+static constexpr RilRequest SUSPEND_REQUEST = {IOCTL_RIL_SUSPEND, L"RIL has been suspended\r\n",
+                                               L"Failed to open RIL1:, error code: 0x%08lX\r\n",
+                                               L"Failed to suspend RIL action, error code: 0x%08lX\r\n"};
+static constexpr RilRequest RESUME_REQUEST = {IOCTL_RIL_RESUME, L"RIL has been resumed\r\n",
+                                              L"Failed to open RIL1:, error code: 0x%08lX\r\n",
+                                              L"Failed to resume RIL action, error code: 0x%08lX\r\n"};
+static constexpr RilRequest RESET_REQUEST = {IOCTL_RIL_RESET, L"GSM/GPRS has been reset\r\n",
+                                             L"Failed to open RIL1,CANNOT reset:, error code: 0x%08lX\r\n",
+                                             L"Failed to reset GSM/GPRS module, error code: 0x%08lX\r\n"};
 
 // Only a caller with a window formats a line: the shared buffer belongs to the UI thread, and
 // the update thread calls without one.
-void ShowFailure(HWND hwnd, LPCWSTR format, DWORD error) {
+static void ShowFailure(HWND hwnd, LPCWSTR format, DWORD error) {
   if (hwnd == nullptr) return;
   wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS, format, error);
   LogPane(hwnd, g_szMessage);
 }
 
-int SendRilRequest(HWND hwnd, const RilRequest& request) {
+static int SendRilRequest(HWND hwnd, const RilRequest& request) {
   HANDLE device = CreateFileW(L"RIL1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
     ShowFailure(hwnd, request.openFailure, GetLastError());
@@ -46,14 +46,12 @@ int SendRilRequest(HWND hwnd, const RilRequest& request) {
   return 0;
 }
 
-}  // namespace
-
 int SuspendRil(HWND hwnd, WORD, HWND, WORD) {
-  return SendRilRequest(hwnd, kSuspend);
+  return SendRilRequest(hwnd, SUSPEND_REQUEST);
 }
 int ResumeRil(HWND hwnd, WORD, HWND, WORD) {
-  return SendRilRequest(hwnd, kResume);
+  return SendRilRequest(hwnd, RESUME_REQUEST);
 }
 int ResetRadioModule(HWND hwnd, WORD, HWND, WORD) {
-  return SendRilRequest(hwnd, kReset);
+  return SendRilRequest(hwnd, RESET_REQUEST);
 }

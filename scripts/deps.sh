@@ -12,6 +12,7 @@ packages=(
   picocom                            # the demo: a terminal for the bridge's far end
   dpkg-dev file                      # the Debian package: dpkg-buildflags, dpkg-shlibdeps
   desktop-file-utils man-db          # the package test: desktop entry and man page checks
+  socat                              # the benchmarks' reference bridge (checked in CI too)
   "$@"
 )
 

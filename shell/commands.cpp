@@ -53,18 +53,16 @@ BOOL AboutDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
   return FALSE;
 }
 
-namespace {
-
-constexpr WORD kSourceIds[] = {IDM_SRC_BTUART, IDM_SRC_RAWIR, IDM_SRC_IRDA};
-constexpr WORD kDebugIds[] = {IDM_DBG_NONE, IDM_DBG_BT_TO_FF, IDM_DBG_FF_TO_BT, IDM_DBG_BOTH};
+static constexpr WORD SOURCE_IDS[] = {IDM_SRC_BTUART, IDM_SRC_RAWIR, IDM_SRC_IRDA};
+static constexpr WORD DEBUG_IDS[] = {IDM_DBG_NONE, IDM_DBG_BT_TO_FF, IDM_DBG_FF_TO_BT, IDM_DBG_BOTH};
 
 template <std::size_t N>
-void MoveCheckMark(HMENU menu, const WORD (&group)[N], WORD chosen) {
+static void MoveCheckMark(HMENU menu, const WORD (&group)[N], WORD chosen) {
   for (WORD id : group) CheckMenuItem(menu, id, MF_BYCOMMAND | MF_UNCHECKED);
   CheckMenuItem(menu, chosen, MF_BYCOMMAND | MF_CHECKED);
 }
 
-int SourceOf(WORD id) {
+static int SourceOf(WORD id) {
   switch (id) {
     case IDM_SRC_BTUART:
       return 1;
@@ -75,11 +73,9 @@ int SourceOf(WORD id) {
   }
 }
 
-bool IsSourceCommand(WORD id) {
+static bool IsSourceCommand(WORD id) {
   return id == IDM_SRC_BTUART || id == IDM_SRC_RAWIR || id == IDM_SRC_IRDA;
 }
-
-}  // namespace
 
 // The source may change only while the bridge is closed (both port words -1); the debug
 // direction may change at any time and takes effect at the pumps' next transfer.
@@ -91,11 +87,11 @@ int OnSelect(HWND hwnd, WORD id, HWND, WORD) {
       MessageBoxW(hwnd, L"COMs should be released first", nullptr, MB_ICONHAND);
       return 1;
     }
-    MoveCheckMark(menu, kSourceIds, id);
+    MoveCheckMark(menu, SOURCE_IDS, id);
     g_nSource.store(SourceOf(id), std::memory_order_relaxed);
     return 0;
   }
-  MoveCheckMark(menu, kDebugIds, id);
+  MoveCheckMark(menu, DEBUG_IDS, id);
   g_nDebugDir.store(id - IDM_DBG_NONE, std::memory_order_relaxed);
   return 0;
 }

@@ -21,19 +21,15 @@ const std::size_t g_MsgTableSize = std::size(g_MsgTable);
 
 SHACTIVATEINFO g_ShellActivate = {sizeof(SHACTIVATEINFO), nullptr, 0, 0, 0, 0};
 
-namespace {
-
 // The log pane's style: child, visible, vertical scroll bar, read-only, no wrap, multi-line.
-constexpr DWORD kLogPaneStyle = 0x50200884;
-static_assert(kLogPaneStyle ==
+static constexpr DWORD LOG_PANE_STYLE = 0x50200884;
+static_assert(LOG_PANE_STYLE ==
               (WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_READONLY | ES_AUTOHSCROLL | ES_MULTILINE));
 
 // Lowest bit set: bring the window's owned windows to the front with it.
-HWND WithOwnedWindows(HWND hwnd) {
+static HWND WithOwnedWindows(HWND hwnd) {
   return reinterpret_cast<HWND>(reinterpret_cast<std::uintptr_t>(hwnd) | 0x1);
 }
-
-}  // namespace
 
 int AppInit(HINSTANCE hInstance) {
   HWND running = FindWindowW(KOV02Tool, nullptr);
@@ -109,8 +105,8 @@ LRESULT OnCreate(HWND hwnd, UINT, WPARAM, LPARAM) {
   g_hwndMenuBar = mbi.hwndMB;
 
   HWND hwndLog =
-      CreateWindowExW(WS_EX_CLIENTEDGE, L"edit", L"", kLogPaneStyle, 0, 0, CW_USEDEFAULT, CW_USEDEFAULT, hwnd,
-                      reinterpret_cast<HMENU>(static_cast<std::intptr_t>(IDC_LOG)), g_hInst, nullptr);
+      CreateWindowExW(WS_EX_CLIENTEDGE, L"edit", L"", LOG_PANE_STYLE, 0, 0, CW_USEDEFAULT, CW_USEDEFAULT,
+                      hwnd, reinterpret_cast<HMENU>(static_cast<std::intptr_t>(IDC_LOG)), g_hInst, nullptr);
   if (!IsWindow(hwndLog)) {
     DestroyWindow(hwnd);
     return 0;

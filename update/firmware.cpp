@@ -3,6 +3,7 @@
 #include "common/output.h"
 #include "common/state.h"
 #include "device/device.h"
+#include "update/modes.h"
 #include "update/package.h"
 #include "update/progress.h"
 #include "update/run.h"
@@ -19,17 +20,16 @@ static ChunkPlan ImagePlan(DWORD size) {
           true};
 }
 
-// 0x54's record: fixed in Flash-only mode, else the first 3 bytes of file_size.bin (0x00 for
-// any it lacks). 0 when file_size.bin does not open, in either mode.
-static int SendFileSizeRecord(BYTE (&record)[3]) {
+// 0x54's record, as the mode makes it. 0 when file_size.bin does not open, whatever the mode.
+static int SendFileSizeRecord(const UpdateMode& mode, BYTE (&record)[3]) {
   HANDLE file = OpenPackageFile(FILE_SIZE_FILE);
   if (file == INVALID_HANDLE_VALUE) {
     Trace(L"file_size.bin open fail!!!!\r\n");
     NoteUpdateFailure(UPDATE_FILE_UNREADABLE);
     return 0;
   }
-  if (g_bFlashOnly.load(std::memory_order_relaxed) == 1) {
-    for (int i = 0; i < 3; ++i) record[i] = FLASH_ONLY_SIZE_RECORD[i];
+  if (mode.sizeSource == SIZE_FIXED) {
+    for (int i = 0; i < 3; ++i) record[i] = mode.fixedSizeRecord[i];
     Trace(L"Write fixed file size\r\n");
   } else {
     DWORD got = 0;
@@ -83,6 +83,7 @@ static int SendImage(HANDLE image, HWND hwnd) {
 }
 
 int SendFirmware(HWND hwnd) {
+  const UpdateMode& mode = *g_pUpdateMode.load(std::memory_order_relaxed);
   BYTE record[3] = {0x00, 0x00, 0x00};
   SendByte(CMD_BAUDRATE);
   Trace(L"Send 0x50 to configure baudrate as 115.2k !!!\r\n");
@@ -91,11 +92,10 @@ int SendFirmware(HWND hwnd) {
   WaitForByte(ACK_DONE, g_UpdateBounds.answerMs);
   Trace(L"Memory Check, We should get 3 char above !!!!\r\n");
   SendByte(CMD_FILE_SIZE);
-  if (!SendFileSizeRecord(record)) return 0;
+  if (!SendFileSizeRecord(mode, record)) return 0;
   for (int i = 0; i < 3; ++i) WaitForByte(ACK_DONE, g_UpdateBounds.answerMs);
   if (UpdatePortLost()) return 0;
-  bool flashOnly = g_bFlashOnly.load(std::memory_order_relaxed) == 1;
-  HANDLE image = OpenPackageFile(flashOnly ? FLASH_ONLY_FILE : EEP_FLASH_FILE);
+  HANDLE image = OpenPackageFile(mode.image);
   if (image == INVALID_HANDLE_VALUE) {
     Trace(L"download.bin open fail!!!!\r\n");
     NoteUpdateFailure(UPDATE_FILE_UNREADABLE);

@@ -16,8 +16,6 @@ inline constexpr DWORD STAGE2_CHUNK = 1000;
 inline constexpr DWORD IMAGE_CHUNK = 4000;
 // A line break follows every this many progress stars.
 inline constexpr int STARS_PER_LINE = 23;
-// The file-size record of the Flash-only mode: the value 4169728.
-inline constexpr BYTE FLASH_ONLY_SIZE_RECORD[3] = {0x3F, 0xA0, 0x00};
 
 // 8-bit XOR of `data`, folded into `seed`.
 BYTE XorBytes(std::span<const BYTE> data, BYTE seed = 0);

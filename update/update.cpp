@@ -5,7 +5,7 @@
 #include "common/output.h"
 #include "common/state.h"
 #include "device/device.h"
-#include "shell/resources/resource_ids.h"
+#include "update/modes.h"
 #include "update/package.h"
 #include "update/progress.h"
 #include "update/run.h"
@@ -14,10 +14,8 @@
 // The missing-files line is formatted into a buffer of this many characters.
 static constexpr int MISSING_TEXT_CHARS = 100;
 
-static constexpr LPCWSTR PACKAGE_FILES[] = {BOOT1_FILE, BOOT2_FILE, FLASH_ONLY_FILE};
-
-int CheckFirmwarePackage() {
-  for (LPCWSTR name : PACKAGE_FILES) {
+int CheckFirmwarePackage(const UpdateMode& mode) {
+  for (LPCWSTR name : mode.packageFiles) {
     WCHAR path[PACKAGE_PATH_CHARS];
     if (!FormPackagePath(path, name)) return 0;
     WIN32_FIND_DATAW found;
@@ -64,7 +62,9 @@ int OnUpdateFirmware(HWND hwnd, WORD commandId, HWND, WORD) {
     LogPane(hwnd, L"Firmware update already running\r\n");
     return 1;
   }
-  if (!CheckFirmwarePackage()) {
+  const UpdateMode* mode = FindUpdateMode(commandId);
+  if (mode == nullptr) return 1;
+  if (!CheckFirmwarePackage(*mode)) {
     WCHAR text[MISSING_TEXT_CHARS];
     FormatMissingFiles(text);
     LogPaneIfDebug(hwnd, text);
@@ -72,7 +72,7 @@ int OnUpdateFirmware(HWND hwnd, WORD commandId, HWND, WORD) {
   }
   SuspendRil(hwnd);
   Sleep(500);
-  g_bFlashOnly.store(commandId == IDM_UPD_FLASH_ONLY ? 1 : 0, std::memory_order_relaxed);
+  SelectUpdateMode(commandId);
   StartUpdateThread(hwnd);
   return 1;
 }

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "common/hex_trace.h"
 #include "common/output.h"
 #include "common/state.h"
 
@@ -15,8 +16,8 @@ static std::atomic<const UpdatePort*> s_pLostPort{nullptr};
 // The last wait ended on its silence bound; the update thread only.
 static int s_bTimedOut = 0;
 
-static const WCHAR kUpdatePortName[] = L"COM1:";
-static_assert(std::size(kUpdatePortName) <= std::size(UpdatePort{}.szPort));
+static const WCHAR UPDATE_PORT_NAME[] = L"COM1:";
+static_assert(std::size(UPDATE_PORT_NAME) <= std::size(UpdatePort{}.szPort));
 static constexpr DWORD UPDATE_QUEUE_BYTES = 32768;
 static constexpr DWORD CASTER_PAUSE_MS = 10;
 
@@ -77,9 +78,10 @@ static void SetUpdateTimeouts(COMMTIMEOUTS* timeouts) {
 int OpenUpdatePort() {
   UpdatePort* port = NewUpdatePortRecord();
   if (!port) return 0;
-  std::wcscpy(port->szPort, kUpdatePortName);
+  std::wcscpy(port->szPort, UPDATE_PORT_NAME);
   port->dwReserved = 0;
   FillUpdateDcb(&port->dcb);
+  ReadHexTraceSetting();
   Trace(L"Open : %s\r\n", port->szPort);
   HANDLE handle =
       CreateFileW(port->szPort, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -117,6 +119,7 @@ HANDLE UpdatePortHandle() {
 void SendByte(BYTE byte) {
   DWORD written = 0;
   WriteFile(UpdatePortHandle(), &byte, 1, &written, nullptr);
+  TraceBytes(L"TX", UPDATE_PORT_NAME, &byte, written);
   Trace(L" %d char : %X h sent \r\n", written, static_cast<UINT>(byte));
 }
 
@@ -134,6 +137,7 @@ DWORD WriteBlock(const BYTE* data, DWORD size) {
   if (!WriteFile(UpdatePortHandle(), data, size, &written, nullptr) && GetLastError() != ERROR_TIMEOUT) {
     PortLost();
   }
+  TraceBytes(L"TX", UPDATE_PORT_NAME, data, written);
   return written;
 }
 
@@ -141,17 +145,12 @@ void DiscardReceived() {
   PurgeComm(UpdatePortHandle(), PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
-// A byte as the trace shows it: itself when printable, '.' otherwise, so a 0x00 cannot end
-// the line early.
-static WCHAR Shown(BYTE byte) {
-  return (byte >= 0x20 && byte < 0x7F) ? static_cast<WCHAR>(byte) : L'.';
-}
-
 // Reads one byte if one is there (the port's reads return at once); 1 when it came, traced.
 static int ReadOneByte(HANDLE handle, BYTE* byte) {
   DWORD got = 0;
   if (!ReadFile(handle, byte, 1, &got, nullptr) || got != 1) return 0;
-  Trace(L"A byte got from KOV02A : %c , %X h\r\n", Shown(*byte), static_cast<UINT>(*byte));
+  TraceBytes(L"RX", UPDATE_PORT_NAME, byte, 1);
+  Trace(L"A byte got from KOV02A : %c , %X h\r\n", ShownChar(*byte), static_cast<UINT>(*byte));
   return 1;
 }
 
@@ -220,6 +219,7 @@ DWORD CasterThread(LPVOID) {
     UpdatePort* port = g_pUpdatePort.load(std::memory_order_relaxed);
     DWORD written = 0;
     WriteFile(port ? LoadPortHandle(port) : 0, &sync, 1, &written, nullptr);
+    TraceBytes(L"TX", UPDATE_PORT_NAME, &sync, written);
     Sleep(CASTER_PAUSE_MS);
   }
 }

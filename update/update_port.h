@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+#include "update/protocol.h"
+
 struct UpdatePort {
   WCHAR szPort[8];   // "COM1:"
   DWORD dwReserved;  // 0; read by nothing

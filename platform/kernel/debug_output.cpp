@@ -1,5 +1,5 @@
 // OutputDebugStringW: whole UTF-8 lines with a millisecond timestamp and the thread's name, to
-// stderr or the file the registry names, through an output queue so that no thread that traces
+// stderr or the file start-up names, through an output queue so that no thread that traces
 // ever waits for the reader. Each call's lines are queued whole, so lines from many threads
 // never interleave.
 #include "kernel/debug_output.h"
@@ -15,21 +15,16 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <utility>
 
 #include "kernel/output_queue.h"
 #include "kernel/text.h"
 #include "kernel/threads.h"
-#include "registry/registry.h"
 
 namespace kov02::kernel {
 namespace {
 
 using Hook = std::function<void(std::wstring_view)>;
-
-// A full log file starts afresh past this size unless the registry says otherwise.
-constexpr std::uint64_t kDefaultMaxBytes = 64 * 1024 * 1024;
 
 struct DebugOutput {
   std::mutex mutex;
@@ -75,15 +70,6 @@ std::string render_lines(std::wstring_view text) {
     text.remove_prefix(end + 1);
   }
   return rendered;
-}
-
-// The registry's "MaxBytes", or the default when it is missing or not a dword.
-std::uint64_t max_log_bytes() {
-  const std::optional<registry::Value> value = registry::lookup(L"Platform\\Debug", L"MaxBytes");
-  if (!value || value->type != REG_DWORD || value->data.size() != 4) return kDefaultMaxBytes;
-  std::uint32_t bytes = 0;
-  for (int i = 3; i >= 0; --i) bytes = bytes << 8 | value->data[static_cast<std::size_t>(i)];
-  return bytes;
 }
 
 enum class Opened { file, unfit, failed };
@@ -180,7 +166,8 @@ class LogFileSink final : public OutputSink {
 // "stderr" or "file:PATH" -> the queue to write to; nullptr and a reason when the setting is
 // malformed or the file cannot be opened. A file that is no place for a log (a FIFO, a socket, a
 // device) gives stderr, with one warning line.
-std::shared_ptr<OutputQueue> open_destination(const std::wstring& setting, std::string* error) {
+std::shared_ptr<OutputQueue> open_destination(const std::wstring& setting, std::uint64_t max_bytes,
+                                              std::string* error) {
   if (setting == L"stderr") return fd_output(STDERR_FILENO);
   if (!setting.starts_with(L"file:") || setting.size() == 5) {
     *error = "HKEY_LOCAL_MACHINE\\Platform\\Debug \"Output\" must be \"stderr\" or \"file:PATH\", not \"" +
@@ -191,7 +178,7 @@ std::shared_ptr<OutputQueue> open_destination(const std::wstring& setting, std::
   int fd = -1;
   switch (open_log_file(path, 0, &fd)) {
     case Opened::file:
-      return OutputQueue::make(std::make_unique<LogFileSink>(path, fd, max_log_bytes()));
+      return OutputQueue::make(std::make_unique<LogFileSink>(path, fd, max_bytes));
     case Opened::unfit:
       fd_output(STDERR_FILENO)
           ->push("kov02tool: warning: debug output " + path +
@@ -207,10 +194,9 @@ std::shared_ptr<OutputQueue> open_destination(const std::wstring& setting, std::
 
 }  // namespace
 
-bool configure_debug_output(std::string* error) {
-  const std::optional<std::wstring> setting = registry::lookup_string(L"Platform\\Debug", L"Output");
+bool direct_debug_output(const DebugDestination& destination, std::string* error) {
   std::string reason;
-  std::shared_ptr<OutputQueue> queue = open_destination(setting.value_or(L"stderr"), &reason);
+  std::shared_ptr<OutputQueue> queue = open_destination(destination.output, destination.max_bytes, &reason);
   if (!queue) {
     if (error) *error = reason;
     return false;

@@ -1,22 +1,19 @@
-// Threads that consent to being suspended and terminated (see threads.h for the contract).
+// The consent point (see threads.h for the contract): each thread's control eventfd, the park
+// while suspended, the unwind when terminated, and the trampoline every started thread runs in.
+// The thread functions behind handles (thread_handles.cpp) post the requests honoured here.
 #include "kernel/threads.h"
 
 #include <pthread.h>
 #include <sched.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <condition_variable>
-#include <cstdint>
 #include <memory>
-#include <mutex>
 
-#include "kernel/handles.h"
+#include "kernel/thread_state.h"
 
 namespace kov02::kernel {
 namespace {
@@ -26,64 +23,10 @@ using Clock = std::chrono::steady_clock;
 // Unwinds a terminated thread to its trampoline. Private, so nothing else can catch it by name.
 struct ThreadTerminated {};
 
-const HANDLE kCurrentThreadPseudoHandle = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-2));
-
-struct ThreadState {
-  ThreadState() : control_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-  ~ThreadState() {
-    if (control_fd >= 0) ::close(control_fd);
-  }
-  ThreadState(const ThreadState&) = delete;
-  ThreadState& operator=(const ThreadState&) = delete;
-
-  // Makes the control eventfd readable: a request awaits the thread's next consent point.
-  void signal() {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t written = ::write(control_fd, &one, sizeof one);
-  }
-  void drain() {
-    std::uint64_t count = 0;
-    [[maybe_unused]] ssize_t got = ::read(control_fd, &count, sizeof count);
-  }
-
-  std::mutex mutex;
-  std::condition_variable changed;
-  DWORD suspend_count = 0;
-  bool terminate_requested = false;
-  DWORD terminate_code = 0;
-  bool parked = false;
-  bool finished = false;
-  DWORD exit_code = STILL_ACTIVE;
-  int priority = THREAD_PRIORITY_NORMAL;
-  // Threads the platform did not start (the process's first thread, library threads) have no
-  // handle, so nobody else can suspend or terminate them.
-  bool foreign = false;
-  int control_fd;
-  std::string name;
-  LPTHREAD_START_ROUTINE start = nullptr;
-  LPVOID parameter = nullptr;
-};
-
-class ThreadObject : public KernelObject {
- public:
-  explicit ThreadObject(std::shared_ptr<ThreadState> state) : state_(std::move(state)) {}
-  const std::shared_ptr<ThreadState>& state() const { return state_; }
-
- private:
-  std::shared_ptr<ThreadState> state_;
-};
-
-std::atomic<DWORD> g_thread_counter{0};
 thread_local std::shared_ptr<ThreadState> t_self;
 
 ThreadState& self() {
-  if (!t_self) {
-    t_self = std::make_shared<ThreadState>();
-    t_self->foreign = true;
-    const pid_t tid = ::gettid();
-    t_self->name = tid == ::getpid() ? "main" : "tid-" + std::to_string(tid);
-  }
-  return *t_self;
+  return *current_thread_state();
 }
 
 // Parks while suspended, unwinds when terminated. Never called with a platform lock held.
@@ -99,33 +42,9 @@ void honour_requests(ThreadState& state) {
   if (state.terminate_requested) throw ThreadTerminated{};
 }
 
-// Waits until `done` holds for `target`, honouring the caller's own requests meanwhile so two
-// threads that stop each other cannot deadlock.
-template <class Predicate>
-void wait_for_target(ThreadState& target, Predicate done) {
-  std::unique_lock lock(target.mutex);
-  while (!done()) {
-    target.changed.wait_for(lock, std::chrono::milliseconds(20));
-    if (done()) break;
-    lock.unlock();
-    consent_point();
-    lock.lock();
-  }
-}
-
 int remaining_ms(Clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
-}
-
-// The thread behind a handle (the pseudo-handle names the caller); null with the last error set.
-std::shared_ptr<ThreadState> resolve_thread(HANDLE thread) {
-  if (thread == kCurrentThreadPseudoHandle) {
-    self();
-    return t_self;
-  }
-  auto object = lookup_as<ThreadObject>(thread);
-  return object ? object->state() : nullptr;
 }
 
 void* thread_main(void* raw) {
@@ -151,8 +70,24 @@ void* thread_main(void* raw) {
   return nullptr;
 }
 
+}  // namespace
+
+const std::shared_ptr<ThreadState>& current_thread_state() {
+  if (!t_self) {
+    t_self = std::make_shared<ThreadState>();
+    t_self->foreign = true;
+    const pid_t tid = ::gettid();
+    t_self->name = tid == ::getpid() ? "main" : "tid-" + std::to_string(tid);
+  }
+  return t_self;
+}
+
+void unwind_current_thread() {
+  throw ThreadTerminated{};
+}
+
 // pthread_create with a detached thread: nobody joins, TerminateThread waits on the state.
-int start_pthread(SIZE_T stack_size, std::shared_ptr<ThreadState> state) {
+int start_thread(SIZE_T stack_size, std::shared_ptr<ThreadState> state) {
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
@@ -166,8 +101,6 @@ int start_pthread(SIZE_T stack_size, std::shared_ptr<ThreadState> state) {
   if (result != 0) delete holder;
   return result;
 }
-
-}  // namespace
 
 int consent_poll(pollfd* fds, std::size_t count, int timeout_ms) {
   ThreadState& state = self();
@@ -200,128 +133,7 @@ std::string current_thread_name() {
   return self().name;
 }
 
-int thread_priority(HANDLE thread) {
-  auto state = resolve_thread(thread);
-  if (!state) return -1;
-  std::lock_guard lock(state->mutex);
-  return state->priority;
-}
-
 }  // namespace kov02::kernel
-
-using kov02::kernel::ThreadObject;
-using kov02::kernel::ThreadState;
-
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
-                    DWORD, LPDWORD threadId) {
-  if (!start) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  auto state = std::make_shared<ThreadState>();
-  if (state->control_fd < 0) {
-    kov02::kernel::set_last_error_from_errno();
-    return nullptr;
-  }
-  const DWORD id = ++kov02::kernel::g_thread_counter;
-  state->name = "thread-" + std::to_string(id);
-  state->start = start;
-  state->parameter = parameter;
-  HANDLE handle = kov02::kernel::insert_handle(std::make_shared<ThreadObject>(state));
-  if (!handle) return nullptr;
-  const int result = kov02::kernel::start_pthread(stackSize, std::move(state));
-  if (result != 0) {
-    kov02::kernel::close_handle(handle);
-    SetLastError(kov02::kernel::error_from_errno(result));
-    return nullptr;
-  }
-  if (threadId) *threadId = id;
-  return handle;
-}
-
-BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
-  auto state = kov02::kernel::resolve_thread(thread);
-  if (!state) return FALSE;
-  if (!exitCode) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  std::lock_guard lock(state->mutex);
-  *exitCode = state->exit_code;
-  return TRUE;
-}
-
-DWORD SuspendThread(HANDLE thread) {
-  auto state = kov02::kernel::resolve_thread(thread);
-  if (!state) return 0xFFFFFFFFu;
-  DWORD previous;
-  {
-    std::lock_guard lock(state->mutex);
-    if (state->finished) return 0;
-    previous = state->suspend_count++;
-    state->signal();
-  }
-  if (state == kov02::kernel::t_self) {
-    kov02::kernel::consent_point();
-    return previous;
-  }
-  ThreadState& target = *state;
-  kov02::kernel::wait_for_target(target, [&] {
-    return target.parked || target.finished || target.suspend_count == 0 || target.terminate_requested;
-  });
-  return previous;
-}
-
-DWORD ResumeThread(HANDLE thread) {
-  auto state = kov02::kernel::resolve_thread(thread);
-  if (!state) return 0xFFFFFFFFu;
-  std::lock_guard lock(state->mutex);
-  const DWORD previous = state->suspend_count;
-  if (previous > 0 && --state->suspend_count == 0) state->changed.notify_all();
-  return previous;
-}
-
-BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
-  auto state = kov02::kernel::resolve_thread(thread);
-  if (!state) return FALSE;
-  if (state->foreign) {
-    // Only threads this platform started can be unwound; the others have no trampoline.
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-  }
-  {
-    std::lock_guard lock(state->mutex);
-    if (state->finished) return TRUE;
-    if (!state->terminate_requested) {
-      state->terminate_requested = true;
-      state->terminate_code = exitCode;
-    }
-    state->signal();
-    state->changed.notify_all();
-  }
-  if (state == kov02::kernel::t_self) throw kov02::kernel::ThreadTerminated{};
-  ThreadState& target = *state;
-  kov02::kernel::wait_for_target(target, [&] { return target.finished; });
-  return TRUE;
-}
-
-BOOL SetThreadPriority(HANDLE thread, int priority) {
-  auto state = kov02::kernel::resolve_thread(thread);
-  if (!state) return FALSE;
-  if (priority < THREAD_PRIORITY_TIME_CRITICAL || priority > THREAD_PRIORITY_IDLE) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  // Recorded only: the handset's eight levels have no faithful Linux counterpart without
-  // privileges, and nothing in the program depends on the scheduler's choice.
-  std::lock_guard lock(state->mutex);
-  state->priority = priority;
-  return TRUE;
-}
-
-HANDLE GetCurrentThread() {
-  return kov02::kernel::kCurrentThreadPseudoHandle;
-}
 
 DWORD GetTickCount() {
   const auto since_start = std::chrono::steady_clock::now().time_since_epoch();

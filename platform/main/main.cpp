@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "kernel/module.h"
-#include "kernel/startup.h"
+#include "main/startup.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   // another instance is running.
   if (const int status = handle_arguments(argc, argv); status >= 0) return status;
   std::string error;
-  if (!kov02::kernel::start_platform(&error)) {
+  if (!kov02::start_platform(&error)) {
     std::fprintf(stderr, "kov02tool: %s\n", error.c_str());
     return 1;
   }

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <memory>
 
-#include "ui/backend.h"
+#include "windowing/backend.h"
 
 namespace kov02::windowing {
 

@@ -1,7 +1,7 @@
 // The built-in "edit" class: the log pane's procedure over its EditText, mirrored to the backend.
 #include <cstdint>
 
-#include "ui/backend.h"
+#include "windowing/backend.h"
 #include "windowing/edit_text.h"
 #include "windowing/windows.h"
 

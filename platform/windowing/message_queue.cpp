@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "kernel/threads.h"
-#include "ui/backend.h"
+#include "windowing/backend.h"
 #include "windowing/window_table.h"
 
 namespace kov02::windowing {

@@ -1,6 +1,6 @@
 // The built-in progress bar: a range and a position that the backend shows. Only the messages
 // the program sends are answered; everything else is the default procedure's.
-#include "ui/backend.h"
+#include "windowing/backend.h"
 #include "windowing/windows.h"
 
 namespace kov02::windowing {

@@ -18,7 +18,7 @@
 #include <unordered_map>
 
 #include "kernel/text.h"
-#include "ui/backend.h"
+#include "windowing/backend.h"
 #include "windowing/message_queue.h"
 #include "windowing/window_table.h"
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ui/backend.h"
+#include "windowing/backend.h"
 #include "windowing/edit_text.h"
 #include "windowing/single_instance.h"
 

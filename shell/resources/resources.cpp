@@ -7,9 +7,7 @@
 
 #include "shell/resources/resource_ids.h"
 
-namespace {
-
-constexpr MENU_ITEM_RESOURCE kSystemItems[] = {
+static constexpr MENU_ITEM_RESOURCE SYSTEM_ITEMS[] = {
     {MF_STRING, IDM_SUSPEND_RIL, L"Suspend RIL", nullptr, 0},
     {MF_STRING, IDM_RESUME_RIL, L"Resume RIL", nullptr, 0},
     {MF_STRING, IDM_RESET_RIL, L"Reset RIL Module", nullptr, 0},
@@ -21,41 +19,41 @@ constexpr MENU_ITEM_RESOURCE kSystemItems[] = {
     {MF_STRING, IDM_EXIT, L"Exit", nullptr, 0},
 };
 
-constexpr MENU_ITEM_RESOURCE kSourceItems[] = {
+static constexpr MENU_ITEM_RESOURCE SOURCE_ITEMS[] = {
     {MF_STRING, IDM_SRC_BTUART, L"COM(BTUART)", nullptr, 0},
     {MF_STRING | MF_CHECKED, IDM_SRC_IRDA, L"IRDA", nullptr, 0},
     {MF_STRING | MF_GRAYED, IDM_SRC_RAWIR, L"Raw Irda", nullptr, 0},
 };
 
-constexpr MENU_ITEM_RESOURCE kDebugItems[] = {
+static constexpr MENU_ITEM_RESOURCE DEBUG_ITEMS[] = {
     {MF_STRING, IDM_DBG_NONE, L"None", nullptr, 0},
     {MF_STRING | MF_CHECKED, IDM_DBG_BOTH, L"Bi-direction", nullptr, 0},
     {MF_STRING, IDM_DBG_BT_TO_FF, L"-> BT -> FF", nullptr, 0},
     {MF_STRING, IDM_DBG_FF_TO_BT, L"BT <- FF <-", nullptr, 0},
 };
 
-constexpr MENU_ITEM_RESOURCE kUpdateItems[] = {
+static constexpr MENU_ITEM_RESOURCE UPDATE_ITEMS[] = {
     {MF_STRING | MF_GRAYED, IDM_UPD_EEP_FLASH, L"EEP+Flash", nullptr, 0},
     {MF_STRING, IDM_UPD_FLASH_ONLY, L"Flash only", nullptr, 0},
 };
 
-constexpr MENU_ITEM_RESOURCE kToolsItems[] = {
-    {MF_POPUP, 0, L"Select Source", kSourceItems, std::size(kSourceItems)},
-    {MF_POPUP, 0, L"Debug Message", kDebugItems, std::size(kDebugItems)},
-    {MF_POPUP, 0, L"Update Firmware", kUpdateItems, std::size(kUpdateItems)},
+static constexpr MENU_ITEM_RESOURCE TOOLS_ITEMS[] = {
+    {MF_POPUP, 0, L"Select Source", SOURCE_ITEMS, std::size(SOURCE_ITEMS)},
+    {MF_POPUP, 0, L"Debug Message", DEBUG_ITEMS, std::size(DEBUG_ITEMS)},
+    {MF_POPUP, 0, L"Update Firmware", UPDATE_ITEMS, std::size(UPDATE_ITEMS)},
 };
 
-constexpr MENU_ITEM_RESOURCE kMenuItems[] = {
-    {MF_POPUP, 0, L"System", kSystemItems, std::size(kSystemItems)},
-    {MF_POPUP, 0, L"Tools", kToolsItems, std::size(kToolsItems)},
+static constexpr MENU_ITEM_RESOURCE MENU_ITEMS[] = {
+    {MF_POPUP, 0, L"System", SYSTEM_ITEMS, std::size(SYSTEM_ITEMS)},
+    {MF_POPUP, 0, L"Tools", TOOLS_ITEMS, std::size(TOOLS_ITEMS)},
 };
 
-constexpr MENU_RESOURCE kMenu = {kMenuItems, std::size(kMenuItems)};
+static constexpr MENU_RESOURCE MAIN_MENU = {MENU_ITEMS, std::size(MENU_ITEMS)};
 
 // The shell's menu-bar record: menu id, button count, then per button the bitmap index
 // (I_IMAGENONE), command, state (enabled), style (drop-down, autosize), caption string,
 // a reserved word and the submenu index.
-constexpr WORD kMenuBar[] = {
+static constexpr WORD MENU_BAR[] = {
     ID_MENU,    2,  //
     0xFFFE,     IDM_MENU_SYSTEM,
     4,          0x18,
@@ -66,24 +64,24 @@ constexpr WORD kMenuBar[] = {
     IDS_TOOLS,  0,
     1,  //
 };
-static_assert(sizeof(kMenuBar) == 32);
+static_assert(sizeof(MENU_BAR) == 32);
 
-constexpr STRING_RESOURCE kStrings[] = {
+static constexpr STRING_RESOURCE STRINGS[] = {
     {IDS_SYSTEM, L"System"},
     {IDS_TOOLS, L"Tools"},
 };
-constexpr STRING_TABLE_RESOURCE kStringTable = {kStrings, std::size(kStrings)};
+static constexpr STRING_TABLE_RESOURCE STRING_TABLE = {STRINGS, std::size(STRINGS)};
 
 // Ctrl+Q is Exit; 0x80 marks the table's last entry.
-constexpr ACCEL kAccelerators[] = {
+static constexpr ACCEL ACCELERATORS[] = {
     {FVIRTKEY | FNOINVERT | FCONTROL | 0x80, 0x51, IDM_EXIT},
 };
-constexpr ACCEL_TABLE_RESOURCE kAccelTable = {kAccelerators, std::size(kAccelerators)};
+static constexpr ACCEL_TABLE_RESOURCE ACCEL_TABLE = {ACCELERATORS, std::size(ACCELERATORS)};
 
-constexpr DIALOG_ITEM_RESOURCE kAboutItems[] = {
+static constexpr DIALOG_ITEM_RESOURCE ABOUT_ITEMS[] = {
     {WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 0, 12, 5, 114, 46, 0xFFFF, L"static", L""},
 };
-constexpr DLGTEMPLATEW kAboutBox = {
+static constexpr DLGTEMPLATEW ABOUT_DIALOG = {
     WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_CENTER | DS_MODALFRAME | DS_SETFONT,
     0,
     10,
@@ -93,21 +91,19 @@ constexpr DLGTEMPLATEW kAboutBox = {
     L"About",
     10,
     L"System",
-    kAboutItems,
-    std::size(kAboutItems),
+    ABOUT_ITEMS,
+    std::size(ABOUT_ITEMS),
 };
 
 // String tables are stored in blocks of sixteen ids: block id / 16 + 1.
-constexpr WORD kStringBlock = IDS_SYSTEM / 16 + 1;
-static_assert(IDS_TOOLS / 16 + 1 == kStringBlock);
-
-}  // namespace
+static constexpr WORD STRING_BLOCK = IDS_SYSTEM / 16 + 1;
+static_assert(IDS_TOOLS / 16 + 1 == STRING_BLOCK);
 
 const MODULE_RESOURCE g_ModuleResources[] = {
-    {RT_MENU, MAKEINTRESOURCEW(ID_MENU), &kMenu, sizeof(kMenu)},
-    {RT_RCDATA, MAKEINTRESOURCEW(ID_MENU), kMenuBar, sizeof(kMenuBar)},
-    {RT_STRING, MAKEINTRESOURCEW(kStringBlock), &kStringTable, sizeof(kStringTable)},
-    {RT_ACCELERATOR, ID_ACCEL, &kAccelTable, sizeof(kAccelTable)},
-    {RT_DIALOG, ABOUTBOX, &kAboutBox, sizeof(kAboutBox)},
+    {RT_MENU, MAKEINTRESOURCEW(ID_MENU), &MAIN_MENU, sizeof(MAIN_MENU)},
+    {RT_RCDATA, MAKEINTRESOURCEW(ID_MENU), MENU_BAR, sizeof(MENU_BAR)},
+    {RT_STRING, MAKEINTRESOURCEW(STRING_BLOCK), &STRING_TABLE, sizeof(STRING_TABLE)},
+    {RT_ACCELERATOR, ID_ACCEL, &ACCEL_TABLE, sizeof(ACCEL_TABLE)},
+    {RT_DIALOG, ABOUTBOX, &ABOUT_DIALOG, sizeof(ABOUT_DIALOG)},
 };
 const std::size_t g_ModuleResourceCount = std::size(g_ModuleResources);

@@ -1,9 +1,13 @@
 // What the bridge tells the user: the log pane lines of Get and Release COMs, the traffic lines
-// each debug direction selects, and the write-failure boxes of the pumps.
+// each debug direction selects, the write-failure boxes of the pumps, and the hex byte trace.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "bridge_rig.h"
+#include "common/hex_trace.h"
 #include "serial/fake_port.h"
+#include "upd_rig.h"
 #include "win_test_window.h"
 
 namespace {
@@ -32,6 +36,7 @@ class BridgeLog : public BridgeTest {
   void TearDown() override {
     StopBridge();
     window_.pump();
+    g_bHexTrace.store(0);
     BridgeTest::TearDown();
   }
   void Load() { load_registry(setup_.text()); }
@@ -240,6 +245,69 @@ TEST_F(BridgeLog, ReleaseEndsAPumpThatWaitsOnItsBox) {
   EXPECT_FALSE(ff_->is_open());
   EXPECT_FALSE(irda_->is_open());
   EXPECT_TRUE(window_.pump_until([&] { return window_.backend().open_count() == 0; }));
+}
+
+// The port names are whatever the caller gives; the cases vary what the bytes make of a line.
+TEST(HexTraceFormat, SixteenBytesALineWithOffsetLowerCaseHexAndPrintableText) {
+  struct Case {
+    const char* name;
+    std::vector<BYTE> bytes;
+    std::wstring lines;
+  };
+  std::vector<BYTE> seventeen(17);
+  for (std::size_t i = 0; i < seventeen.size(); ++i) seventeen[i] = static_cast<BYTE>(0x30 + i);
+  const Case cases[] = {
+      {"short line, no padding", {'A', 'T', '\r'}, L"RX COM3: 0000  41 54 0d  AT.\r\n"},
+      {"printable bounds",
+       {0x00, 0x1f, 0x20, 0x7e, 0x7f, 0x80, 0xff},
+       L"RX COM3: 0000  00 1f 20 7e 7f 80 ff  .. ~...\r\n"},
+      {"a full line then one byte", seventeen,
+       L"RX COM3: 0000  30 31 32 33 34 35 36 37 38 39 3a 3b 3c 3d 3e 3f  0123456789:;<=>?\r\n"
+       L"RX COM3: 0010  40  @\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(FormatHexLines(L"RX", L"COM3:", c.bytes.data(), static_cast<DWORD>(c.bytes.size())), c.lines);
+  }
+  const std::vector<BYTE> big(0x10001, 0x41);
+  const std::wstring lines = FormatHexLines(L"TX", L"COM1:", big.data(), static_cast<DWORD>(big.size()));
+  EXPECT_TRUE(lines.ends_with(L"\r\nTX COM1: 10000  41  A\r\n")) << "the offset widens past 0xffff";
+}
+
+TEST_F(BridgeLog, HexTraceIsOffByDefaultAndOnTracesEachBurstBothWaysAsWholeBlocks) {
+  upd::TraceLog traces;
+  Load();
+  ASSERT_EQ(GetComs(hwnd()), 0);
+  ff_->inject(upd::pattern(40, 1));
+  ASSERT_TRUE(window_.pump_until([&] { return irda_->written().size() == 40; }));
+  EXPECT_EQ(traces.count(L" 0000  "), 0) << "no hex lines unless the registry asks";
+  ReleaseComs(hwnd());
+  irda_->clear_writes();
+
+  load_registry(setup_.text() + "\n[HKEY_LOCAL_MACHINE\\Platform\\Debug]\n\"HexTrace\"=dword:1\n");
+  ASSERT_EQ(GetComs(hwnd()), 0);
+  const std::vector<BYTE> up = upd::pattern(40, 2), down = upd::pattern(40, 3);
+  std::thread other([&] { irda_->inject(down); });
+  ff_->inject(up);
+  other.join();
+  ASSERT_TRUE(
+      window_.pump_until([&] { return irda_->written().size() == 40 && ff_->written().size() == 40; }));
+  ASSERT_TRUE(traces.wait_for(L" 0000  ", 4));
+
+  // Each block is one whole debug-output call of three lines, with the bytes that crossed.
+  const struct {
+    LPCWSTR direction, port;
+    const std::vector<BYTE>& bytes;
+  } blocks[] = {
+      {L"RX", L"COM1:", up}, {L"TX", L"COM3:", up}, {L"RX", L"COM3:", down}, {L"TX", L"COM1:", down}};
+  for (const auto& block : blocks) {
+    const std::wstring expected = FormatHexLines(block.direction, block.port, block.bytes.data(), 40);
+    const auto traced = traces.find(expected.substr(0, 16));
+    ASSERT_TRUE(traced) << expected;
+    EXPECT_EQ(traced->text, expected);
+    EXPECT_EQ(std::count(expected.begin(), expected.end(), L'\n'), 3);
+  }
+  EXPECT_EQ(traces.count(L" 0000  "), 4) << "one call for each block, nothing else";
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 
 #include "common/output.h"
 #include "common/state.h"
+#include "e2e_sim.h"
 #include "upd_wire.h"
+#include "update/modes.h"
 #include "update/package.h"
 #include "update/update.h"
 #include "win_test_window.h"
@@ -117,7 +119,7 @@ TEST_F(UpdateCommand, AMissingPackageFileShowsTheDirectoryOnlyWhileDebugIsOnAndS
 TEST_F(UpdateCommand, ALongWorkingDirectoryIsCutToItsLineAndItsPathsCountAsMissing) {
   window = std::make_unique<WinTestWindow>();
   std::wmemset(g_szWorkDir, L'd', std::size(g_szWorkDir));  // not even terminated
-  EXPECT_EQ(CheckFirmwarePackage(), 0);
+  EXPECT_EQ(CheckFirmwarePackage(*FindUpdateMode(118)), 0);
   EXPECT_EQ(OnUpdateFirmware(window->hwnd(), 118), 1);
   const std::wstring text = window->text();
   EXPECT_EQ(text.size(), 99u) << "the 100-character buffer, terminator included";
@@ -192,6 +194,38 @@ TEST_F(UpdateCommand, AWholeRunShowsItsProgressAndYesResetsTheModuleThenRebootsT
     window.reset();
     traces.clear();
   }
+}
+
+// A mode only this test knows, with its own command, image, fixed record and package, runs
+// through the same command and driver as the program's own, against the module simulator.
+TEST_F(UpdateCommand, AModeAddedAsOneRowRunsAgainstTheSimulator) {
+  constexpr WORD TEST_MODE = 0x7E57;
+  static constexpr LPCWSTR TEST_PACKAGE[] = {L"boot1_v3.bin", L"boot2_v3_KOV02A.bin", L"test_image.bin"};
+  RegisterUpdateMode({TEST_MODE, 0, L"test_image.bin", SIZE_FIXED, {0x12, 0x34, 0x56}, TEST_PACKAGE});
+  ASSERT_NE(FindUpdateMode(TEST_MODE), nullptr);
+  const Bytes testImage = upd::pattern(2 * 4000 + 321, 9);
+  rig.put("test_image.bin", testImage);
+  rig.remove("flash_only.bin");  // the program's own package is not this mode's
+
+  e2e::Sim sim(rig.dir());
+  std::string error;
+  ASSERT_TRUE(kov02::registry::load_string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"COM1:\"=\"" +
+                                               sim.module_pty() + "\"\n\"RIL1:\"=\"" + sim.ril_hook() +
+                                               "\"\n",
+                                           &error))
+      << error;
+  window = std::make_unique<WinTestWindow>(DefWindowProcW, IDNO);
+  EXPECT_EQ(OnUpdateFirmware(window->hwnd(), TEST_MODE), 1);
+  ASSERT_TRUE(RunEnded(60s));
+  CloseHandle(g_hUpdateThread.exchange(INVALID_HANDLE_VALUE));
+
+  EXPECT_EQ(g_bFlashOnly.load(), 0);
+  EXPECT_TRUE(e2e::eventually([&] { return !e2e::run_outcomes(sim.summary()).empty(); }));
+  const std::string summary = sim.summary();
+  ASSERT_FALSE(e2e::run_outcomes(summary).empty());
+  EXPECT_EQ(e2e::run_outcomes(summary).back(), "accepted") << summary;  // after any retried cycle
+  EXPECT_NE(summary.find("\"file_size_record\":[18,52,86]"), std::string::npos) << summary;
+  EXPECT_TRUE(e2e::read_file(sim.received_image()) == std::string(testImage.begin(), testImage.end()));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "common/state.h"
 #include "upd_wire.h"
+#include "update/modes.h"
 #include "update/update.h"
 #include "update/update_port.h"
 
@@ -23,7 +24,7 @@ class UpdateDriver : public ::testing::Test {
     rig.put("boot1_v3.bin", {0x61, 0x62, 0x63});
     rig.put("boot2_v3_KOV02A.bin", {0x61, 0x62, 0x63});
     rig.put("flash_only.bin", upd::pattern(100));
-    g_bFlashOnly = 1;
+    SelectUpdateMode(IDM_UPD_FLASH_ONLY);
   }
   void TearDown() override {
     if (thread_ != nullptr) {
@@ -178,7 +179,7 @@ TEST_F(UpdateDriver, APortLostDuringAStageEndsTheRunWithoutANewCycle) {
 }
 
 TEST_F(UpdateDriver, AFailedImageEndsTheRunWithThePortClosedAndNoRetry) {
-  g_bFlashOnly = 0;  // EEP+Flash, without file_size.bin and eep_flash.bin
+  SelectUpdateMode(IDM_UPD_EEP_FLASH);  // EEP+Flash, without file_size.bin and eep_flash.bin
   Start();
   int check = ReachStageTwoEnd();
   ASSERT_GE(check, 0);

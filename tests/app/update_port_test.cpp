@@ -7,6 +7,7 @@
 #include <functional>
 #include <thread>
 
+#include "common/hex_trace.h"
 #include "serial_probe.h"
 #include "serial_pty.h"
 #include "upd_rig.h"
@@ -35,11 +36,14 @@ class UpdatePortLink : public ::testing::Test {
   void TearDown() override {
     CloseUpdatePort();
     kov02::registry::clear();
+    g_bHexTrace.store(0);
   }
-  // Maps COM1: onto `target` (a tty path or "fake:NAME"); an empty target maps nothing.
-  static void map_com1(const std::string& target) {
+  // Maps COM1: onto `target` (a tty path or "fake:NAME"); an empty target maps nothing. `extra`
+  // is more registry text.
+  static void map_com1(const std::string& target, const std::string& extra = "") {
     std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n";
     if (!target.empty()) text += "\"COM1:\"=\"" + target + "\"\n";
+    text += extra;
     std::string error;
     ASSERT_TRUE(kov02::registry::load_string(text, &error)) << error;
   }
@@ -177,6 +181,29 @@ TEST_F(UpdatePortLink, WriteBlockIsOneWriteCallAndReturnsTheCountTaken) {
   EXPECT_EQ(WriteBlock(frame, sizeof frame), 3u);
   ASSERT_EQ(fake_->writes().size(), 1u);
   EXPECT_EQ(fake_->written(), (Bytes{0x04, 1, 2}));
+}
+
+TEST_F(UpdatePortLink, HexTraceShowsEachByteSentAndReceivedBesideTheByteLines) {
+  map_com1("fake:upl-com1", "[HKEY_LOCAL_MACHINE\\Platform\\Debug]\n\"HexTrace\"=dword:1\n");
+  ASSERT_EQ(OpenUpdatePort(), 1);
+  SendByte(CMD_BAUDRATE);
+  fake_->short_writes(3);
+  const BYTE frame[] = {0x04, 'A', 'T', 0x0d, 0x04};
+  WriteBlock(frame, sizeof frame);
+  fake_->inject({SYNC_BYTE, ROM_READY});
+  ASSERT_EQ(WaitForByte(ROM_READY), 1);
+  const std::vector<std::wstring> expected = {
+      L"Open : COM1:\r\n",
+      L"TX COM1: 0000  50  P\r\n",
+      L" 1 char : 50 h sent \r\n",
+      L"TX COM1: 0000  04 41 54  .AT\r\n",
+      L"Waiting for char -> A0 h\r\n",
+      L"RX COM1: 0000  55  U\r\n",
+      L"A byte got from KOV02A : U , 55 h\r\n",
+      L"RX COM1: 0000  a0  .\r\n",
+      L"A byte got from KOV02A : . , A0 h\r\n",
+  };
+  EXPECT_EQ(texts(), expected);
 }
 
 TEST_F(UpdatePortLink, AnEventWithoutACharacterClearsTheErrorAndReadsNothing) {

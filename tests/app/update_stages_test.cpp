@@ -7,6 +7,7 @@
 
 #include "common/state.h"
 #include "upd_wire.h"
+#include "update/modes.h"
 #include "update/update.h"
 #include "update/update_port.h"
 
@@ -24,7 +25,7 @@ class UpdateStages : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(OpenUpdatePort(), 1);
     rig.port().clear_writes();
-    g_bFlashOnly = 1;
+    SelectUpdateMode(IDM_UPD_FLASH_ONLY);
   }
   void TearDown() override { CloseUpdatePort(); }
 
@@ -214,7 +215,7 @@ TEST_F(UpdateStages, EepFlashTakesTheRecordFromFileSizeBinPaddedWithZeros) {
       {{0x01, 0x02, 0x03, 0x04}, {0x01, 0x02, 0x03}},
       {{}, {0x00, 0x00, 0x00}},
   };
-  g_bFlashOnly = 0;
+  SelectUpdateMode(IDM_UPD_EEP_FLASH);
   const Bytes image = upd::pattern(5000);
   rig.put("eep_flash.bin", image);
   for (const Case& c : cases) {
@@ -229,8 +230,8 @@ TEST_F(UpdateStages, EepFlashTakesTheRecordFromFileSizeBinPaddedWithZeros) {
 
 TEST_F(UpdateStages, ImageTransferEndsAtTheFirstPackageFileThatDoesNotOpen) {
   // Without file_size.bin: 0x50, the memory check, 0x54, and nothing more, in either mode.
-  for (int flashOnly : {1, 0}) {
-    g_bFlashOnly = flashOnly;
+  for (WORD command : {IDM_UPD_FLASH_ONLY, IDM_UPD_EEP_FLASH}) {
+    SelectUpdateMode(command);
     rig.port().clear_writes();
     EXPECT_EQ(Play({{1, {0xA5}}}, [] { return SendFirmware(nullptr); }), 0);
     EXPECT_EQ(Writes(), (std::vector<Bytes>{{0x50}, {0x54}}));
@@ -239,7 +240,7 @@ TEST_F(UpdateStages, ImageTransferEndsAtTheFirstPackageFileThatDoesNotOpen) {
 
   // Without the image: up to the file-size record.
   rig.put("file_size.bin", {0x3F, 0xA0, 0x00});
-  g_bFlashOnly = 1;
+  SelectUpdateMode(IDM_UPD_FLASH_ONLY);
   rig.port().clear_writes();
   EXPECT_EQ(Play({{1, {0xA5}}, {5, {0xA5, 0xA5, 0xA5}}}, [] { return SendFirmware(nullptr); }), 0);
   EXPECT_EQ(Writes(), (std::vector<Bytes>{{0x50}, {0x54}, FLASH_ONLY_RECORD}));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kernel/output_queue.h"
+#include "main/startup.h"
 #include "registry/registry.h"
 #include "temp_dir.h"
 

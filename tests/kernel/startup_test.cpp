@@ -1,4 +1,4 @@
-#include "kernel/startup.h"
+#include "main/startup.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

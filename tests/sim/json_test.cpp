@@ -59,6 +59,7 @@ TEST(SummaryJson, CarriesEveryRecordAndParses) {
   run.stage1.reached = true;
   run.stage1.announced = 3;
   run.stage1.checksums = {{0x61, 0x60}};
+  run.image.turnarounds = {Micros{300}, Micros{100}, Micros{2000}};
   run.file_size_record = {0x3F, 0xA0, 0x00};
   run.stage2_pause = Micros{20250};
   run.faults = {"chunk withheld"};
@@ -73,6 +74,10 @@ TEST(SummaryJson, CarriesEveryRecordAndParses) {
   EXPECT_EQ(first["outcome"].str(), "stage1-rejected");
   EXPECT_EQ(first["stage1"]["checksums"][0]["seen"].number(), 0x61);
   EXPECT_EQ(first["stage1"]["checksums"][0]["computed"].number(), 0x60);
+  EXPECT_TRUE(first["stage1"]["turnaround"].is_null());
+  EXPECT_EQ(first["image"]["turnaround"]["count"].number(), 3);
+  EXPECT_DOUBLE_EQ(first["image"]["turnaround"]["median_ms"].number(), 0.3);
+  EXPECT_DOUBLE_EQ(first["image"]["turnaround"]["p99_ms"].number(), 2.0);
   EXPECT_EQ(first["file_size_record"][1].number(), 0xA0);
   EXPECT_DOUBLE_EQ(first["stage2_pause_ms"].number(), 20.25);
   EXPECT_TRUE(first["baud_pause_ms"].is_null());

@@ -60,12 +60,13 @@ TEST(ModuleWorkedExamples, Stage2Of2500BytesIsAcknowledgedAfterEachFullChunk) {
   const Bytes data = pattern(2500);
   EXPECT_THAT(tool.send({0x09, 0xC4}), IsEmpty());
   EXPECT_THAT(tool.send(Bytes(data.begin(), data.begin() + 1000), 21ms), ElementsAre(kAckChunk));
-  EXPECT_THAT(tool.send(Bytes(data.begin() + 1000, data.begin() + 2000)), ElementsAre(kAckChunk));
+  EXPECT_THAT(tool.send(Bytes(data.begin() + 1000, data.begin() + 2000), 2ms), ElementsAre(kAckChunk));
   EXPECT_THAT(tool.send(Bytes(data.begin() + 2000, data.end())), IsEmpty());
   const auto check = static_cast<std::uint8_t>(parity_xor(data, 0) ^ parity_xor(data, 1));
   EXPECT_THAT(tool.send({check}), ElementsAre(kAckDone));
   EXPECT_THAT(tool.violation_codes(), IsEmpty());
   EXPECT_EQ(tool.run().stage2.full_chunks, 2u);
+  EXPECT_THAT(tool.run().stage2.turnarounds, ElementsAre(2ms, 1ms));
 }
 
 TEST(ModuleWorkedExamples, ImageOf8000BytesIsAcknowledgedAfterBothChunks) {
@@ -75,11 +76,14 @@ TEST(ModuleWorkedExamples, ImageOf8000BytesIsAcknowledgedAfterBothChunks) {
   const Bytes image = pattern(8000);
   EXPECT_THAT(tool.send({0x00, 0x1F, 0x40}), IsEmpty());
   EXPECT_THAT(tool.send(Bytes(image.begin(), image.begin() + 4000), 21ms), ElementsAre(kAckChunk));
-  EXPECT_THAT(tool.send(Bytes(image.begin() + 4000, image.end())), ElementsAre(kAckChunk));
+  tool.module.answers_sent(tool.now + 300us);
+  EXPECT_THAT(tool.send(Bytes(image.begin() + 4000, image.end()), 3ms), ElementsAre(kAckChunk));
   EXPECT_THAT(tool.send({parity_xor(image, 0)}), IsEmpty());
   EXPECT_THAT(tool.send({parity_xor(image, 1)}), ElementsAre(kAckDone));
   EXPECT_THAT(tool.violation_codes(), IsEmpty());
   EXPECT_EQ(tool.module.image(), image);
+  // Timed from the write of the first 0xAA; the last one is followed by checksums, not a chunk.
+  EXPECT_THAT(tool.run().image.turnarounds, ElementsAre(2700us));
 }
 
 TEST(ModuleWorkedExamples, EmptyStage2AndEmptyImageAreAccepted) {

@@ -168,6 +168,8 @@ TEST_P(SimulatorUpdate, FullUpdateOverItsPtyIsAcceptedSavedAndSummarised) {
   EXPECT_EQ(run["stage2"]["announced"].number(), 1500);
   EXPECT_EQ(run["stage2"]["full_chunks"].number(), 1);
   EXPECT_EQ(run["image"]["received"].number(), 4100);
+  EXPECT_EQ(run["image"]["turnaround"]["count"].number(), 1) << "the 0xAA and the last 100 bytes";
+  EXPECT_GT(run["image"]["turnaround"]["median_ms"].number(), 0);
   EXPECT_EQ(run["image"]["checksums"][1]["seen"].number(), parity_xor(image, 1));
   EXPECT_EQ(run["noise_sent"].number(), 4);
   EXPECT_TRUE(summary["violations"].array().empty()) << read_file(dir / "summary.json");

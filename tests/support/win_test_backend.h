@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "kernel/threads.h"
-#include "ui/backend.h"
+#include "windowing/backend.h"
 
 class WinTestBackend final : public kov02::ui::Backend {
  public:

@@ -23,8 +23,8 @@
 #include <string>
 
 #include "temp_dir.h"
-#include "ui/backend.h"
 #include "win_test_backend.h"
+#include "windowing/backend.h"
 #include "windowing/message_queue.h"
 
 class WinTestWindow {

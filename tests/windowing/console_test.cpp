@@ -12,10 +12,10 @@
 
 #include "kernel/output_queue.h"
 #include "test_resources.h"
-#include "ui/backend.h"
 #include "ui/console/console_command.h"
 #include "ui/console/console_output.h"
 #include "win_test_window.h"
+#include "windowing/backend.h"
 
 namespace {
 

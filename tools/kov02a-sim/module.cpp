@@ -70,7 +70,7 @@ void Module::on_byte(std::uint8_t byte, Micros arrival) {
       return on_stage2_size(byte, arrival);
     case Phase::Stage2Data:
     case Phase::ImageData:
-      return on_body(byte);
+      return on_body(byte, arrival);
     case Phase::Stage2Check:
       return finish_stage2(byte);
     case Phase::BaudCommand:

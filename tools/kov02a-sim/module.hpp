@@ -70,6 +70,10 @@ class Module {
 
   // Time passing without bytes: the boot ROM's window and frames that stop half way.
   void tick(Micros now);
+  // The answers fed so far left for the line at `at`. A chunk's turnaround then counts from
+  // the write; without this call it counts from the feed that produced the answer.
+  void answers_sent(Micros at);
+
   // When tick() next has something to do.
   std::optional<Micros> next_deadline() const;
 
@@ -120,7 +124,8 @@ class Module {
   void on_stage1(std::uint8_t byte, Micros arrival);
   void finish_stage1();
   void on_stage2_size(std::uint8_t byte, Micros arrival);
-  void on_body(std::uint8_t byte);
+  void on_body(std::uint8_t byte, Micros arrival);
+  void note_turnaround(StageRecord& stage, Micros arrival);
   void finish_stage2(std::uint8_t byte);
   void on_command(std::uint8_t byte, Micros arrival);
   void on_file_size_record(std::uint8_t byte);
@@ -165,7 +170,9 @@ class Module {
   Bytes image_;
   std::optional<Pause> pause_;
   std::optional<Decision> decision_;
-  Micros answered_at_{};  // when the module last answered something the sender waits for
+  Micros answered_at_{};                  // when the module last answered something the sender waits for
+  std::optional<Micros> chunk_answered_;  // a 0xAA the next chunk has not yet followed
+  bool chunk_answer_unsent_ = false;      // that 0xAA is not yet known to have left
   Micros reset_at_{};
   Micros last_arrival_{};
   std::uint32_t sync_streak_ = 0;

@@ -91,12 +91,26 @@ void Module::on_stage2_size(std::uint8_t byte, Micros arrival) {
 void Module::begin_body(StageRecord& stage, std::uint64_t size, std::size_t chunk) {
   stage.announced = static_cast<std::uint32_t>(size);
   body_ = Body{size, chunk};
+  chunk_answered_.reset();
+}
+
+// A byte that arrived no later than the answer was sent before the sender read it; the
+// decision check reports that, and it is no turnaround.
+void Module::note_turnaround(StageRecord& stage, Micros arrival) {
+  if (!chunk_answered_) return;
+  if (arrival > *chunk_answered_) stage.turnarounds.push_back(arrival - *chunk_answered_);
+  chunk_answered_.reset();
+}
+
+void Module::answers_sent(Micros at) {
+  if (std::exchange(chunk_answer_unsent_, false) && chunk_answered_) chunk_answered_ = at;
 }
 
 // Offsets and offsets within a chunk have the same parity, since full chunks are of even size.
-void Module::on_body(std::uint8_t byte) {
+void Module::on_body(std::uint8_t byte, Micros arrival) {
   const bool image = phase_ == Phase::ImageData;
   StageRecord& stage = image ? run().image : run().stage2;
+  note_turnaround(stage, arrival);
   (body_.received % 2 == 0 ? body_.even : body_.odd) ^= byte;
   ++body_.received;
   stage.received = body_.received;
@@ -106,7 +120,10 @@ void Module::on_body(std::uint8_t byte) {
     decide(image ? "image.chunk" : "stage2.chunk",
            image ? "bytes of the next image chunk arrived before 0xAA (chunk longer than 4000 bytes?)"
                  : "bytes of the next stage-2 chunk arrived before 0xAA (chunk longer than 1000 bytes?)");
-    answer(AckPoint::Chunk, {kAckChunk});
+    if (answer(AckPoint::Chunk, {kAckChunk}) && body_.received < body_.expected) {
+      chunk_answered_ = now_;
+      chunk_answer_unsent_ = true;
+    }
     if (image) check_silence(stage.full_chunks);
   }
   if (body_.received == body_.expected) set_phase(image ? Phase::ImageChecksums : Phase::Stage2Check);

@@ -261,6 +261,9 @@ void Simulator::service(Micros now) {
   if (module_.take_image_ready()) save_image();
   if (module_.take_run_ended()) publish(true);
   if (module_present() && !module_line_->flush(now)) leave_line(now, true);
+  // Read the clock again after the write: a turnaround counts from the 0xAA's write, not from
+  // the start of this service, which went into handling the chunk.
+  if (module_present()) module_.answers_sent(this->now());
   if (away_until_ && now >= *away_until_) come_back(now);
   if (cable_) service_cable(now);
 }

@@ -1,5 +1,6 @@
 #include "summary.hpp"
 
+#include <algorithm>
 #include <sstream>
 
 #include "json_writer.hpp"
@@ -9,6 +10,23 @@ namespace {
 
 std::string optional_ms(const std::optional<Micros>& time) {
   return time ? format_ms(*time) + " ms" : "-";
+}
+
+struct Spread {
+  Micros median{}, p99{};
+};
+
+Spread spread_of(std::vector<Micros> samples) {
+  std::sort(samples.begin(), samples.end());
+  const std::size_t n = samples.size();
+  return {samples[n / 2], samples[std::min(n - 1, n * 99 / 100)]};
+}
+
+void turnaround_text(std::ostringstream& out, const std::vector<Micros>& turnarounds) {
+  if (turnarounds.empty()) return;
+  const Spread spread = spread_of(turnarounds);
+  out << "    turnaround after 0xAA: median " << format_ms(spread.median) << " ms, p99 "
+      << format_ms(spread.p99) << " ms over " << turnarounds.size() << " chunks\n";
 }
 
 void stage_text(std::ostringstream& out, std::string_view name, const StageRecord& stage) {
@@ -24,6 +42,7 @@ void stage_text(std::ostringstream& out, std::string_view name, const StageRecor
         << (sum.seen == sum.computed ? " ok" : " != " + hex_byte(sum.computed));
   }
   out << "; " << (stage.answer.empty() ? "open" : stage.answer) << "\n";
+  turnaround_text(out, stage.turnarounds);
 }
 
 void run_text(std::ostringstream& out, const RunRecord& run) {
@@ -43,6 +62,17 @@ void run_text(std::ostringstream& out, const RunRecord& run) {
   if (run.ignored > 0) out << "  " << run.ignored << " bytes ignored until the next reset\n";
 }
 
+void turnaround_json(JsonWriter& json, const std::vector<Micros>& turnarounds) {
+  json.key("turnaround");
+  if (turnarounds.empty()) {
+    json.null();
+    return;
+  }
+  const Spread spread = spread_of(turnarounds);
+  json.begin_object().key("count").value(std::uint64_t{turnarounds.size()});
+  json.key("median_ms").millis(spread.median).key("p99_ms").millis(spread.p99).end_object();
+}
+
 void stage_json(JsonWriter& json, std::string_view name, const StageRecord& stage) {
   json.key(name).begin_object();
   json.key("reached").boolean(stage.reached);
@@ -60,6 +90,7 @@ void stage_json(JsonWriter& json, std::string_view name, const StageRecord& stag
   }
   json.end_array();
   json.key("answer").value(stage.answer);
+  turnaround_json(json, stage.turnarounds);
   json.end_object();
 }
 

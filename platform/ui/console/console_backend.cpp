@@ -11,11 +11,11 @@
 #include "kernel/output_queue.h"
 #include "kernel/text.h"
 #include "kernel/threads.h"
-#include "ui/backend.h"
 #include "ui/console/console_command.h"
 #include "ui/console/console_input.h"
 #include "ui/console/console_menu.h"
 #include "ui/console/console_output.h"
+#include "windowing/backend.h"
 #include "windowing/user_input.h"
 #include "windowing/windows.h"
 

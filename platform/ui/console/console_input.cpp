@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <string_view>
 
-#include "ui/backend.h"
+#include "windowing/backend.h"
 #include "windowing/message_queue.h"
 
 namespace kov02::ui::console {

@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "kernel/text.h"
-#include "ui/backend.h"
 #include "ui/gtk/gtk_menu_bar.h"
+#include "windowing/backend.h"
 #include "windowing/user_input.h"
 #include "windowing/windows.h"
 

@@ -1,9 +1,10 @@
-// The ways a window is shown to a person, behind one small interface.
+// The ways a window is shown to a person, behind one small interface the windowing core owns.
 //
 // The windowing core keeps every window, menu, text and answer as data; a backend only shows
-// that data and turns what the person does into messages. One backend is chosen once per
-// process (backend.cpp): the GTK window, or the console for boards over SSH and for scripts.
-// Every call below is made on the UI thread, the one thread that shows windows.
+// that data and turns what the person does into messages. The backends live in ui/ and
+// implement this port; the core never asks which one runs. One backend is chosen once per
+// process (ui/backend_choice.cpp): the GTK window, or the console for boards over SSH and for
+// scripts. Every call below is made on the UI thread, the one thread that shows windows.
 #pragma once
 
 #include <kov02/ce.h>
@@ -73,6 +74,9 @@ bool run_on_ui_thread(std::function<void()> task);
 // Replaces the backend and makes the calling thread the UI thread (tests; before any window).
 void install_backend(std::unique_ptr<Backend> backend);
 
+// Supplied by ui/: the backend for this process, from KOV02_UI and the display (called once, on
+// the thread that becomes the UI thread).
+std::unique_ptr<Backend> choose_backend();
 // The backends. make_gtk_backend returns null when no display can be opened.
 std::unique_ptr<Backend> make_gtk_backend();
 // The console reads commands from `in_fd` and writes to `out_fd` and `err_fd`.

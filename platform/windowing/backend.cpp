@@ -1,13 +1,8 @@
-// The one place a backend is chosen: KOV02_UI=gtk or console; unset, gtk where a display is
-// reachable and the console otherwise. The thread that first asks becomes the UI thread.
-#include "ui/backend.h"
+// The UI thread and its backend: the thread that first asks becomes the UI thread and gets the
+// backend ui/ chooses for this process; other threads reach it through the UI thread's queue.
+#include "windowing/backend.h"
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
-#include <string_view>
 #include <thread>
 
 #include "windowing/message_queue.h"
@@ -26,25 +21,6 @@ struct Active {
 Active& active() {
   static Active* const instance = new Active;
   return *instance;
-}
-
-bool display_named() {
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x11 != nullptr && x11[0] != '\0') || (wayland != nullptr && wayland[0] != '\0');
-}
-
-std::unique_ptr<Backend> choose_backend() {
-  const char* variable = std::getenv("KOV02_UI");
-  const std::string_view choice = variable != nullptr ? variable : "";
-  if (!choice.empty() && choice != "gtk" && choice != "console") {
-    std::fprintf(stderr, "KOV02_UI must be gtk or console, not \"%s\": choosing by display\n", variable);
-  }
-  if (choice != "console" && (choice == "gtk" || display_named())) {
-    if (auto gtk = make_gtk_backend()) return gtk;
-    if (choice == "gtk") std::fprintf(stderr, "KOV02_UI=gtk: no display can be opened, using the console\n");
-  }
-  return make_console_backend(STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO);
 }
 
 }  // namespace

@@ -1,15 +1,20 @@
-#include "kernel/startup.h"
+// The platform's start-up: the process state every later call relies on, the registry file,
+// and the settings read from it. It sits above the kernel and the registry so neither of them
+// reads the other.
+#include "main/startup.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 #include "kernel/debug_output.h"
 #include "registry/registry.h"
 
-namespace kov02::kernel {
+namespace kov02 {
 
 namespace {
 
@@ -25,7 +30,23 @@ void hold_standard_descriptors() {
   }
 }
 
+// The registry's "MaxBytes", or the default when it is missing or not a dword.
+std::uint64_t max_log_bytes(std::uint64_t fallback) {
+  const std::optional<registry::Value> value = registry::lookup(L"Platform\\Debug", L"MaxBytes");
+  if (!value || value->type != REG_DWORD || value->data.size() != 4) return fallback;
+  std::uint32_t bytes = 0;
+  for (int i = 3; i >= 0; --i) bytes = bytes << 8 | value->data[static_cast<std::size_t>(i)];
+  return bytes;
+}
+
 }  // namespace
+
+bool configure_debug_output(std::string* error) {
+  kernel::DebugDestination destination;
+  if (auto setting = registry::lookup_string(L"Platform\\Debug", L"Output")) destination.output = *setting;
+  destination.max_bytes = max_log_bytes(destination.max_bytes);
+  return kernel::direct_debug_output(destination, error);
+}
 
 bool start_platform(std::string* error) {
   // A write to a pipe or pty whose reader has gone must fail with ERROR_BROKEN_PIPE, not end
@@ -37,4 +58,4 @@ bool start_platform(std::string* error) {
   return configure_debug_output(error);
 }
 
-}  // namespace kov02::kernel
+}  // namespace kov02

@@ -1,0 +1,47 @@
+// The program's update modes and the look-up by command id.
+#include "update/modes.h"
+
+#include <iterator>
+
+#include "common/state.h"
+#include "update/package.h"
+#include "update/update.h"
+
+// Both modes test the same files: the Flash-only image stands for the package even when
+// EEP+Flash is chosen, whose own files are first opened as the image is sent.
+static constexpr LPCWSTR HANDSET_PACKAGE[] = {BOOT1_FILE, BOOT2_FILE, FLASH_ONLY_FILE};
+
+static const UpdateMode BUILT_IN_MODES[] = {
+    {IDM_UPD_EEP_FLASH, 0, EEP_FLASH_FILE, SIZE_FROM_FILE, {}, HANDSET_PACKAGE},
+    // The fixed record is the value 4169728.
+    {IDM_UPD_FLASH_ONLY, 1, FLASH_ONLY_FILE, SIZE_FIXED, {0x3F, 0xA0, 0x00}, HANDSET_PACKAGE},
+};
+
+// Until a command chooses one, the mode that g_bFlashOnly's first value 0 names.
+std::atomic<const UpdateMode*> g_pUpdateMode{&BUILT_IN_MODES[0]};
+
+static UpdateMode s_registeredModes[4];
+static std::size_t s_registeredCount = 0;
+
+const UpdateMode* FindUpdateMode(WORD commandId) {
+  for (const UpdateMode& mode : BUILT_IN_MODES)
+    if (mode.commandId == commandId) return &mode;
+  for (std::size_t i = 0; i < s_registeredCount; ++i)
+    if (s_registeredModes[i].commandId == commandId) return &s_registeredModes[i];
+  return nullptr;
+}
+
+int SelectUpdateMode(WORD commandId) {
+  const UpdateMode* mode = FindUpdateMode(commandId);
+  if (mode == nullptr) return 0;
+  g_pUpdateMode.store(mode, std::memory_order_relaxed);
+  g_bFlashOnly.store(mode->flashOnly, std::memory_order_relaxed);
+  return 1;
+}
+
+int RegisterUpdateMode(const UpdateMode& mode) {
+  if (FindUpdateMode(mode.commandId) != nullptr || s_registeredCount == std::size(s_registeredModes))
+    return 0;
+  s_registeredModes[s_registeredCount++] = mode;
+  return 1;
+}
