@@ -15,7 +15,7 @@
 namespace kov02::kernel {
 namespace {
 
-using testing::TempDir;
+using test_support::TempDir;
 
 class DebugOutputTest : public ::testing::Test {
  protected:
@@ -37,7 +37,7 @@ class DebugOutputTest : public ::testing::Test {
   std::vector<std::string> lines_of(const std::string& path) {
     flush_outputs(std::chrono::seconds(5));
     std::vector<std::string> lines;
-    std::istringstream stream(testing::read_text(path));
+    std::istringstream stream(test_support::read_file(path));
     for (std::string line; std::getline(stream, line);) lines.push_back(line);
     return lines;
   }

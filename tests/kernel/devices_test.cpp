@@ -19,7 +19,7 @@
 namespace kov02::devices {
 namespace {
 
-using kernel::testing::TempDir;
+using test_support::TempDir;
 using namespace std::chrono_literals;
 
 constexpr DWORD kResetModule = 0x03001F88;
@@ -78,7 +78,7 @@ TEST_F(HookTest, AControlRunsTheCommandWithTheCodeAppended) {
   HANDLE ril = open_ril();
   ASSERT_NE(ril, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(DeviceIoControl(ril, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr));
-  EXPECT_EQ(kernel::testing::read_text(args_), "--quiet now 0x03001F88\n");
+  EXPECT_EQ(test_support::read_file(args_), "--quiet now 0x03001F88\n");
   CloseHandle(ril);
 }
 
@@ -97,7 +97,7 @@ TEST_F(HookTest, AHungCommandIsKilledAtTheTimeLimit) {
   HANDLE ril = open_ril();
   EXPECT_FALSE(DeviceIoControl(ril, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
-  const pid_t pid = std::stoi(kernel::testing::read_text(dir_.file("pid")));
+  const pid_t pid = std::stoi(test_support::read_file(dir_.file("pid")));
   EXPECT_EQ(::kill(pid, 0), -1);  // killed and reaped
   const auto deadline = std::chrono::steady_clock::now() + 5s;
   while (!live_group_members(pid).empty() && std::chrono::steady_clock::now() < deadline) {
@@ -124,11 +124,10 @@ TEST_F(HookTest, AThreadWaitingForACommandCanBeTerminated) {
   Control control{open_ril()};
   HANDLE thread = CreateThread(nullptr, 0, ControlOnce, &control, 0, nullptr);
   const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (kernel::testing::read_text(dir_.file("pid")).empty() &&
-         std::chrono::steady_clock::now() < deadline) {
+  while (test_support::read_file(dir_.file("pid")).empty() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(2ms);
   }
-  const std::string pid_text = kernel::testing::read_text(dir_.file("pid"));
+  const std::string pid_text = test_support::read_file(dir_.file("pid"));
   ASSERT_FALSE(pid_text.empty());
   ASSERT_TRUE(TerminateThread(thread, 4));
   EXPECT_FALSE(control.returned);
@@ -233,14 +232,14 @@ TEST_F(HookTest, RebootRunsTheConfiguredHookOrIsRefused) {
     EXPECT_EQ(reboot(), row.result) << row.hook;
     EXPECT_EQ(GetLastError(), row.error) << row.hook;
   }
-  EXPECT_EQ(kernel::testing::read_text(args_), "0x0101003C\n");
+  EXPECT_EQ(test_support::read_file(args_), "0x0101003C\n");
 }
 
 TEST_F(HookTest, OtherKernelControlsAreNotSupported) {
   load("[HKEY_LOCAL_MACHINE\\Platform\\Kernel]\n\"Reboot\"=\"exec:" + dir_.file("ok.sh") + "\"\n");
   EXPECT_FALSE(KernelIoControl(0x01010040, nullptr, 0, nullptr, 0, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-  EXPECT_TRUE(kernel::testing::read_text(args_).empty());
+  EXPECT_TRUE(test_support::read_file(args_).empty());
 }
 
 TEST(Libraries, OnlyTheCoreLibraryAndItsKernelEntryExist) {

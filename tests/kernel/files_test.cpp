@@ -14,7 +14,7 @@
 namespace kov02::kernel {
 namespace {
 
-using testing::TempDir;
+using test_support::TempDir;
 
 TEST(Files, ExactNamesAreFoundAndMissingOnesAreNot) {
   TempDir dir;
@@ -33,7 +33,7 @@ TEST(Files, ExactNamesAreFoundAndMissingOnesAreNot) {
       {"missing.bin", false, 0, nullptr},
   };
   for (const Row& row : rows) {
-    const std::wstring name = handset_path(dir.path() + (row.name.empty() ? "" : "/" + row.name));
+    const std::wstring name = handset_path(dir.path().string() + (row.name.empty() ? "" : "/" + row.name));
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW(name.c_str(), &data);
     ASSERT_EQ(find != INVALID_HANDLE_VALUE, row.found) << row.name;

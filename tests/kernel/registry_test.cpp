@@ -198,12 +198,12 @@ TEST(RegistryParse, Utf16FilesWithAByteOrderMarkAreRead) {
 }
 
 TEST(RegistryFile, UnreadableFilesAreNamedInTheError) {
-  kov02::kernel::testing::TempDir dir;
+  test_support::TempDir dir;
   std::string error;
   EXPECT_FALSE(load_file(dir.file("absent.reg"), &error));
   EXPECT_EQ(error, dir.file("absent.reg") + ": cannot read: No such file or directory");
   EXPECT_FALSE(load_file(dir.path(), &error));
-  EXPECT_EQ(error.substr(0, dir.path().size() + 2), dir.path() + ": ");
+  EXPECT_EQ(error.substr(0, dir.path().string().size() + 2), dir.path().string() + ": ");
 }
 
 TEST(RegistryFile, TheInstalledSampleLoadsAndMapsTheHandsetDevices) {

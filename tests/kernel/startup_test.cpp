@@ -20,7 +20,7 @@ class StartupTest : public ::testing::Test {
     std::string ignored;
     start_platform(&ignored);
   }
-  testing::TempDir dir_;
+  test_support::TempDir dir_;
 };
 
 // A descriptor 0 closed at start is held by /dev/null, so no port opened later takes its number.

@@ -19,6 +19,7 @@
 #include "port_lines.h"
 #include "registry/registry.h"
 #include "serial/port_users.h"
+#include "temp_dir.h"
 
 namespace serial_test {
 namespace {
@@ -220,9 +221,8 @@ TEST_F(TtyPort, StaleLockFilesAreTakenOverAndOursLastsWhileTheTtyIsHeld) {
 
 // A fake /proc tree: process 4711 ("picocom") holds the pty's near end, 4712 (no name) /dev/null.
 TEST_F(TtyPort, OtherHoldersAreFoundInProcButAPtysPeerDoesNotKeepItsPortAway) {
-  char pattern[] = "/tmp/kov02-proc-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path root(pattern);
+  const test_support::TempDir proc("kov02-proc");
+  const std::filesystem::path& root = proc.path();
   std::filesystem::create_directories(root / "4711" / "fd");
   std::filesystem::create_directories(root / "4712" / "fd");
   std::filesystem::create_directories(root / "sys");
@@ -248,7 +248,6 @@ TEST_F(TtyPort, OtherHoldersAreFoundInProcButAPtysPeerDoesNotKeepItsPortAway) {
   open_port();
 
   kov02::serial::set_proc_root("/proc");
-  std::filesystem::remove_all(root);
 }
 
 std::wstring open_failure() {

@@ -1,7 +1,7 @@
 // The hand-written JSON: escaping, structure, and the summary read back by a strict reader.
 #include <gtest/gtest.h>
 
-#include "json_reader.hpp"
+#include "json_reader.h"
 #include "tools/kov02a-sim/json_writer.hpp"
 #include "tools/kov02a-sim/summary.hpp"
 

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tools/kov02a-sim/module.hpp"
+#include "sim_module.h"
 
 namespace kov02a_sim {
 namespace {
@@ -15,28 +15,6 @@ using ::testing::IsEmpty;
 using ::testing::Ne;
 
 const Bytes kStage1Abc{0x03, 0x61, 0x62, 0x63, 0x60};
-
-struct Line {
-  explicit Line(ModuleOptions options = {}) : module(std::move(options)) {}
-
-  Bytes send(const Bytes& bytes, Micros gap = 1ms) {
-    now += gap;
-    return module.feed(bytes, now);
-  }
-  bool control(ControlRequest request, std::uint32_t code) { return module.control(request, code, now); }
-  Bytes catch_rom() {
-    control(ControlRequest::Ril, kRilReset);
-    Bytes replies;
-    for (int i = 0; i < 3; ++i) {
-      const Bytes reply = send({kSync}, 10ms);
-      replies.insert(replies.end(), reply.begin(), reply.end());
-    }
-    return replies;
-  }
-
-  Module module;
-  Micros now{0};
-};
 
 TEST(ModuleControl, RequestsAreRecordedInOrderWithTheirAnswers) {
   ModuleOptions options;

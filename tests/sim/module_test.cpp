@@ -1,12 +1,12 @@
 // The module's protocol checker fed scripted bytes and times, as the update tool would send
 // them: worked examples byte for byte, and the faults it must report.
-#include "tools/kov02a-sim/module.hpp"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
+
+#include "sim_module.h"
 
 namespace kov02a_sim {
 namespace {
@@ -17,85 +17,25 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-// One write of the tool, `gap` after the previous one.
-struct Step {
-  Bytes bytes;
-  Micros gap = 1ms;
-};
-using Script = std::vector<Step>;
-
-Script operator+(Script first, const Script& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
-// The tool's side of the line: a clock and the module under test.
-struct Tool {
-  explicit Tool(ModuleOptions options = {}) : module(std::move(options)) {}
-
-  Bytes send(const Bytes& bytes, Micros gap = 1ms) {
-    now += gap;
-    return module.feed(bytes, now);
-  }
-  Bytes play(const Script& script) {
-    Bytes replies;
-    for (const Step& step : script) {
-      const Bytes reply = send(step.bytes, step.gap);
-      replies.insert(replies.end(), reply.begin(), reply.end());
-    }
-    return replies;
-  }
-  // Reset and the sync stream: what the update tool does before the stages.
-  Bytes catch_rom() {
-    module.control(ControlRequest::Ril, kRilReset, now);
-    return play({{{kSync}, 10ms}, {{kSync}, 10ms}, {{kSync}, 10ms}});
-  }
-  void idle(Micros time) {
-    now += time;
-    module.tick(now);
-  }
-  std::vector<std::string> violation_codes() const {
-    std::vector<std::string> codes;
-    for (const Violation& violation : module.summary().violations) codes.push_back(violation.code);
-    return codes;
-  }
-  const RunRecord& run() const { return module.summary().runs.back(); }
-
-  Module module;
-  Micros now{0};
-};
-
-Bytes pattern(std::size_t size) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  return bytes;
-}
-
-std::uint8_t parity_xor(const Bytes& bytes, std::size_t first) {
-  std::uint8_t sum = 0;
-  for (std::size_t i = first; i < bytes.size(); i += 2) sum ^= bytes[i];
-  return sum;
-}
-
 const Script kStage1Abc{{{0x03, 0x61, 0x62, 0x63, 0x60}}};
 const Script kStage2Abc{{{0x00, 0x03}}, {{0x61, 0x62, 0x63}, 21ms}, {{0x60}}};
 const Script kImageOpening{{{0x50}}, {{0x54}, 101ms}, {{0x3F, 0xA0, 0x00}}};
 const Script kImageAbc{{{0x00, 0x00, 0x03}}, {{0x61, 0x62, 0x63}, 21ms}, {{0x02}}, {{0x62}}};
 
 TEST(ModuleWorkedExamples, SyncStreamAfterResetIsAnsweredWithRomReady) {
-  Tool tool;
+  Line tool;
   EXPECT_THAT(tool.catch_rom(), ElementsAre(kRomReady));
   EXPECT_EQ(tool.run().sync_seen, 3u);
 }
 
 TEST(ModuleWorkedExamples, SyncStreamWithoutResetGoesUnanswered) {
-  Tool tool;
+  Line tool;
   EXPECT_THAT(tool.play({{{kSync}, 10ms}, {{kSync}, 10ms}, {{kSync}, 10ms}, {{kSync}, 10ms}}), IsEmpty());
   EXPECT_EQ(tool.module.summary().sync_in_normal, 4u);
 }
 
 TEST(ModuleWorkedExamples, StagesAndImageOfAbcAreAcceptedByteForByte) {
-  Tool tool;
+  Line tool;
   tool.catch_rom();
   EXPECT_THAT(tool.play(kStage1Abc), ElementsAre(kAckDone));
   EXPECT_THAT(tool.play(kStage2Abc), ElementsAre(kAckDone));
@@ -114,7 +54,7 @@ TEST(ModuleWorkedExamples, StagesAndImageOfAbcAreAcceptedByteForByte) {
 }
 
 TEST(ModuleWorkedExamples, Stage2Of2500BytesIsAcknowledgedAfterEachFullChunk) {
-  Tool tool;
+  Line tool;
   tool.catch_rom();
   tool.play(kStage1Abc);
   const Bytes data = pattern(2500);
@@ -130,7 +70,7 @@ TEST(ModuleWorkedExamples, Stage2Of2500BytesIsAcknowledgedAfterEachFullChunk) {
 }
 
 TEST(ModuleWorkedExamples, ImageOf8000BytesIsAcknowledgedAfterBothChunks) {
-  Tool tool;
+  Line tool;
   tool.catch_rom();
   tool.play(kStage1Abc + kStage2Abc + kImageOpening);
   const Bytes image = pattern(8000);
@@ -147,7 +87,7 @@ TEST(ModuleWorkedExamples, ImageOf8000BytesIsAcknowledgedAfterBothChunks) {
 }
 
 TEST(ModuleWorkedExamples, EmptyStage2AndEmptyImageAreAccepted) {
-  Tool tool;
+  Line tool;
   tool.catch_rom();
   tool.play(kStage1Abc);
   EXPECT_THAT(tool.play({{{0x00, 0x00}}, {{0x00}, 21ms}}), ElementsAre(kAckDone));
@@ -171,7 +111,7 @@ class ModuleReportsFaults : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(ModuleReportsFaults, AsViolation) {
   const FaultCase& row = GetParam();
-  Tool tool;
+  Line tool;
   tool.catch_rom();
   tool.play(Script(row.script.begin(), row.script.end() - 1));
   const Bytes last_reply = tool.send(row.script.back().bytes, row.script.back().gap);
@@ -245,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ModuleChunks, NextChunkSentWithoutWaitingForAckIsReported) {
-  Tool tool;
+  Line tool;
   tool.catch_rom();
   tool.play(kStage1Abc);
   const Bytes data = pattern(1500);
@@ -257,7 +197,7 @@ TEST(ModuleChunks, NextChunkSentWithoutWaitingForAckIsReported) {
 TEST(ModuleChunks, ChunkAckWithheldIsNotMistakenForAShortChunk) {
   ModuleOptions options;
   options.faults.add({AckPoint::Chunk, AckFault::Withhold, false});
-  Tool tool(std::move(options));
+  Line tool(std::move(options));
   tool.catch_rom();
   tool.play(kStage1Abc);
   const Bytes data = pattern(1500);

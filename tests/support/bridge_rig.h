@@ -15,12 +15,14 @@
 
 #include "bridge/bridge.h"
 #include "common/state.h"
+#include "eventually.h"
 #include "kernel/handles.h"
 #include "registry/registry.h"
 
 namespace bridge_test {
 
 using namespace std::chrono_literals;
+using test_support::eventually;
 
 // The registry the bridge reads: "Index" of each UART (absent when nullopt) and the device map.
 struct RegistrySetup {
@@ -80,17 +82,6 @@ inline std::size_t open_fd_count() {
 }
 inline std::size_t thread_count() {
   return count_entries("/proc/self/task");
-}
-
-// Polls `ready` until it holds or `limit` passes.
-template <typename Predicate>
-bool eventually(Predicate ready, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!ready()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
 }
 
 }  // namespace bridge_test

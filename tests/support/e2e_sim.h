@@ -1,13 +1,16 @@
 // End-to-end test support: the module simulator on pseudo-terminals, the hooks that reach it
-// (RIL1: and the reboot service), and readers for its JSON summary.
+// (RIL1: and the reboot service), and what its JSON summary says.
 #pragma once
 
 #include <memory>
-#include <regex>
 
-#include "e2e_process.h"
+#include "child_process.h"
+#include "json_reader.h"
+#include "temp_dir.h"
 
 namespace e2e {
+
+using namespace test_support;
 
 // kov02a-sim started in `dir` with its module pty linked at dir/module, its control socket at
 // dir/sim.sock, each received image saved at dir/received.bin and its latest JSON summary kept
@@ -83,30 +86,33 @@ class Sim {
   std::string module_pty_;
 };
 
-// Every value of string field `key` in `json`, in order.
-inline std::vector<std::string> json_strings(const std::string& json, const std::string& key) {
+// Field `field` of each entry of the summary's list `list`, in order; `absent` while there is no
+// whole summary to read (none written yet, or one being rewritten).
+inline std::vector<std::string> summary_fields(const std::string& summary, const char* list,
+                                               const char* field, std::vector<std::string> absent = {}) {
   std::vector<std::string> out;
-  const std::regex field("\"" + key + "\":\"([^\"]*)\"");
-  for (auto it = std::sregex_iterator(json.begin(), json.end(), field); it != std::sregex_iterator(); ++it)
-    out.push_back((*it)[1]);
+  try {
+    const json_reader::Value document = json_reader::parse(summary);
+    for (const json_reader::Value& entry : document[list].array()) out.push_back(entry[field].str());
+  } catch (const std::exception&) {
+    return absent;
+  }
   return out;
 }
 
 // The simulator's control requests by name ("suspend", "reset", "reboot" ...), in order.
 inline std::vector<std::string> control_names(const std::string& summary) {
-  return json_strings(summary, "name");
+  return summary_fields(summary, "control", "name");
 }
 
 // The outcome of each update attempt ("accepted", "stage1-rejected" ...), in order.
 inline std::vector<std::string> run_outcomes(const std::string& summary) {
-  return json_strings(summary, "outcome");
+  return summary_fields(summary, "runs", "outcome");
 }
 
 // The violation codes the simulator recorded, in order.
 inline std::vector<std::string> violation_codes(const std::string& summary) {
-  auto at = summary.find("\"violations\":[");
-  return at == std::string::npos ? std::vector<std::string>{"(no summary)"}
-                                 : json_strings(summary.substr(at), "code");
+  return summary_fields(summary, "violations", "code", {"(no summary)"});
 }
 
 }  // namespace e2e

@@ -7,9 +7,25 @@
 
 #include <memory>
 
-#include "e2e_process.h"
+#include "child_process.h"
+#include "temp_dir.h"
 
 namespace e2e {
+
+using namespace test_support;
+
+// Deterministic bytes of a given size, different for each seed.
+inline std::string pattern_bytes(std::size_t size, unsigned seed = 1) {
+  std::string out(size, '\0');
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (char& c : out) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x & 0xFF);
+  }
+  return out;
+}
 
 // A registry file in REGEDIT4 syntax, built key by key.
 class Registry {

@@ -32,6 +32,15 @@ class SerialPty {
     path_ = name;
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
   }
+  // The far end of a line another program made (a simulator's link to its pty): `path` opened
+  // raw and non-blocking, the way the tool opens its port.
+  explicit SerialPty(const std::string& path) : path_(path) {
+    master_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    termios settings{};
+    if (master_ < 0 || ::tcgetattr(master_, &settings) != 0) throw std::runtime_error("cannot open " + path);
+    ::cfmakeraw(&settings);
+    ::tcsetattr(master_, TCSANOW, &settings);
+  }
   ~SerialPty() { close_master(); }
   SerialPty(const SerialPty&) = delete;
   SerialPty& operator=(const SerialPty&) = delete;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <kov02/ce.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,10 +17,12 @@
 #include <vector>
 
 #include "common/state.h"
+#include "eventually.h"
 #include "kernel/debug_output.h"
 #include "kernel/paths.h"
 #include "registry/registry.h"
 #include "serial/fake_port.h"
+#include "temp_dir.h"
 #include "update/update_port.h"
 
 namespace upd {
@@ -30,6 +31,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<BYTE>;
 using namespace std::chrono_literals;
+using test_support::eventually;
 
 // One debug-output text and when it was written.
 struct TraceLine {
@@ -96,27 +98,21 @@ class TraceLog {
 // reboot scripts, and the registry mapping COM1: to a fake line.
 class Rig {
  public:
-  explicit Rig(std::string fake_name = "upd-com1") : fake_name_(std::move(fake_name)) {
-    char pattern[] = "/tmp/upd-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
+  explicit Rig(std::string fake_name = "upd-com1") : fake_name_(std::move(fake_name)), dir_("upd") {
     port_ = kov02::serial::FakePort::create(fake_name_);
     write_script("ril.sh", "ril");
     write_script("reboot.sh", "reboot");
-    std::wstring work = kov02::kernel::handset_path(dir_.string() + "/");
+    std::wstring work = kov02::kernel::handset_path(dir_.path().string() + "/");
     std::wmemset(g_szWorkDir, 0, std::size(g_szWorkDir));
     std::wmemcpy(g_szWorkDir, work.c_str(), std::min(work.size(), std::size(g_szWorkDir) - 1));
     load_registry("");
   }
-  ~Rig() {
-    kov02::registry::clear();
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  ~Rig() { kov02::registry::clear(); }
   Rig(const Rig&) = delete;
   Rig& operator=(const Rig&) = delete;
 
   kov02::serial::FakePort& port() const { return *port_; }
-  const fs::path& dir() const { return dir_; }
+  const fs::path& dir() const { return dir_.path(); }
 
   // The registry: COM1: on the fake line, RIL1: and Reboot on the logging scripts, plus `extra`.
   void load_registry(const std::string& extra) {
@@ -130,8 +126,7 @@ class Rig {
   }
 
   void put(const std::string& name, const Bytes& bytes) const {
-    std::ofstream out(dir_ / name, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    dir_.write(name, std::string(bytes.begin(), bytes.end()));
   }
   void remove(const std::string& name) const { fs::remove(dir_ / name); }
 
@@ -149,27 +144,13 @@ class Rig {
 
  private:
   void write_script(const std::string& name, const std::string& tag) const {
-    fs::path script = dir_ / name;
-    std::ofstream(script) << "#!/bin/sh\necho \"" << tag << " $1\" >> '" << (dir_ / "requests.log").string()
-                          << "'\n";
-    ::chmod(script.c_str(), 0700);
+    dir_.write(name, "#!/bin/sh\necho \"" + tag + " $1\" >> '" + dir_.file("requests.log") + "'\n", 0700);
   }
 
   std::string fake_name_;
-  fs::path dir_;
+  test_support::TempDir dir_;
   std::shared_ptr<kov02::serial::FakePort> port_;
 };
-
-// Polls `ready` every 5 ms until it holds or `limit` passes.
-template <typename Predicate>
-bool eventually(Predicate ready, std::chrono::milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  while (!ready()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 inline Bytes pattern(std::size_t size, unsigned seed = 3) {
   Bytes out(size);

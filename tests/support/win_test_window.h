@@ -22,6 +22,7 @@
 #include <mutex>
 #include <string>
 
+#include "temp_dir.h"
 #include "win_test_backend.h"
 #include "windowing/backend.h"
 #include "windowing/message_queue.h"
@@ -72,18 +73,8 @@ class WinTestWindow {
 
   // Points XDG_RUNTIME_DIR at a private temporary folder (once per process; removed at exit).
   static void use_private_runtime_dir() {
-    struct Folder {
-      std::string path;
-      Folder() {
-        char name[] = "/tmp/win-test-XXXXXX";
-        if (::mkdtemp(name) == nullptr) return;
-        path = name;
-        ::setenv("XDG_RUNTIME_DIR", name, 1);
-      }
-      ~Folder() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-      }
+    struct Folder : test_support::TempDir {
+      Folder() : TempDir("win-test") { ::setenv("XDG_RUNTIME_DIR", path().c_str(), 1); }
     };
     static Folder folder;
   }

@@ -130,18 +130,15 @@ TEST_F(SingleInstance, StaleSocketFileIsReplacedWhenTheClassIsPublished) {
 }
 
 TEST_F(SingleInstance, PrivateFolderIsRefusedWhenOthersCanEnterIt) {
-  char folder[] = "/tmp/win-open-XXXXXX";
-  ASSERT_NE(::mkdtemp(folder), nullptr);
-  const std::string open = std::string(folder) + "/kov02tool";
+  const test_support::TempDir folder("win-open");
+  const std::string open = folder.file("kov02tool");
   ASSERT_EQ(::mkdir(open.c_str(), 0777), 0);
   ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
   const std::string saved = std::getenv("XDG_RUNTIME_DIR");
-  ::setenv("XDG_RUNTIME_DIR", folder, 1);
+  ::setenv("XDG_RUNTIME_DIR", folder.path().c_str(), 1);
   EXPECT_FALSE(instance_socket_path(L"AnyClass").has_value());
   EXPECT_EQ(FindWindowW(L"AnyClass", nullptr), nullptr);
   ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-  ::rmdir(open.c_str());
-  ::rmdir(folder);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// End-to-end test support: child processes whose stdin a test writes and whose stdout it reads
-// line by line with time-outs, and a private temporary folder. Header-only; test code only.
+// Child processes for tests: a program started with pipes on its stdin and stdout (and stderr
+// when asked), read line by line with deadlines, waited for and killed. The simulator suite and
+// the end-to-end suites all start their programs through this one class.
 #pragma once
 
 #include <fcntl.h>
@@ -13,7 +14,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -22,9 +22,11 @@
 #include <thread>
 #include <vector>
 
+#include "eventually.h"
+
 extern char** environ;
 
-namespace e2e {
+namespace test_support {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -35,52 +37,6 @@ using Clock = std::chrono::steady_clock;
 inline fs::path program_under_test(const char* variable, const char* built) {
   const char* chosen = std::getenv(variable);
   return chosen && *chosen ? fs::path(chosen) : fs::path(built);
-}
-
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it when it goes.
-class TempDir {
- public:
-  explicit TempDir(std::string_view prefix = "kov02-e2e") {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + std::string(prefix) + "-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-  fs::path operator/(std::string_view name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
-
-inline void write_file(const fs::path& path, std::string_view text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
-inline std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Deterministic bytes of a given size, different for each seed.
-inline std::string pattern_bytes(std::size_t size, unsigned seed = 1) {
-  std::string out(size, '\0');
-  std::uint32_t x = seed * 2654435761u + 1;
-  for (char& c : out) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x & 0xFF);
-  }
-  return out;
 }
 
 // How a child is started: the program and its arguments, extra or replaced environment
@@ -148,9 +104,8 @@ class Child {
     }
   }
 
-  // Every complete line read so far, and the pending tail.
+  // Every complete line read so far.
   const std::vector<std::string>& lines() const { return lines_; }
-  const std::string& tail() const { return tail_; }
   std::string transcript() const {
     std::string all;
     for (const auto& l : lines_) all += l + "\n";
@@ -310,15 +265,4 @@ inline void Child::start(const Spawn& spawn) {
   }
 }
 
-// Polls `ready` every 10 ms until it holds or `limit` passes.
-template <typename Predicate>
-bool eventually(Predicate ready, std::chrono::milliseconds limit = 10s) {
-  const auto deadline = Clock::now() + limit;
-  while (!ready()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
-
-}  // namespace e2e
+}  // namespace test_support

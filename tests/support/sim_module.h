@@ -1,0 +1,76 @@
+// The simulator's module under test on a line of our own: a clock the test moves, and the bytes
+// the update tool would write, with the pauses it would leave between them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/kov02a-sim/module.hpp"
+
+namespace kov02a_sim {
+
+// One write of the tool, `gap` after the previous one.
+struct Step {
+  Bytes bytes;
+  Micros gap = std::chrono::milliseconds(1);
+};
+using Script = std::vector<Step>;
+
+inline Script operator+(Script first, const Script& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
+struct Line {
+  explicit Line(ModuleOptions options = {}) : module(std::move(options)) {}
+
+  Bytes send(const Bytes& bytes, Micros gap = std::chrono::milliseconds(1)) {
+    now += gap;
+    return module.feed(bytes, now);
+  }
+  Bytes play(const Script& script) {
+    Bytes replies;
+    for (const Step& step : script) {
+      const Bytes reply = send(step.bytes, step.gap);
+      replies.insert(replies.end(), reply.begin(), reply.end());
+    }
+    return replies;
+  }
+  bool control(ControlRequest request, std::uint32_t code) { return module.control(request, code, now); }
+  // Reset and the sync stream: what the update tool does before the stages.
+  Bytes catch_rom() {
+    control(ControlRequest::Ril, kRilReset);
+    const Micros gap = std::chrono::milliseconds(10);
+    return play({{{kSync}, gap}, {{kSync}, gap}, {{kSync}, gap}});
+  }
+  void idle(Micros time) {
+    now += time;
+    module.tick(now);
+  }
+  std::vector<std::string> violation_codes() const {
+    std::vector<std::string> codes;
+    for (const Violation& violation : module.summary().violations) codes.push_back(violation.code);
+    return codes;
+  }
+  const RunRecord& run() const { return module.summary().runs.back(); }
+
+  Module module;
+  Micros now{0};
+};
+
+// `size` bytes that differ from one position to the next.
+inline Bytes pattern(std::size_t size, unsigned step = 7) {
+  Bytes bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * step + 3);
+  return bytes;
+}
+
+// The XOR of every other byte from `first`: the two halves of the image's checksum.
+inline std::uint8_t parity_xor(const Bytes& bytes, std::size_t first) {
+  std::uint8_t sum = 0;
+  for (std::size_t i = first; i < bytes.size(); i += 2) sum ^= bytes[i];
+  return sum;
+}
+
+}  // namespace kov02a_sim
