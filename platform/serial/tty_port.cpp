@@ -19,7 +19,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 
 #include "kernel/handles.h"
@@ -47,15 +46,6 @@ constexpr int kLinePaceMs = 20;
 // calls waits for the next; a slow look bounds that.
 constexpr int kLineWatchSafetyMs = 1000;
 constexpr int kWatchedLines = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD;
-
-// Says once per device for the process that it has no modem lines.
-void note_no_lines(const std::string& path) {
-  static std::mutex mutex;
-  static std::set<std::string> noted;
-  std::lock_guard lock(mutex);
-  if (!noted.insert(path).second) return;
-  log_line("serial port " + path + ": has no modem lines; CTS, DSR, RING and RLSD read as off");
-}
 
 DWORD error_code(int error) {
   return kernel::error_from_errno(error);
@@ -126,6 +116,7 @@ class TtyPort final : public SerialPort {
   ErrorCounts counts_;
   bool counts_supported_ = false;
   std::atomic<bool> reported_gone_{false};
+  std::atomic<bool> said_no_lines_{false};
   std::mutex watch_mutex_;
   std::unique_ptr<LineWatch> watch_;  // started by the first wait for modem events
 };
@@ -239,7 +230,9 @@ DWORD TtyPort::read_modem_lines(DWORD* status) {
   }
   const int error = errno;
   if (error == ENOTTY || error == EINVAL) {
-    note_no_lines(path_);
+    if (!said_no_lines_.exchange(true)) {
+      log_line("serial port " + path_ + ": has no modem lines; CTS, DSR, RING and RLSD read as off");
+    }
     return ERROR_NOT_SUPPORTED;
   }
   if (error != EIO) return fail_call("TIOCMGET");

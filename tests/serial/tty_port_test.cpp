@@ -1,6 +1,7 @@
 // What only a real tty shows: termios reaching the device and coming back as found, exclusive
 // open across processes, lock files and other holders, PARMRK through the line discipline,
-// hang-up without spinning, device map entries and why they fail to open.
+// hang-up without spinning, device map entries and why they fail to open, modem lines and low
+// latency where a pty has neither.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -15,9 +16,12 @@
 #include <fstream>
 #include <thread>
 
+#include "kernel/output_queue.h"
 #include "kernel/text.h"
 #include "port_lines.h"
 #include "registry/registry.h"
+#include "serial/line_watch.h"
+#include "serial/low_latency.h"
 #include "serial/port_users.h"
 
 namespace serial_test {
@@ -324,15 +328,59 @@ TEST_F(TtyPort, LiveLockFilesRefuseTheTtyStaleOnesAreTakenOverAndOursLastsWhileI
   EXPECT_FALSE(std::filesystem::exists(lock));
 }
 
+// A tty driver that keeps serial settings, in place of the real calls (a pty keeps none): the
+// flags as the driver holds them, and each set as it came, on `report_fd` when one is open (a
+// child's, from its signal handler) or in `sets`.
+struct KeptSerialInfo {
+  static inline int flags = 0;
+  static inline std::vector<int> sets;
+  static inline int report_fd = -1;
+  static int get(int, serial_struct* info) {
+    info->flags = flags;
+    return 0;
+  }
+  static int set(int, serial_struct* info) {
+    flags = info->flags;
+    if (report_fd < 0) {
+      sets.push_back(flags);
+    } else if (write(report_fd, &flags, sizeof flags) != sizeof flags) {
+      _exit(3);
+    }
+    return 0;
+  }
+};
+
+class KeptSerialInfoInPlace {
+ public:
+  explicit KeptSerialInfoInPlace(int flags)
+      : was_(kov02::serial::use_serial_info_calls({KeptSerialInfo::get, KeptSerialInfo::set})) {
+    KeptSerialInfo::flags = flags;
+    KeptSerialInfo::sets.clear();
+  }
+  ~KeptSerialInfoInPlace() { kov02::serial::use_serial_info_calls(was_); }
+
+ private:
+  kov02::serial::SerialInfoCalls was_;
+};
+
+std::string flushed_stderr() {
+  kov02::kernel::fd_output(STDERR_FILENO)->flush(std::chrono::steady_clock::now() + 5s);
+  return testing::internal::GetCapturedStderr();
+}
+
 // A process ended by SIGTERM while it holds the tty leaves it as it was found: its settings
-// back, its lock file gone, and the process still ends by the signal.
+// and latency back, its lock file gone, and the process still ends by the signal.
 TEST_F(TtyPort, AProcessEndedBySigtermLeavesTheTtyAsFound) {
   const termios cooked = pty_.cook();
   int ready[2];
+  int sets[2];
   ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(sets), 0);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    KeptSerialInfoInPlace kept(ASYNC_SPD_HI);
+    KeptSerialInfo::report_fd = sets[1];
     const char opened = kov02::serial::open_tty(pty_.path()) != INVALID_HANDLE_VALUE ? 'y' : 'n';
     if (write(ready[1], &opened, 1) != 1) _exit(2);
     for (;;) pause();
@@ -353,8 +401,98 @@ TEST_F(TtyPort, AProcessEndedBySigtermLeavesTheTtyAsFound) {
   if (!lock.empty()) {
     EXPECT_FALSE(std::filesystem::exists(lock));
   }
-  close(ready[0]);
-  close(ready[1]);
+  close(sets[1]);
+  int flags[3] = {};
+  EXPECT_EQ(read(sets[0], flags, sizeof flags), static_cast<ssize_t>(2 * sizeof(int)));
+  EXPECT_EQ(flags[0], ASYNC_SPD_HI | ASYNC_LOW_LATENCY);
+  EXPECT_EQ(flags[1], ASYNC_SPD_HI) << "low latency taken back as the process ended";
+  for (int fd : {ready[0], ready[1], sets[0]}) close(fd);
+}
+
+TEST_F(TtyPort, LowLatencyIsAskedWhereTheTtyKeepsSerialSettingsUnlessTheRegistrySaysNo) {
+  testing::internal::CaptureStderr();
+  open_port();
+  CloseHandle(port_);
+  port_ = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(flushed_stderr(), "") << "a pty has no serial settings and is skipped silently";
+
+  const struct {
+    const char* name;
+    const char* registry;
+    int found;
+    std::vector<int> sets;
+  } cases[] = {
+      {"asked and taken back", "", ASYNC_SPD_HI, {ASYNC_SPD_HI | ASYNC_LOW_LATENCY, ASYNC_SPD_HI}},
+      {"already low: left alone", "", ASYNC_LOW_LATENCY, {}},
+      {"turned off", "\"LowLatency\"=dword:00000000\n", 0, {}},
+      {"turned on", "\"LowLatency\"=dword:00000001\n", 0, {ASYNC_LOW_LATENCY, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    ASSERT_TRUE(kov02::registry::load_string(
+        std::string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Serial]\n") + c.registry, &error))
+        << error;
+    KeptSerialInfoInPlace kept(c.found);
+    open_port();
+    CloseHandle(port_);
+    port_ = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(KeptSerialInfo::sets, c.sets);
+  }
+  kov02::registry::clear();
+}
+
+TEST_F(TtyPort, APtyHasNoModemLinesSoTheyReadAsOffAndThatIsSaidOnce) {
+  open_port();
+  testing::internal::CaptureStderr();
+  DWORD status = 0xFFFF;
+  EXPECT_TRUE(GetCommModemStatus(port_, &status));
+  EXPECT_EQ(status, 0u);
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_CTS | EV_DSR | EV_RING | EV_RLSD));
+  pty_.send({0x41});
+  DWORD events = 0;
+  EXPECT_TRUE(WaitCommEvent(port_, &events, nullptr));
+  EXPECT_EQ(events, DWORD{EV_RXCHAR});
+  EXPECT_TRUE(GetCommModemStatus(port_, &status));
+  const std::string said = flushed_stderr();
+  const std::string note = pty_.path() + ": has no modem lines";
+  const std::size_t first = said.find(note);
+  EXPECT_NE(first, std::string::npos) << said;
+  EXPECT_EQ(said.find(note, first + 1), std::string::npos) << said;
+}
+
+// The driver's wait for line changes blocks in the kernel; the watch must relay each change, end
+// by itself when the driver refuses, and still stop when blocked.
+TEST(LineWatch, RelaysChangesEndsOnARefusalAndStopsAThreadBlockedInTheKernel) {
+  std::atomic<int> changes{0};
+  {
+    std::atomic<int> calls{0};
+    kov02::serial::LineWatch watch(
+        [&] {
+          if (++calls <= 2) return 0;
+          errno = ENOTTY;
+          return -1;
+        },
+        [&] { ++changes; });
+    for (int i = 0; i < 2000 && watch.waits(); ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_FALSE(watch.waits());
+  }
+  EXPECT_EQ(changes.load(), 3) << "two changes and one look after the refusal";
+
+  std::atomic<bool> entered{false};
+  const auto start = std::chrono::steady_clock::now();
+  {
+    kov02::serial::LineWatch watch(
+        [&] {
+          entered = true;
+          return poll(nullptr, 0, -1);
+        },
+        [&] { ++changes; });
+    while (!entered) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(watch.waits());
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(changes.load(), 3) << "stopping is no change";
 }
 
 // A fake /proc tree: process 4711 ("picocom") holds the pty's near end, 4712 (no name) /dev/null.
