@@ -105,8 +105,6 @@ TEST_F(FakePortTest, EachModemLineChangeRaisesExactlyItsEventAndTheStatusFollows
   ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_CTS | EV_DSR));
   far.set_modem_status(MS_CTS_ON);
   EXPECT_EQ(wait(), DWORD{EV_CTS}) << "DSR fell while it was not in the mask";
-  EXPECT_FALSE(GetCommModemStatus(port_, nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(FakePortTest, WritesEndAsTheLineIsToldAndEveryCallIsRecorded) {

@@ -122,10 +122,8 @@ TEST(ModemLines, EachChangedLineRaisesItsOwnEventWithinTheMask) {
     DWORD before, after, mask, events;
   };
   const Case cases[] = {
-      {"nothing changed", kAllLines, kAllLines, kModemEvents, 0},
       {"CTS rose", 0, MS_CTS_ON, kModemEvents, EV_CTS},
       {"DSR fell", MS_DSR_ON | MS_CTS_ON, MS_CTS_ON, kModemEvents, EV_DSR},
-      {"ring rose", 0, MS_RING_ON, kModemEvents, EV_RING},
       {"ring fell", MS_RING_ON, 0, kModemEvents, EV_RING},
       {"carrier rose", MS_CTS_ON, MS_CTS_ON | MS_RLSD_ON, kModemEvents, EV_RLSD},
       {"all at once", 0, kAllLines, kModemEvents, kModemEvents},
