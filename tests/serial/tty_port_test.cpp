@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -329,8 +330,9 @@ TEST_F(TtyPort, LiveLockFilesRefuseTheTtyStaleOnesAreTakenOverAndOursLastsWhileI
 }
 
 // While it lives, a tty driver that keeps serial settings stands in for the real calls (a pty
-// keeps none): the flags as the driver holds them, and each set as it came, on `report_fd` when
-// one is open (a child's, from its signal handler) or in `sets`.
+// keeps none): the flags as the driver holds them, and each set as it came, in `sets` or, for a
+// child (whose last set comes from its signal handler, where nothing may allocate), in `shared`:
+// memory its parent sees, count first.
 class KeptSerialInfo {
  public:
   explicit KeptSerialInfo(int found) : was_(kov02::serial::use_serial_info_calls({get, set})) {
@@ -341,7 +343,7 @@ class KeptSerialInfo {
 
   static inline int flags = 0;
   static inline std::vector<int> sets;
-  static inline int report_fd = -1;
+  static inline int* shared = nullptr;
 
  private:
   static int get(int, serial_struct* info) {
@@ -350,8 +352,8 @@ class KeptSerialInfo {
   }
   static int set(int, serial_struct* info) {
     flags = info->flags;
-    if (report_fd < 0) sets.push_back(flags);
-    if (report_fd >= 0 && write(report_fd, &flags, sizeof flags) != sizeof flags) _exit(3);
+    if (!shared) sets.push_back(flags);
+    if (shared && shared[0] < 3) shared[++shared[0]] = flags;
     return 0;
   }
   kov02::serial::SerialInfoCalls was_;
@@ -366,14 +368,15 @@ void flush_stderr() {
 TEST_F(TtyPort, AProcessEndedBySigtermLeavesTheTtyAsFound) {
   const termios cooked = pty_.cook();
   int ready[2];
-  int sets[2];
   ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(sets), 0);
+  void* page = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(page, MAP_FAILED);
+  int* sets = static_cast<int*>(page);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     KeptSerialInfo kept(ASYNC_SPD_HI);
-    KeptSerialInfo::report_fd = sets[1];
+    KeptSerialInfo::shared = sets;
     const char opened = kov02::serial::open_tty(pty_.path()) != INVALID_HANDLE_VALUE ? 'y' : 'n';
     if (write(ready[1], &opened, 1) != 1) _exit(2);
     for (;;) pause();
@@ -394,12 +397,12 @@ TEST_F(TtyPort, AProcessEndedBySigtermLeavesTheTtyAsFound) {
   if (!lock.empty()) {
     EXPECT_FALSE(std::filesystem::exists(lock));
   }
-  close(sets[1]);
-  int flags[3] = {};
-  EXPECT_EQ(read(sets[0], flags, sizeof flags), static_cast<ssize_t>(2 * sizeof(int)));
-  EXPECT_EQ(flags[0], ASYNC_SPD_HI | ASYNC_LOW_LATENCY);
-  EXPECT_EQ(flags[1], ASYNC_SPD_HI) << "low latency taken back as the process ended";
-  for (int fd : {ready[0], ready[1], sets[0]}) close(fd);
+  EXPECT_EQ(std::vector<int>(sets + 1, sets + 1 + sets[0]),
+            (std::vector<int>{ASYNC_SPD_HI | ASYNC_LOW_LATENCY, ASYNC_SPD_HI}))
+      << "low latency asked, then taken back as the process ended";
+  munmap(page, 4096);
+  close(ready[0]);
+  close(ready[1]);
 }
 
 TEST_F(TtyPort, LowLatencyIsAskedWhereTheTtyKeepsSerialSettingsUnlessTheRegistrySaysNo) {
