@@ -198,7 +198,7 @@ TEST_F(UpdatePortLink, HexTraceShowsEachByteSentAndReceivedBesideTheByteLines) {
   EXPECT_EQ(texts(), expected);
 }
 
-TEST_F(UpdatePortLink, AnEventWithoutACharacterClearsTheErrorAndReadsNothing) {
+TEST_F(UpdatePortLink, ALineEventClearsTheErrorAndReadsOnlyTheCharactersThatCameWithIt) {
   open_on_fake();
   for (bool as_break : {false, true}) {
     SCOPED_TRACE(as_break ? "break" : "line error");
@@ -215,10 +215,8 @@ TEST_F(UpdatePortLink, AnEventWithoutACharacterClearsTheErrorAndReadsNothing) {
   }
   EXPECT_EQ(traces_.count(L"A byte got"), 0);
   EXPECT_EQ(UpdatePortLost(), 0);
-}
 
-TEST_F(UpdatePortLink, ALineErrorWithCharactersReadsOnUntilTheAwaitedByte) {
-  open_on_fake();
+  // A line error that comes with characters: they are read on up to the awaited byte.
   fake_->inject_line_error(CE_FRAME, {0x55, ROM_READY, 0x12});
   EXPECT_EQ(WaitForByte(ROM_READY), 1);
   EXPECT_EQ(traces_.count(L"A byte got from KOV02A"), 2);

@@ -178,10 +178,6 @@ class ConsoleSession : public ::testing::Test {
   bool run_until_output(const std::string& text) {
     return run_until([&] { return out_.drained().find(text) != std::string::npos; });
   }
-  bool run_until_error(const std::string& text) {
-    return run_until([&] { return err_.drained().find(text) != std::string::npos; });
-  }
-  void append(const wchar_t* text) { SendMessageW(pane_, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(text)); }
 
   Pipe in_, out_, err_;
   HWND hwnd_ = nullptr;
@@ -213,28 +209,6 @@ TEST_F(ConsoleSession, ShowMenuPrintsCheckMarksAndGrayedItems) {
   EXPECT_NE(
       out.find("    COM(BTUART) = 110 [checked]\n    IRDA = 116 [checked]\n    Raw Irda = 111 [grayed]\n"),
       std::string::npos);
-}
-
-TEST_F(ConsoleSession, PaneTextGoesToStdoutAndCaretLinesMoveTheInsertionPoint) {
-  append(L"first\r\nsecond\r\n");
-  in_.write("caret 7\n");
-  ASSERT_TRUE(run_until([&] {
-    DWORD caret = 0;
-    SendMessageW(pane_, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
-    return caret == 7;
-  }));
-  append(L">> ");
-  in_.write("caret end\n");
-  ASSERT_TRUE(run_until([&] {
-    DWORD caret = 0;
-    SendMessageW(pane_, EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
-    return caret == 18;
-  }));
-  append(L"last");
-  wchar_t text[64] = {};
-  SendMessageW(pane_, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(text));
-  EXPECT_EQ(std::wstring(text), L"first\r\n>> second\r\nlast");
-  EXPECT_EQ(out_.drained(), "first\nsecond\n>> last");
 }
 
 TEST_F(ConsoleSession, WorkersBoxIsPrintedAndAnsweredFromStdin) {
