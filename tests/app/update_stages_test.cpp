@@ -76,15 +76,6 @@ TEST_F(UpdateStages, StageOneSendsNothingWithoutItsFileOrItsBytes) {
   EXPECT_TRUE(rig.port().writes().empty());
 }
 
-TEST_F(UpdateStages, AStageFailsWhenALineErrorComesInsteadOfItsAcceptance) {
-  rig.put("boot1_v3.bin", Text("abc"));
-  rig.put("boot2_v3_KOV02A.bin", upd::pattern(1500));
-  EXPECT_EQ(Play({{5, {}}}, SendBootload1), 0);
-  rig.port().clear_writes();
-  EXPECT_EQ(Play({{1002, {0xAA}}, {1503, {}}}, SendBootload2), 0);
-  EXPECT_EQ(rig.port().written().size(), 1503u);
-}
-
 TEST_F(UpdateStages, StageTwoSendsItsSizeAPauseItsChunksWithAnAckWaitAfterEachFullOneAndItsCheckByte) {
   struct Case {
     Bytes file;

@@ -140,8 +140,9 @@ class ConsoleSession : public ::testing::Test {
     WinTestWindow::use_private_runtime_dir();
     kov02::ui::install_backend(
         kov02::ui::make_console_backend(in_.read_fd(), out_.write_fd(), err_.write_fd()));
-    hwnd_ = CreateWindowExW(0, class_name(), L"KOV02Tool", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
-                            CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+    hwnd_ = CreateWindowExW(0, WinTestWindow::class_for(ConsoleMain).c_str(), L"KOV02Tool", WS_VISIBLE,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                            nullptr, nullptr);
     pane_ = CreateWindowExW(0, L"edit", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_READONLY, 0, 0, 10, 10,
                             hwnd_, reinterpret_cast<HMENU>(5), nullptr, nullptr);
     SHMENUBARINFO bar = {};
@@ -157,16 +158,6 @@ class ConsoleSession : public ::testing::Test {
   void TearDown() override {
     DestroyWindow(hwnd_);
     kov02::ui::install_backend(std::make_unique<WinTestBackend>());
-  }
-
-  static const wchar_t* class_name() {
-    static const bool registered = [] {
-      WNDCLASSW wc = {};
-      wc.lpfnWndProc = ConsoleMain;
-      wc.lpszClassName = L"ConsoleMain";
-      return RegisterClassW(&wc) != 0;
-    }();
-    return registered ? L"ConsoleMain" : nullptr;
   }
 
   // Runs the UI thread's loop (which runs the console's lines) until `done` or ten seconds.

@@ -48,18 +48,11 @@ class MessagesTest : public ::testing::Test {
   void SetUp() override {
     g_seen.clear();
     g_create_result = 0;
-    static bool registered = false;
-    if (!registered) {
-      WNDCLASSW wc = {};
-      wc.lpfnWndProc = Recorder;
-      wc.lpszClassName = L"Recorder";
-      registered = RegisterClassW(&wc) != 0;
-    }
   }
 
   HWND make(const wchar_t* tag, HWND parent = nullptr, int id = 0) {
     const DWORD style = parent != nullptr ? WS_CHILD : 0;
-    return CreateWindowExW(0, L"Recorder", tag, style, 0, 0, 10, 10, parent,
+    return CreateWindowExW(0, WinTestWindow::class_for(Recorder).c_str(), tag, style, 0, 0, 10, 10, parent,
                            reinterpret_cast<HMENU>(static_cast<std::intptr_t>(id)), nullptr, nullptr);
   }
 
