@@ -7,7 +7,7 @@
 #include "common/output.h"
 #include "common/state.h"
 #include "e2e_sim.h"
-#include "upd_wire.h"
+#include "upd_rig.h"
 #include "update/modes.h"
 #include "update/package.h"
 #include "update/update.h"

@@ -9,7 +9,6 @@
 #include <stdlib.h>
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
