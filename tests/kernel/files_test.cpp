@@ -179,8 +179,9 @@ TEST(Files, AReaderBlockedOnAFifoEndsWhenItsHandleIsClosedAndLeavesNothingBehind
     ASSERT_FALSE(ok) << "cycle " << cycle;
     ASSERT_EQ(error, ERROR_INVALID_HANDLE) << "cycle " << cycle;
   }
-  EXPECT_EQ(open_fd_count(), fds_before);
-  EXPECT_EQ(live_handle_count(), handles_before);
+  // At most as many: what earlier tests left may be let go meanwhile; a leak would add 500.
+  EXPECT_LE(open_fd_count(), fds_before);
+  EXPECT_LE(live_handle_count(), handles_before);
 }
 
 DWORD WriteAMegabyte(LPVOID file) {
