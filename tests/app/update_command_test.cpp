@@ -1,5 +1,5 @@
-// The update command on a test window: the package test and its pane line, and whole runs on
-// the fake line with the closing question answered.
+// The update command on a test window: the package test and its pane line, and a whole run of
+// a mode added as one row, against the module simulator, with the closing question answered.
 #include <gtest/gtest.h>
 
 #include <memory>
