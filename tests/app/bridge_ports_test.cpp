@@ -3,13 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "bridge_rig.h"
-#include "serial/fake_port.h"
 
 namespace {
 
-using bridge_test::BridgeTest;
 using bridge_test::load_registry;
-using bridge_test::RegistrySetup;
 using kov02::serial::FakePort;
 using namespace std::chrono_literals;
 
@@ -49,23 +46,7 @@ void ExpectBridgeTimeouts(const FakePort& port) {
   EXPECT_EQ(t.WriteTotalTimeoutConstant, 0u);
 }
 
-class BridgePorts : public BridgeTest {
- protected:
-  void SetUp() override {
-    ff_ = FakePort::create("bridge-ff");
-    bt_ = FakePort::create("bridge-bt");
-    irda_ = FakePort::create("bridge-irda");
-    rawir_ = FakePort::create("bridge-rawir");
-    setup_.devices = {{"COM1:", "fake:bridge-ff"},
-                      {"COM2:", "fake:bridge-bt"},
-                      {"COM3:", "fake:bridge-irda"},
-                      {"COM5:", "fake:bridge-rawir"}};
-  }
-  void Load() { load_registry(setup_.text()); }
-
-  std::shared_ptr<FakePort> ff_, bt_, irda_, rawir_;
-  RegistrySetup setup_;
-};
+class BridgePorts : public bridge_test::FourFakeLines {};
 
 TEST_F(BridgePorts, UartsGetTheBridgeSettingsOnTopOfTheDriversAndIrdaOnlyTheTimeouts) {
   Load();
@@ -122,7 +103,7 @@ TEST_F(BridgePorts, RegistryIndexBelowTenNamesThePortAndAnythingElseOpensNothing
                         Case{0xFFFFFFFFu, false}, Case{std::nullopt, false}}) {
     SCOPED_TRACE(c.index ? std::to_string(*c.index) : "missing");
     setup_.ffIndex = c.index;
-    if (c.index) setup_.devices["COM" + std::to_string(*c.index) + ":"] = "fake:bridge-ff";
+    if (c.index) setup_.devices["COM" + std::to_string(*c.index) + ":"] = "fake:b-ff";
     Load();
     EXPECT_EQ(OpenBridgePort(nullptr, L"FFUART"), c.opens ? 1 : 0);
     EXPECT_EQ(ff_->is_open(), c.opens);

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "common/state.h"
-#include "upd_wire.h"
+#include "upd_rig.h"
 #include "update/modes.h"
 #include "update/update.h"
 #include "update/update_port.h"

@@ -1,8 +1,6 @@
 // The update wire's framing and checksums, checked against worked examples.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <numeric>
 #include <vector>
 
 #include "update/framing.h"
@@ -11,16 +9,6 @@
 namespace {
 
 using Bytes = std::vector<BYTE>;
-
-Bytes Pattern(std::size_t size, unsigned seed = 7) {
-  Bytes out(size);
-  std::uint32_t x = seed;
-  for (BYTE& b : out) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<BYTE>(x >> 16);
-  }
-  return out;
-}
 
 TEST(UpdateFraming, SizesGoOutMostSignificantByteFirstAndWrapToTheirField) {
   struct Case {
@@ -75,21 +63,6 @@ TEST(UpdateFraming, ImageChecksumsSplitBytesByParityWithinTheirChunk) {
   ChunkTally empty;
   EXPECT_EQ(empty.even, 0x00);
   EXPECT_EQ(empty.odd, 0x00);
-}
-
-TEST(UpdateFraming, ChunkedSumsEqualSumsOverTheWholeImageByOffsetParity) {
-  const Bytes image = Pattern(4 * IMAGE_CHUNK + 1728);
-  ChunkTally tally;
-  for (std::size_t at = 0; at < image.size(); at += IMAGE_CHUNK) {
-    std::size_t n = std::min<std::size_t>(IMAGE_CHUNK, image.size() - at);
-    FoldChunk(tally, {image.data() + at, n});
-  }
-  BYTE even = 0, odd = 0;
-  for (std::size_t i = 0; i < image.size(); ++i) (i % 2 ? odd : even) ^= image[i];
-  EXPECT_EQ(tally.even, even);
-  EXPECT_EQ(tally.odd, odd);
-  EXPECT_EQ(tally.total, image.size());
-  EXPECT_EQ(AllBytesXor(tally), XorBytes(image));
 }
 
 TEST(UpdateFraming, LineBreakFollowsEvery23rdStar) {

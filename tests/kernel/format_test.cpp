@@ -4,47 +4,38 @@
 #include <kov02/ce.h>
 
 #include <climits>
-#include <functional>
 #include <string>
 
 namespace {
 
-struct FormatCase {
-  std::wstring expected;
-  std::function<int(wchar_t*)> format;
-};
+// Formats with wsprintfW; both the text and the count it returns must be `expected`.
+template <typename... Args>
+void expect_format(const std::wstring& expected, const wchar_t* format, Args... args) {
+  wchar_t buffer[1024];
+  EXPECT_EQ(wsprintfW(buffer, format, args...), static_cast<int>(expected.size())) << format;
+  EXPECT_EQ(std::wstring(buffer), expected) << format;
+}
 
 TEST(Format, WsprintfFollowsTheHandsetConversions) {
-  const DWORD two = 2;
-  const FormatCase cases[] = {
-      {L"00000002", [&](wchar_t* b) { return wsprintfW(b, L"%08lX", two); }},
-      {L"0x03001F88", [](wchar_t* b) { return wsprintfW(b, L"0x%08lX", DWORD{0x03001F88}); }},
-      {L"DEADBEEF", [](wchar_t* b) { return wsprintfW(b, L"%lX", DWORD{0xDEADBEEF}); }},
-      {L"ff FF", [](wchar_t* b) { return wsprintfW(b, L"%x %X", 255u, 255u); }},
-      {L"0xff", [](wchar_t* b) { return wsprintfW(b, L"%#x", 255u); }},
-      {L"-5", [](wchar_t* b) { return wsprintfW(b, L"%d", -5); }},
-      {L"-2147483648", [](wchar_t* b) { return wsprintfW(b, L"%d", INT_MIN); }},
-      {L"4294967295", [](wchar_t* b) { return wsprintfW(b, L"%u", 0xFFFFFFFFu); }},
-      {L"-1", [](wchar_t* b) { return wsprintfW(b, L"%ld", static_cast<LONG>(-1)); }},
-      {L"   42|42   |-0042", [](wchar_t* b) { return wsprintfW(b, L"%5d|%-5d|%05d", 42, 42, -42); }},
-      {L"007", [](wchar_t* b) { return wsprintfW(b, L"%.3d", 7); }},
-      {L"COM1: opened\r\n", [](wchar_t* b) { return wsprintfW(b, L"%s opened\r\n", L"COM1:"); }},
-      {L"ab      |abcdef|ab",
-       [](wchar_t* b) { return wsprintfW(b, L"%-8s|%3s|%.2s", L"ab", L"abcdef", L"abcdef"); }},
-      {L"  Z", [](wchar_t* b) { return wsprintfW(b, L"%3c", L'Z'); }},
-      {L"\u00e9", [](wchar_t* b) { return wsprintfW(b, L"%c", L'\u00e9'); }},
-      {L"narrow N", [](wchar_t* b) { return wsprintfW(b, L"%hs %hc", "narrow", 'N'); }},
-      {L"(null)", [](wchar_t* b) { return wsprintfW(b, L"%s", static_cast<const wchar_t*>(nullptr)); }},
-      {L"100% y", [](wchar_t* b) { return wsprintfW(b, L"100%% %y"); }},
-      {L"Error (6) opening COM1:",
-       [](wchar_t* b) { return wsprintfW(b, L"Error (%d) opening %s", 6, L"COM1:"); }},
-  };
-  for (const FormatCase& row : cases) {
-    wchar_t buffer[1024];
-    const int written = row.format(buffer);
-    EXPECT_EQ(std::wstring(buffer), row.expected);
-    EXPECT_EQ(written, static_cast<int>(row.expected.size()));
-  }
+  expect_format(L"00000002", L"%08lX", DWORD{2});
+  expect_format(L"0x03001F88", L"0x%08lX", DWORD{0x03001F88});
+  expect_format(L"DEADBEEF", L"%lX", DWORD{0xDEADBEEF});
+  expect_format(L"ff FF", L"%x %X", 255u, 255u);
+  expect_format(L"0xff", L"%#x", 255u);
+  expect_format(L"-5", L"%d", -5);
+  expect_format(L"-2147483648", L"%d", INT_MIN);
+  expect_format(L"4294967295", L"%u", 0xFFFFFFFFu);
+  expect_format(L"-1", L"%ld", static_cast<LONG>(-1));
+  expect_format(L"   42|42   |-0042", L"%5d|%-5d|%05d", 42, 42, -42);
+  expect_format(L"007", L"%.3d", 7);
+  expect_format(L"COM1: opened\r\n", L"%s opened\r\n", L"COM1:");
+  expect_format(L"ab      |abcdef|ab", L"%-8s|%3s|%.2s", L"ab", L"abcdef", L"abcdef");
+  expect_format(L"  Z", L"%3c", L'Z');
+  expect_format(L"\u00e9", L"%c", L'\u00e9');
+  expect_format(L"narrow N", L"%hs %hc", "narrow", 'N');
+  expect_format(L"(null)", L"%s", static_cast<const wchar_t*>(nullptr));
+  expect_format(L"100% y", L"100%% %y");
+  expect_format(L"Error (6) opening COM1:", L"Error (%d) opening %s", 6, L"COM1:");
 }
 
 // With a precision the string argument need not be terminated: nothing past the precision is

@@ -44,7 +44,7 @@ class RegistryTest : public ::testing::Test {
   void TearDown() override { clear(); }
 };
 
-TEST_F(RegistryTest, ValuesAreFoundWhateverTheLetterCase) {
+TEST_F(RegistryTest, ValuesAreFoundWhateverTheLetterCaseWithTheirBytes) {
   EXPECT_EQ(lookup_string(L"Platform\\Devices", L"com1:"), L"/dev/ttyUSB0");
   EXPECT_EQ(lookup_string(L"HKEY_LOCAL_MACHINE\\PLATFORM\\DEVICES", L"RIL1:"),
             L"exec:/usr/bin/ril-ctl --quiet");
@@ -54,10 +54,7 @@ TEST_F(RegistryTest, ValuesAreFoundWhateverTheLetterCase) {
   EXPECT_FALSE(lookup(L"Platform\\Devices", L"COM2:"));
   EXPECT_FALSE(key_exists(L"Ignored"));
   EXPECT_TRUE(key_exists(L"Drivers\\BuiltIn"));
-}
-
-TEST_F(RegistryTest, DwordsAndHexDataKeepTheirBytes) {
-  // A later line for the same key and value name wins.
+  // Dwords and hex data keep their bytes; a later line for the same key and value name wins.
   EXPECT_EQ(lookup(L"Drivers\\BuiltIn\\Serial", L"Index")->data, (std::vector<BYTE>{0x2a, 0, 0, 0}));
   const auto blob = lookup(L"Platform\\Devices", L"Blob");
   EXPECT_EQ(blob->type, REG_BINARY);
@@ -107,12 +104,10 @@ TEST_F(RegistryTest, KeysOpenRelativeToOpenKeysAndMissingOnesAreNotFound) {
   EXPECT_EQ(missing, nullptr);
   RegCloseKey(serial);
   RegCloseKey(drivers);
-}
-
-TEST_F(RegistryTest, AFailedLoadLeavesTheRegistryAsItWas) {
   std::string error;
   EXPECT_FALSE(load_string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\X\n", &error));
-  EXPECT_EQ(lookup_string(L"Platform\\Devices", L"COM1:"), L"/dev/ttyUSB0");
+  EXPECT_EQ(lookup_string(L"Platform\\Devices", L"COM1:"), L"/dev/ttyUSB0")
+      << "a failed load changes nothing";
 }
 
 struct Malformed {

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "eventually.h"
 #include "kernel/handles.h"
 #include "test_objects.h"
 
@@ -14,18 +15,8 @@ namespace kov02::kernel {
 namespace {
 
 using namespace std::chrono_literals;
+using test_support::eventually;
 using testing::CountingSink;
-
-// Polls `condition` for up to five seconds: long enough for any sane machine, never a timing claim.
-template <class Condition>
-bool eventually(Condition condition) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 DWORD exit_code_of(HANDLE thread) {
   DWORD code = 0;
@@ -120,6 +111,12 @@ DWORD ReturnFortyTwo(LPVOID) {
   return 42;
 }
 
+DWORD TerminateItself(LPVOID) {
+  TerminateThread(GetCurrentThread(), 11);
+  return 0;
+}
+
+// Also: a thread can terminate itself, and its code is then the one it gave.
 TEST(Threads, FinishedThreadsReportTheirCodeAndIgnoreStopRequests) {
   DWORD id = 0;
   HANDLE thread = CreateThread(nullptr, 0, ReturnFortyTwo, nullptr, 0, &id);
@@ -130,6 +127,11 @@ TEST(Threads, FinishedThreadsReportTheirCodeAndIgnoreStopRequests) {
   EXPECT_TRUE(TerminateThread(thread, 5));
   EXPECT_EQ(exit_code_of(thread), 42u);
   CloseHandle(thread);
+
+  HANDLE self = CreateThread(nullptr, 0, TerminateItself, nullptr, 0, nullptr);
+  ASSERT_TRUE(eventually([&] { return exit_code_of(self) != STILL_ACTIVE; }));
+  EXPECT_EQ(exit_code_of(self), 11u);
+  CloseHandle(self);
 }
 
 TEST(Threads, ExitCodeOfSomethingThatIsNoThreadFails) {
@@ -194,18 +196,6 @@ TEST(Threads, ConsentPollHonoursItsTimeOut) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(consent_poll(nullptr, 0, 20), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 20ms);
-}
-
-DWORD TerminateItself(LPVOID) {
-  TerminateThread(GetCurrentThread(), 11);
-  return 0;
-}
-
-TEST(Threads, AThreadCanTerminateItself) {
-  HANDLE thread = CreateThread(nullptr, 0, TerminateItself, nullptr, 0, nullptr);
-  ASSERT_TRUE(eventually([&] { return exit_code_of(thread) != STILL_ACTIVE; }));
-  EXPECT_EQ(exit_code_of(thread), 11u);
-  CloseHandle(thread);
 }
 
 }  // namespace

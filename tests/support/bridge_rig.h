@@ -18,6 +18,7 @@
 #include "eventually.h"
 #include "kernel/handles.h"
 #include "registry/registry.h"
+#include "serial/fake_port.h"
 
 namespace bridge_test {
 
@@ -66,6 +67,20 @@ class BridgeTest : public ::testing::Test {
   }
 };
 
+// The bridge's four ports on fake lines: FFUART COM1:, BTUART COM2:, IrDA COM3:, raw IR COM5:.
+class FourFakeLines : public BridgeTest {
+ protected:
+  void Load() { load_registry(setup_.text()); }
+
+  using FakePort = kov02::serial::FakePort;
+  std::shared_ptr<FakePort> ff_ = FakePort::create("b-ff"), bt_ = FakePort::create("b-bt"),
+                            irda_ = FakePort::create("b-irda"), rawir_ = FakePort::create("b-rawir");
+  RegistrySetup setup_{.devices = {{"COM1:", "fake:b-ff"},
+                                   {"COM2:", "fake:b-bt"},
+                                   {"COM3:", "fake:b-irda"},
+                                   {"COM5:", "fake:b-rawir"}}};
+};
+
 inline bool is_running(HANDLE thread) {
   DWORD code = 0;
   return GetExitCodeThread(thread, &code) && code == STILL_ACTIVE;
@@ -77,9 +92,6 @@ inline std::size_t count_entries(const char* dir) {
   return n;
 }
 
-inline std::size_t open_fd_count() {
-  return count_entries("/proc/self/fd");
-}
 inline std::size_t thread_count() {
   return count_entries("/proc/self/task");
 }

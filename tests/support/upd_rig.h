@@ -13,7 +13,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/state.h"
@@ -72,16 +71,7 @@ class TraceLog {
   }
   // Waits until `part` has been traced `times` times.
   bool wait_for(std::wstring_view part, int times = 1, std::chrono::milliseconds limit = 20s) const {
-    const auto deadline = Clock::now() + limit;
-    while (count(part) < times) {
-      if (Clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(5ms);
-    }
-    return true;
-  }
-  void clear() {
-    std::lock_guard lock(mutex_);
-    lines_.clear();
+    return eventually([&] { return count(part) >= times; }, limit);
   }
   std::wstring joined() const {
     std::wstring all;

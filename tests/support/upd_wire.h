@@ -3,7 +3,7 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
+#include <cstdint>
 #include <thread>
 
 #include "upd_rig.h"
@@ -29,11 +29,6 @@ struct Wire {
   }
   void write(Bytes bytes) { writes.push_back(std::move(bytes)); }
   void answer(Bytes reply) { answers.push_back({size(), std::move(reply)}); }
-  Bytes stream() const {
-    Bytes all;
-    for (const Bytes& w : writes) all.insert(all.end(), w.begin(), w.end());
-    return all;
-  }
 };
 
 // `data` cut into chunks of `chunk`, each a write; ACK_CHUNK (0xAA) answers every full one.
@@ -85,28 +80,18 @@ inline Wire image_wire(const Bytes& record, const Bytes& image) {
   return wire;
 }
 
-// Appends `next` to `wire`; its answer points move past the bytes `wire` already holds.
-inline void append(Wire& wire, const Wire& next) {
-  const std::size_t base = wire.size();
-  wire.writes.insert(wire.writes.end(), next.writes.begin(), next.writes.end());
-  for (const Answer& a : next.answers) wire.answers.push_back({base + a.after, a.reply});
-}
-
-// Everything after 0xA0 in a Flash-only run: stage 1, stage 2 and the image.
-inline Wire flash_only_wire(const Bytes& boot1, const Bytes& boot2, const Bytes& image) {
-  Wire wire = stage1_wire(boot1);
-  append(wire, stage2_wire(boot2));
-  append(wire, image_wire({0x3F, 0xA0, 0x00}, image));
-  return wire;
-}
-
 // Plays the module's side of a Wire on the fake line from a thread of its own. At each answer
 // point it first lets the sender run on briefly: a sender that does wait for the answer cannot
-// have written past the point, so any byte beyond it counts as an overrun.
+// have written past the point, so any byte beyond it counts as an overrun. Once `limit` has
+// passed it hangs the line up, so a sender stuck on an answer that never comes fails its waits
+// and the test ends instead of hanging.
 class Responder {
  public:
-  Responder(kov02::serial::FakePort& port, std::vector<Answer> answers, std::size_t base = 0)
-      : port_(port), answers_(std::move(answers)), base_(base), thread_([this] { run(); }) {}
+  Responder(kov02::serial::FakePort& port, std::vector<Answer> answers, std::chrono::milliseconds limit = 60s)
+      : port_(port),
+        answers_(std::move(answers)),
+        deadline_(Clock::now() + limit),
+        thread_([this] { run(); }) {}
   ~Responder() {
     stop_ = true;
     thread_.join();
@@ -116,77 +101,41 @@ class Responder {
 
   // Answer points the sender ran past without waiting.
   int overruns() const { return overruns_; }
-  // Answers given so far.
-  int answered() const { return answered_; }
+  // Whether the line was hung up at the limit.
+  bool fired() const { return fired_; }
 
  private:
+  // Waits until the line has taken `due` bytes; false once dismissed or past the limit.
+  bool await(std::size_t due) {
+    while (!port_.wait_written(due, 20ms)) {
+      if (stop_) return false;
+      if (Clock::now() < deadline_) continue;
+      fired_ = true;
+      port_.hang_up();
+      return false;
+    }
+    return true;
+  }
   void run() {
     for (const Answer& a : answers_) {
-      const std::size_t due = base_ + a.after;
-      while (!port_.wait_written(due, 20ms))
-        if (stop_) return;
+      if (!await(a.after)) return;
       std::this_thread::sleep_for(2ms);
-      if (port_.wait_written(due + 1, 0ms)) ++overruns_;
+      if (port_.wait_written(a.after + 1, 0ms)) ++overruns_;
       if (a.reply.empty())
         port_.inject_line_error(CE_FRAME);
       else
         port_.inject(a.reply);
-      ++answered_;
     }
+    await(SIZE_MAX);  // keeps watching until dismissed
   }
 
   kov02::serial::FakePort& port_;
   std::vector<Answer> answers_;
-  std::size_t base_;
+  Clock::time_point deadline_;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> fired_{false};
   std::atomic<int> overruns_{0};
-  std::atomic<int> answered_{0};
   std::thread thread_;
 };
-
-// Hangs the line up after `limit` unless dismissed first: a sender stuck on an answer that never
-// comes then fails its waits and the test ends instead of hanging.
-class Watchdog {
- public:
-  Watchdog(kov02::serial::FakePort& port, std::chrono::milliseconds limit)
-      : thread_([&port, limit, this] {
-          std::unique_lock lock(mutex_);
-          if (!cv_.wait_for(lock, limit, [this] { return done_; })) {
-            fired_ = true;
-            port.hang_up();
-          }
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    cv_.notify_all();
-    thread_.join();
-  }
-  bool fired() {
-    std::lock_guard lock(mutex_);
-    return fired_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool done_ = false;
-  bool fired_ = false;
-  std::thread thread_;
-};
-
-// The lengths of the write calls a port saw, for comparing call boundaries.
-inline std::vector<std::size_t> write_lengths(const std::vector<kov02::serial::FakePort::Write>& writes) {
-  std::vector<std::size_t> out;
-  for (const auto& w : writes) out.push_back(w.bytes.size());
-  return out;
-}
-inline std::vector<std::size_t> write_lengths(const Wire& wire) {
-  std::vector<std::size_t> out;
-  for (const Bytes& w : wire.writes) out.push_back(w.size());
-  return out;
-}
 
 }  // namespace upd

@@ -1,22 +1,14 @@
 // A main window with a log pane (edit control 5) on the calling thread, for tests of code that
-// writes to the pane or runs in window procedures.
-//
-//   WinTestWindow window;                       // DefWindowProcW, boxes answered with IDOK
-//   LogPane(window.hwnd(), L"hello\r\n");
-//   EXPECT_EQ(window.text(), L"hello\r\n");
-//   std::thread worker([&] { LogPane(window.hwnd(), L"from a worker\r\n"); });
-//   window.pump_until([&] { return window.text().find(L"worker") != std::wstring::npos; });
-//
-// The constructor makes the calling thread the UI thread, installs a WinTestBackend (nothing is
-// shown; every box and dialog is answered with `auto_answer`, or left open with 0), and points
-// XDG_RUNTIME_DIR at a private temporary folder so no test touches the user's own.
+// writes to the pane or runs in window procedures. The constructor makes the calling thread the
+// UI thread, installs a WinTestBackend (nothing is shown; every box and dialog is answered with
+// `auto_answer`, or left open with 0), and points XDG_RUNTIME_DIR at a private temporary folder
+// so no test touches the user's own.
 #pragma once
 
 #include <poll.h>
 #include <stdlib.h>
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -87,7 +79,6 @@ class WinTestWindow {
     return text;
   }
 
- private:
   // One window class per procedure, registered on first use.
   static std::wstring class_for(WNDPROC proc) {
     static std::mutex mutex;
@@ -104,6 +95,7 @@ class WinTestWindow {
     return name;
   }
 
+ private:
   WinTestBackend* backend_ = nullptr;
   std::wstring class_name_;
   HWND hwnd_ = nullptr;

@@ -78,22 +78,19 @@ TEST_F(MenuBarTest, ChoosingAnItemSendsItsCommandAndAGrayedItemIsRefused) {
   EXPECT_EQ(g_commands, std::vector<WORD>{kFlashOnly});
 }
 
-TEST_F(MenuBarTest, GetMenuAnswersForEachButtonOnlyAndHeightIsZeroForNoBar) {
+TEST_F(MenuBarTest, GetMenuAnswersForEachButtonOnlyHeightIsZeroForNoBarAndTheBarGoesWithItsWindow) {
   EXPECT_EQ(CommandBar_GetMenu(bar_, 1), menu_);
   EXPECT_EQ(CommandBar_GetMenu(bar_, 2), nullptr);
   EXPECT_EQ(CommandBar_GetMenu(window_.hwnd(), 0), nullptr);
   EXPECT_EQ(CommandBar_Height(nullptr), 0);
   EXPECT_EQ(CommandBar_Height(GetDlgItem(window_.hwnd(), 4)), 0);
   EXPECT_GT(CommandBar_Height(bar_), 0);
-}
-
-TEST_F(MenuBarTest, BarIsDestroyedWithItsWindow) {
   DestroyWindow(window_.hwnd());
-  EXPECT_FALSE(IsWindow(bar_));
+  EXPECT_FALSE(IsWindow(bar_)) << "the bar goes with its window";
   EXPECT_EQ(CheckMenuItem(menu_, kIrda, MF_CHECKED), 0xFFFFFFFFu);
 }
 
-TEST_F(MenuBarTest, BrokenRecordsRefuseTheBar) {
+TEST_F(MenuBarTest, BrokenRecordsRefuseTheBarAndAMissingCaptionFallsBackToTheDropDownsText) {
   for (UINT id : {UINT{kShortBarId}, UINT{kBadIndexBarId}, UINT{999}}) {
     SHMENUBARINFO info = {};
     info.hwndParent = window_.hwnd();
@@ -104,14 +101,12 @@ TEST_F(MenuBarTest, BrokenRecordsRefuseTheBar) {
   SHMENUBARINFO orphan = {};
   orphan.nToolBarId = kMenuId;
   EXPECT_FALSE(SHCreateMenuBar(&orphan));
-}
-
-TEST_F(MenuBarTest, MissingCaptionFallsBackToTheDropDownsText) {
-  SHMENUBARINFO info = {};
-  info.hwndParent = window_.hwnd();
-  info.nToolBarId = kCaptionlessBarId;
-  ASSERT_TRUE(SHCreateMenuBar(&info));
-  EXPECT_EQ(kov02::windowing::menu_bar_of(info.hwndMB)->buttons.at(0).caption, L"Tools");
+  // A caption missing from the string table falls back to the drop-down's text.
+  SHMENUBARINFO captionless = {};
+  captionless.hwndParent = window_.hwnd();
+  captionless.nToolBarId = kCaptionlessBarId;
+  ASSERT_TRUE(SHCreateMenuBar(&captionless));
+  EXPECT_EQ(kov02::windowing::menu_bar_of(captionless.hwndMB)->buttons.at(0).caption, L"Tools");
 }
 
 TEST(MenuBarRecord, ParsesLittleEndianWordsAndRefusesShortRecords) {

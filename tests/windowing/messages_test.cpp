@@ -48,18 +48,11 @@ class MessagesTest : public ::testing::Test {
   void SetUp() override {
     g_seen.clear();
     g_create_result = 0;
-    static bool registered = false;
-    if (!registered) {
-      WNDCLASSW wc = {};
-      wc.lpfnWndProc = Recorder;
-      wc.lpszClassName = L"Recorder";
-      registered = RegisterClassW(&wc) != 0;
-    }
   }
 
   HWND make(const wchar_t* tag, HWND parent = nullptr, int id = 0) {
     const DWORD style = parent != nullptr ? WS_CHILD : 0;
-    return CreateWindowExW(0, L"Recorder", tag, style, 0, 0, 10, 10, parent,
+    return CreateWindowExW(0, WinTestWindow::class_for(Recorder).c_str(), tag, style, 0, 0, 10, 10, parent,
                            reinterpret_cast<HMENU>(static_cast<std::intptr_t>(id)), nullptr, nullptr);
   }
 
@@ -79,31 +72,23 @@ TEST_F(MessagesTest, PostedMessagesArriveInOrderAcrossThreads) {
   DestroyWindow(hwnd);
 }
 
-TEST_F(MessagesTest, SendFromAnotherThreadReturnsTheResultOnceTheOwnerRanIt) {
+TEST_F(MessagesTest, SendRunsTheProcedureOnTheOwnersThreadAndReturnsItsResult) {
   const HWND hwnd = make(L"a");
+  EXPECT_EQ(SendMessageW(hwnd, WM_USER, 5, 0), 10) << "at once on the owner's thread";
+  EXPECT_EQ(g_seen.back(), "a:5");
   std::atomic<LRESULT> result{-1};
   std::thread worker([&] { result = SendMessageW(hwnd, WM_USER, 21, 0); });
   ASSERT_TRUE(window_.pump_until([&] { return result.load() != -1; }));
   worker.join();
   EXPECT_EQ(result.load(), 42);
   EXPECT_EQ(g_seen.back(), "a:21");
-  DestroyWindow(hwnd);
-}
-
-TEST_F(MessagesTest, SendOnTheOwnerThreadRunsTheProcedureAtOnce) {
-  const HWND hwnd = make(L"a");
-  EXPECT_EQ(SendMessageW(hwnd, WM_USER, 5, 0), 10);
-  EXPECT_EQ(g_seen.back(), "a:5");
   EXPECT_EQ(SendMessageW(reinterpret_cast<HWND>(0x4444), WM_USER, 5, 0), 0);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
-  DestroyWindow(hwnd);
-}
-
-TEST_F(MessagesTest, SendToAWindowWhoseThreadEndedReturnsZero) {
   HWND orphan = nullptr;
   std::thread owner([&] { orphan = make(L"o"); });
   owner.join();
-  EXPECT_EQ(SendMessageW(orphan, WM_USER, 5, 0), 0);
+  EXPECT_EQ(SendMessageW(orphan, WM_USER, 5, 0), 0) << "the owner's thread has ended";
+  DestroyWindow(hwnd);
 }
 
 TEST_F(MessagesTest, CloseDestroysTheWindowWhichGetsDestroyBeforeItsChildren) {
@@ -122,7 +107,7 @@ TEST_F(MessagesTest, CreateRefusedByMinusOneGivesNullAndTakesItsChildrenAlong) {
   EXPECT_EQ(make(L"r", parent, 3), nullptr);
   EXPECT_EQ(GetDlgItem(parent, 3), nullptr);
   g_create_result = 0;
-  EXPECT_EQ(make(L"x", nullptr, 0) != nullptr, true);
+  EXPECT_NE(make(L"x"), nullptr);
   EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), "r:destroy"), 0) << "a refused window was never created";
   EXPECT_EQ(CreateWindowExW(0, L"NoSuchClass", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
             nullptr);

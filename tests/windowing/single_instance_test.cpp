@@ -19,12 +19,14 @@ namespace {
 using kov02::windowing::instance_socket_path;
 using kov02::windowing::read_line;
 
-int connect_to(const std::string& path) {
+// A new socket bound to `path` (for a listener) or connected to it; -1 when that fails.
+int socket_at(const std::string& path, bool for_listener) {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   path.copy(address.sun_path, sizeof address.sun_path - 1);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  const auto* name = reinterpret_cast<sockaddr*>(&address);
+  if ((for_listener ? ::bind(fd, name, sizeof address) : ::connect(fd, name, sizeof address)) != 0) {
     ::close(fd);
     return -1;
   }
@@ -33,7 +35,7 @@ int connect_to(const std::string& path) {
 
 // Sends one request line to the socket for `class_name`; the reply line, or "" without one.
 std::string ask(const std::wstring& class_name, const std::string& request) {
-  const int fd = connect_to(*instance_socket_path(class_name));
+  const int fd = socket_at(*instance_socket_path(class_name), false);
   if (fd < 0) return "";
   const std::string line = request + "\n";
   EXPECT_EQ(::send(fd, line.data(), line.size(), MSG_NOSIGNAL), static_cast<ssize_t>(line.size()));
@@ -48,11 +50,7 @@ class FakeInstance {
   FakeInstance(const std::wstring& class_name, std::string reply) : reply_(std::move(reply)) {
     const std::string path = *instance_socket_path(class_name);
     ::unlink(path.c_str());
-    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    listener_ = socket_at(path, true);
     EXPECT_EQ(::listen(listener_, 4), 0);
     thread_ = std::thread([this] {
       const int client = ::accept(listener_, nullptr, nullptr);
@@ -110,15 +108,9 @@ TEST_F(SingleInstance, StaleSocketFileIsReplacedWhenTheClassIsPublished) {
   static int run = 0;  // a class is published once per process: each run takes a new one
   const std::wstring name = L"StaleClass" + std::to_wstring(run++);
   const std::string path = *instance_socket_path(name);
-  {
-    // A socket file whose process is gone: bound, never listened to, closed.
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::close(fd);
-  }
+  const int stale = socket_at(path, true);  // a socket file whose process is gone: never listened to
+  ASSERT_GE(stale, 0);
+  ::close(stale);
   WNDCLASSW wc = {};
   wc.lpfnWndProc = DefWindowProcW;
   wc.lpszClassName = name.c_str();
