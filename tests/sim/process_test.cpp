@@ -9,9 +9,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 
 #include "child_process.h"
-#include "json_reader.h"
 #include "serial_pty.h"
 #include "sim_module.h"
 #include "temp_dir.h"
@@ -161,22 +161,22 @@ TEST_P(SimulatorUpdate, FullUpdateOverItsPtyIsAcceptedSavedAndSummarised) {
   EXPECT_EQ(run_sim({"ctl", "--control", dir / "ctl", "ril", "0x03001F88"}).status, 0);
   EXPECT_EQ(run_sim({"ctl", "--control", dir / "ctl", "reboot", "0x0101003C"}).status, 0);
 
-  const json_reader::Value summary = json_reader::parse(read_file(dir / "summary.json"));
-  const json_reader::Value& run = summary["runs"][0];
-  EXPECT_EQ(run["outcome"].str(), "accepted");
-  EXPECT_EQ(run["stage1"]["received"].number(), 200);
-  EXPECT_EQ(run["stage2"]["announced"].number(), 1500);
-  EXPECT_EQ(run["stage2"]["full_chunks"].number(), 1);
-  EXPECT_EQ(run["image"]["received"].number(), 4100);
-  EXPECT_EQ(run["image"]["turnaround"]["count"].number(), 1) << "the 0xAA and the last 100 bytes";
-  EXPECT_GT(run["image"]["turnaround"]["median_ms"].number(), 0);
-  EXPECT_EQ(run["image"]["checksums"][1]["seen"].number(), parity_xor(image, 1));
-  EXPECT_EQ(run["noise_sent"].number(), 4);
-  EXPECT_TRUE(summary["violations"].array().empty()) << read_file(dir / "summary.json");
-  const json_reader::Array& control = summary["control"].array();
+  nlohmann::json summary = nlohmann::json::parse(read_file(dir / "summary.json"));
+  nlohmann::json& run = summary["runs"][0];
+  EXPECT_EQ(run["outcome"], "accepted");
+  EXPECT_EQ(run["stage1"]["received"], 200);
+  EXPECT_EQ(run["stage2"]["announced"], 1500);
+  EXPECT_EQ(run["stage2"]["full_chunks"], 1);
+  EXPECT_EQ(run["image"]["received"], 4100);
+  EXPECT_EQ(run["image"]["turnaround"]["count"], 1) << "the 0xAA and the last 100 bytes";
+  EXPECT_GT(run["image"]["turnaround"]["median_ms"], 0);
+  EXPECT_EQ(run["image"]["checksums"][1]["seen"], parity_xor(image, 1));
+  EXPECT_EQ(run["noise_sent"], 4);
+  EXPECT_TRUE(summary["violations"].empty()) << read_file(dir / "summary.json");
+  const nlohmann::json& control = summary["control"];
   ASSERT_EQ(control.size(), 3u);
-  EXPECT_EQ(control[1]["name"].str(), "reset");
-  EXPECT_EQ(control[2]["name"].str(), "reboot");
+  EXPECT_EQ(control[1]["name"], "reset");
+  EXPECT_EQ(control[2]["name"], "reboot");
   const std::string saved = read_file(dir / "image.bin");
   EXPECT_THAT(Bytes(saved.begin(), saved.end()), ElementsAreArray(image));
 
@@ -199,12 +199,12 @@ TEST(SimulatorProcess, CtlReportsAcceptanceRefusalAndAbsence) {
 
   const ProgramResult summary = run_sim({"ctl", "--control", control, "summary", "--json"});
   ASSERT_EQ(summary.status, 0);
-  const json_reader::Array requests = json_reader::parse(summary.output)["control"].array();
+  const nlohmann::json requests = nlohmann::json::parse(summary.output).at("control");
   ASSERT_EQ(requests.size(), 3u);
-  EXPECT_EQ(requests[0]["code"].str(), "0x03001F80");
-  EXPECT_FALSE(requests[0]["accepted"].boolean());
-  EXPECT_TRUE(requests[1]["accepted"].boolean());
-  EXPECT_FALSE(requests[2]["accepted"].boolean());
+  EXPECT_EQ(requests[0]["code"], "0x03001F80");
+  EXPECT_EQ(requests[0]["accepted"], false);
+  EXPECT_EQ(requests[1]["accepted"], true);
+  EXPECT_EQ(requests[2]["accepted"], false);
 
   EXPECT_EQ(run_sim({"ctl", "--control", control, "quit"}).status, 0);
   EXPECT_EQ(sim.wait_exit(), 0);
@@ -241,7 +241,7 @@ TEST(SimulatorProcess, DroppedModuleHangsUpThePortAndComesBackOnANewPty) {
   }
   EXPECT_TRUE(answered) << sim.transcript();
   const ProgramResult summary = run_sim({"ctl", "--control", dir / "ctl", "summary", "--json"});
-  EXPECT_EQ(json_reader::parse(summary.output)["runs"][0]["outcome"].str(), "dropped");
+  EXPECT_EQ(nlohmann::json::parse(summary.output).at("runs").at(0).at("outcome"), "dropped");
   EXPECT_EQ(sim.stop(), 0);
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir / "com1")));
 }
