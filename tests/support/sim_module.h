@@ -73,4 +73,17 @@ inline std::uint8_t parity_xor(const Bytes& bytes, std::size_t first) {
   return sum;
 }
 
+// The XOR of every byte: a stage's checksum.
+inline std::uint8_t xor_all(const Bytes& bytes) {
+  return parity_xor(bytes, 0) ^ parity_xor(bytes, 1);
+}
+
+// A stage-1 frame: its length, the data and their checksum.
+inline Bytes stage1_frame(const Bytes& data) {
+  Bytes frame{static_cast<std::uint8_t>(data.size())};
+  frame.insert(frame.end(), data.begin(), data.end());
+  frame.push_back(xor_all(data));
+  return frame;
+}
+
 }  // namespace kov02a_sim
