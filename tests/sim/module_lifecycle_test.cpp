@@ -14,7 +14,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Ne;
 
-const Bytes kStage1Abc{0x03, 0x61, 0x62, 0x63, 0x60};
+const Bytes kFrameAbc = kStage1Abc.front().bytes;
 
 TEST(ModuleControl, RequestsAreRecordedInOrderWithTheirAnswers) {
   ModuleOptions options;
@@ -48,14 +48,14 @@ TEST(ModuleControl, SuspendAndResumeAreAcceptedWithoutTouchingTheModule) {
 TEST(ModuleReset, ResetMidTransferRestartsTheAttemptAndNeedsTheSyncStreamAgain) {
   Line line;
   line.catch_rom();
-  line.send(kStage1Abc);
+  line.send(kFrameAbc);
   line.send({0x00, 0x05});
   line.control(ControlRequest::Ril, kRilReset);
   EXPECT_TRUE(line.module.take_run_ended());
   EXPECT_EQ(line.module.summary().runs.back().outcome, "restarted");
-  EXPECT_THAT(line.send(kStage1Abc), IsEmpty()) << "no frame is taken before the sync stream";
+  EXPECT_THAT(line.send(kFrameAbc), IsEmpty()) << "no frame is taken before the sync stream";
   EXPECT_THAT(line.catch_rom(), ElementsAre(kRomReady));
-  EXPECT_THAT(line.send(kStage1Abc), ElementsAre(kAckDone));
+  EXPECT_THAT(line.send(kFrameAbc), ElementsAre(kAckDone));
   EXPECT_EQ(line.module.summary().runs.size(), 2u);
 }
 
@@ -106,7 +106,7 @@ TEST(ModuleSync, StraySyncBeforeTheFrameIsSkipped) {
     Line line;
     line.catch_rom();
     EXPECT_THAT(line.send({kSync}, 2ms), IsEmpty());
-    EXPECT_THAT(line.send(kStage1Abc, gap), ElementsAre(kAckDone)) << "gap " << gap.count() << " us";
+    EXPECT_THAT(line.send(kFrameAbc, gap), ElementsAre(kAckDone)) << "gap " << gap.count() << " us";
     EXPECT_EQ(line.module.summary().runs.back().stray_sync, 1u);
     EXPECT_THAT(line.module.summary().violations, IsEmpty());
   }
@@ -117,7 +117,7 @@ TEST(ModuleSync, SlowFrameAfterAStraySyncIsNotAShortFrame) {
   line.catch_rom();
   line.send({kSync}, 2ms);
   line.module.tick(line.now + 3s);
-  EXPECT_THAT(line.send(kStage1Abc, 3s), ElementsAre(kAckDone));
+  EXPECT_THAT(line.send(kFrameAbc, 3s), ElementsAre(kAckDone));
   EXPECT_THAT(line.module.summary().violations, IsEmpty());
 }
 
@@ -146,10 +146,10 @@ TEST(ModuleAckFaults, OnceFaultHitsOnlyTheFirstAttempt) {
   options.faults.add({AckPoint::Stage1, AckFault::Withhold, false});
   Line line(std::move(options));
   line.catch_rom();
-  EXPECT_THAT(line.send(kStage1Abc), IsEmpty());
+  EXPECT_THAT(line.send(kFrameAbc), IsEmpty());
   for (int i = 0; i < 100; ++i) line.send({kSync}, 10ms);  // the tool casts again
   line.catch_rom();
-  EXPECT_THAT(line.send(kStage1Abc), ElementsAre(kAckDone));
+  EXPECT_THAT(line.send(kFrameAbc), ElementsAre(kAckDone));
   EXPECT_THAT(line.module.summary().runs[0].faults, ElementsAre("stage1 withheld"));
   EXPECT_THAT(line.module.summary().runs[1].faults, IsEmpty());
   EXPECT_THAT(line.module.summary().violations, IsEmpty());
@@ -162,9 +162,7 @@ TEST(ModuleAckFaults, AlwaysWrongAnswerReplacesEveryAcknowledgement) {
   options.wrong_byte = 0x11;
   Line line(std::move(options));
   line.catch_rom();
-  line.send(kStage1Abc);
-  line.send({0x00, 0x00});
-  line.send({0x00}, 21ms);
+  line.play(kStage1Abc + kStage2Empty);
   EXPECT_THAT(line.send({0x50}), ElementsAre('O', 'K', 0x11));
   line.send({0x54}, 101ms);
   EXPECT_THAT(line.send({0x3F, 0xA0, 0x00}), ElementsAre(0x11, 0x11, 0x11));
@@ -175,12 +173,7 @@ TEST(ModuleDrop, LeavesTheLineAfterTheGivenImageBytesOnce) {
   options.drop_after = 10;
   Line line(std::move(options));
   line.catch_rom();
-  line.send(kStage1Abc);
-  line.send({0x00, 0x00});
-  line.send({0x00}, 21ms);
-  line.send({0x50});
-  line.send({0x54}, 101ms);
-  line.send({0x3F, 0xA0, 0x00});
+  line.play(kStage1Abc + kStage2Empty + kImageOpening);
   line.send({0x00, 0x00, 0x20});
   EXPECT_THAT(line.send(Bytes(32, 0x01), 21ms), IsEmpty());
   EXPECT_TRUE(line.module.take_drop_request());

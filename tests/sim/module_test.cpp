@@ -17,11 +17,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-const Script kStage1Abc{{{0x03, 0x61, 0x62, 0x63, 0x60}}};
-const Script kStage2Abc{{{0x00, 0x03}}, {{0x61, 0x62, 0x63}, 21ms}, {{0x60}}};
-const Script kImageOpening{{{0x50}}, {{0x54}, 101ms}, {{0x3F, 0xA0, 0x00}}};
-const Script kImageAbc{{{0x00, 0x00, 0x03}}, {{0x61, 0x62, 0x63}, 21ms}, {{0x02}}, {{0x62}}};
-
 TEST(ModuleWorkedExamples, SyncStreamWithoutResetGoesUnanswered) {
   Line tool;
   EXPECT_THAT(tool.play({{{kSync}, 10ms}, {{kSync}, 10ms}, {{kSync}, 10ms}, {{kSync}, 10ms}}), IsEmpty());
@@ -84,7 +79,7 @@ TEST(ModuleWorkedExamples, EmptyStage2AndEmptyImageAreAccepted) {
   Line tool;
   tool.catch_rom();
   tool.play(kStage1Abc);
-  EXPECT_THAT(tool.play({{{0x00, 0x00}}, {{0x00}, 21ms}}), ElementsAre(kAckDone));
+  EXPECT_THAT(tool.play(kStage2Empty), ElementsAre(kAckDone));
   tool.play(kImageOpening);
   EXPECT_THAT(tool.play({{{0x00, 0x00, 0x00}}, {{0x00}, 21ms}, {{0x00}}}), ElementsAre(kAckDone));
   EXPECT_THAT(tool.violation_codes(), IsEmpty());

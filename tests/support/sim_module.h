@@ -22,6 +22,15 @@ inline Script operator+(Script first, const Script& second) {
   return first;
 }
 
+// The worked examples: stages and an image of "abc", an empty stage 2, and the image's opening
+// (0x50, its answers' pause, 0x54 and the size record).
+inline const Script kStage1Abc{{{0x03, 0x61, 0x62, 0x63, 0x60}}};
+inline const Script kStage2Abc{{{0x00, 0x03}}, {{0x61, 0x62, 0x63}, std::chrono::milliseconds(21)}, {{0x60}}};
+inline const Script kStage2Empty{{{0x00, 0x00}}, {{0x00}, std::chrono::milliseconds(21)}};
+inline const Script kImageOpening{{{0x50}}, {{0x54}, std::chrono::milliseconds(101)}, {{0x3F, 0xA0, 0x00}}};
+inline const Script kImageAbc{
+    {{0x00, 0x00, 0x03}}, {{0x61, 0x62, 0x63}, std::chrono::milliseconds(21)}, {{0x02}}, {{0x62}}};
+
 struct Line {
   explicit Line(ModuleOptions options = {}) : module(std::move(options)) {}
 
