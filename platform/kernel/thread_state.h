@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -23,8 +24,10 @@ struct ThreadState {
   ThreadState(const ThreadState&) = delete;
   ThreadState& operator=(const ThreadState&) = delete;
 
-  // Makes the control eventfd readable: a request awaits the thread's next consent point.
+  // Makes the control eventfd readable: a request awaits the thread's next consent point. Called
+  // with `mutex` held.
   void signal() {
+    requested.store(true, std::memory_order_release);
     const std::uint64_t one = 1;
     [[maybe_unused]] ssize_t written = ::write(control_fd, &one, sizeof one);
   }
@@ -35,6 +38,10 @@ struct ThreadState {
 
   std::mutex mutex;
   std::condition_variable changed;
+  // Set with every request, cleared when the thread takes its requests under `mutex`: the
+  // thread's own consent points look at this word first, so a consent point without a request
+  // costs no lock and no system call (they come between every chunk and its answer).
+  std::atomic<bool> requested{false};
   DWORD suspend_count = 0;
   bool terminate_requested = false;
   DWORD terminate_code = 0;

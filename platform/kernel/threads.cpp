@@ -30,8 +30,12 @@ ThreadState& self() {
 }
 
 // Parks while suspended, unwinds when terminated. Never called with a platform lock held.
-void honour_requests(ThreadState& state) {
+// `woken`: the control eventfd was seen readable, so a request is there even if its flag has not
+// been seen yet.
+void honour_requests(ThreadState& state, bool woken = false) {
+  if (!woken && !state.requested.load(std::memory_order_acquire)) return;
   std::unique_lock lock(state.mutex);
+  state.requested.store(false, std::memory_order_relaxed);
   state.drain();
   if (!state.terminate_requested && state.suspend_count > 0) {
     state.parked = true;
@@ -109,8 +113,8 @@ int consent_poll(pollfd* fds, std::size_t count, int timeout_ms) {
   pollfd local[kLocal];
   std::unique_ptr<pollfd[]> heap;
   pollfd* set = count < kLocal ? local : (heap = std::make_unique<pollfd[]>(count + 1)).get();
-  for (;;) {
-    honour_requests(state);
+  for (bool woken = false;; woken = true) {
+    honour_requests(state, woken);
     std::copy(fds, fds + count, set);
     set[count] = {state.control_fd, POLLIN, 0};
     // poll: number of ready entries, 0 on time-out, -1 with errno (EINTR: a signal arrived).

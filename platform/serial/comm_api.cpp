@@ -71,3 +71,8 @@ BOOL WaitCommEvent(HANDLE port, LPDWORD events, LPOVERLAPPED overlapped) {
 BOOL ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status) {
   return with_port(port, [&](SerialPort& p) { return p.clear_error(errors, status); });
 }
+
+BOOL GetCommModemStatus(HANDLE port, LPDWORD modemStatus) {
+  if (!modemStatus) return invalid_parameter();
+  return with_port(port, [&](SerialPort& p) { return p.modem_status(modemStatus); });
+}

@@ -65,6 +65,8 @@ class FakePortObject final : public SerialPort {
   DWORD apply_state(const DCB& dcb) override;
   DWORD apply_timeouts(const COMMTIMEOUTS& timeouts) override;
   DWORD set_modem_line(bool dtr, bool raise) override;
+  DWORD read_modem_lines(DWORD* status) override;
+  int line_recheck_ms() override { return -1; }
   void flush_line(bool input, bool output) override;
   DWORD line_input_pending() override;
   DWORD line_output_pending() override { return 0; }
@@ -159,6 +161,12 @@ DWORD FakePortObject::set_modem_line(bool dtr, bool raise) {
   return ERROR_SUCCESS;
 }
 
+DWORD FakePortObject::read_modem_lines(DWORD* status) {
+  std::lock_guard lock(line_->mutex_);
+  *status = line_->modem_status_;
+  return ERROR_SUCCESS;
+}
+
 void FakePortObject::flush_line(bool input, bool) {
   if (!input) return;
   std::lock_guard lock(line_->mutex_);
@@ -218,6 +226,12 @@ void FakePort::inject_line_error(DWORD errors, std::vector<BYTE> bytes) {
 void FakePort::hang_up() {
   std::lock_guard lock(mutex_);
   hung_up_ = true;
+  signal_input_locked();
+}
+
+void FakePort::set_modem_status(DWORD status) {
+  std::lock_guard lock(mutex_);
+  modem_status_ = status;
   signal_input_locked();
 }
 

@@ -6,7 +6,8 @@
 // SetCommState and the rest keep the contracts they keep on a tty (time-outs, EV_RXCHAR for
 // bytes already queued, errors accumulated until cleared, CloseHandle waking a blocked waiter,
 // exclusive open). What a pty cannot do, the far end here can: inject breaks and line errors,
-// make writes short, time out or fail, refuse settings, and hang up. Every call is thread-safe.
+// drive the modem lines, make writes short, time out or fail, refuse settings, and hang up.
+// Every call is thread-safe.
 #pragma once
 
 #include <kov02/ce.h>
@@ -48,6 +49,9 @@ class FakePort {
   // The device goes away: input already injected can still be read, then waits, reads and
   // writes fail with ERROR_DEVICE_REMOVED.
   void hang_up();
+  // The far end drives the modem lines to `status` (MS_* bits; all off until first set). A waiter
+  // wakes at once, as on a tty whose driver reports line changes.
+  void set_modem_status(DWORD status);
 
   // ---- how the following write calls end, until changed ----
   // Every byte is taken (the default).
@@ -111,6 +115,7 @@ class FakePort {
   COMMTIMEOUTS timeouts_{};
   bool dtr_ = false;
   bool rts_ = false;
+  DWORD modem_status_ = 0;
   bool open_ = false;
   bool hung_up_ = false;
   int input_fd_ = -1;  // an eventfd, readable while input waits or the line hung up

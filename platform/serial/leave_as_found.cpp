@@ -11,6 +11,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "serial/low_latency.h"
+
 namespace kov02::serial {
 namespace {
 
@@ -20,6 +22,7 @@ struct Entry {
   std::atomic<int> state{kFree};
   int fd = -1;
   termios found{};
+  bool low_latency = false;
   char lock_path[PATH_MAX] = {};
 };
 
@@ -32,11 +35,12 @@ std::array<Entry, 64>& entries() {
 
 constexpr int kEndingSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-// Calls only async-signal-safe functions (tcsetattr, unlink).
+// Calls only async-signal-safe functions (tcsetattr, ioctl, unlink).
 void restore_all() {
   for (Entry& entry : entries()) {
     if (entry.state.load(std::memory_order_acquire) != kHeld) continue;
     ::tcsetattr(entry.fd, TCSANOW, &entry.found);
+    if (entry.low_latency) drop_low_latency(entry.fd);
     if (entry.lock_path[0] != '\0') ::unlink(entry.lock_path);
   }
 }
@@ -66,7 +70,7 @@ void install_handlers() {
 
 }  // namespace
 
-int remember_port(int fd, const termios& found, const std::string& lock_path) {
+int remember_port(int fd, const termios& found, const std::string& lock_path, bool low_latency) {
   static std::once_flag installed;
   std::call_once(installed, install_handlers);
   auto& table = entries();
@@ -76,6 +80,7 @@ int remember_port(int fd, const termios& found, const std::string& lock_path) {
     Entry& entry = table[i];
     entry.fd = fd;
     entry.found = found;
+    entry.low_latency = low_latency;
     std::strncpy(entry.lock_path, lock_path.c_str(), sizeof entry.lock_path - 1);
     entry.lock_path[sizeof entry.lock_path - 1] = '\0';
     entry.state.store(kHeld, std::memory_order_release);

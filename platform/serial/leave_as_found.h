@@ -10,11 +10,12 @@
 
 namespace kov02::serial {
 
-// Records an open tty's settings as found and its lock file (empty: none). Returns the entry's
+// Records an open tty's settings as found, its lock file (empty: none) and whether low latency
+// was set on it and must be taken back. Returns the entry's
 // number for forget_port, or -1 when the table is full (the port is then restored only when it
 // is closed). The first call installs the exit and signal handlers; a signal this process
 // ignores (started with nohup) stays ignored.
-int remember_port(int fd, const termios& found, const std::string& lock_path);
+int remember_port(int fd, const termios& found, const std::string& lock_path, bool low_latency);
 
 // Drops an entry before its tty is restored and closed normally.
 void forget_port(int entry);

@@ -12,6 +12,7 @@
 
 #include "kernel/threads.h"
 #include "serial/comm_timeouts.h"
+#include "serial/modem_lines.h"
 
 namespace kov02::serial {
 namespace {
@@ -140,12 +141,13 @@ BOOL SerialPort::setup(DWORD in_queue, DWORD) {
   return TRUE;
 }
 
-// Modem-status and transmit-empty events are accepted in a mask but never reported: the lines a
-// pty lacks cannot change, and nothing waits on them.
+// EV_TXEMPTY is accepted in a mask but never reported: the line's output queue is the driver's,
+// and nothing waits on it. Modem line changes are counted from the lines as they stand now.
 BOOL SerialPort::set_mask(DWORD mask) {
   if (mask & ~kKnownEvents) return fail(ERROR_INVALID_PARAMETER);
   std::lock_guard lock(mutex_);
   const DWORD old_mask = mask_;
+  if ((old_mask | mask) & kModemEvents) note_line_changes_locked();
   mask_ = mask;  // what was received before the call and is pulled now is seen by the new mask
   const bool marks = (mask & (EV_BREAK | EV_ERR)) != 0;
   if (marks != marks_on_ && !hung_up_) {
@@ -166,10 +168,14 @@ BOOL SerialPort::set_mask(DWORD mask) {
   }
   pending_events_ &= mask;
   ++mask_sets_;
+  wake_waiters();
+  return TRUE;
+}
+
+void SerialPort::wake_waiters() {
   const std::uint64_t one = 1;
   // eventfd write: 8 bytes, or -1 only when the counter would overflow (it is drained by waits).
   [[maybe_unused]] const ssize_t n = ::write(mask_wake_fd_, &one, sizeof one);
-  return TRUE;
 }
 
 bool SerialPort::mask_changed_since(std::uint64_t seen) {
@@ -191,6 +197,24 @@ BOOL SerialPort::clear_error(DWORD* errors, COMSTAT* status) {
     status->cbOutQue = line_output_pending();
   }
   return TRUE;
+}
+
+// A line without modem lines reads as all of them off, the way the application expects of a port
+// that cannot report them.
+BOOL SerialPort::modem_status(DWORD* status) {
+  std::lock_guard lock(mutex_);
+  *status = 0;
+  const DWORD error = read_modem_lines(status);
+  if (error == ERROR_NOT_SUPPORTED) return TRUE;
+  return error == ERROR_SUCCESS ? TRUE : fail(error);
+}
+
+void SerialPort::note_line_changes_locked() {
+  DWORD now = 0;
+  lines_present_ = !hung_up_ && read_modem_lines(&now) == ERROR_SUCCESS;
+  if (!lines_present_) return;
+  pending_events_ |= events_between(lines_seen_, now, mask_);
+  lines_seen_ = now;
 }
 
 void SerialPort::mark_hung_up() {
@@ -262,11 +286,13 @@ BOOL SerialPort::wait_event(DWORD* events) {
     sets_seen = mask_sets_;
   }
   for (;;) {
+    bool watch_lines = false;
     {
       std::lock_guard lock(mutex_);
       if (mask_sets_ != sets_seen) return TRUE;
       if (mask_ == 0) return fail(ERROR_INVALID_PARAMETER);
       pull_locked(revents);
+      if (mask_ & kModemEvents) note_line_changes_locked();
       const DWORD found = events_locked();
       if (found != 0) {
         pending_events_ &= ~found;
@@ -274,8 +300,9 @@ BOOL SerialPort::wait_event(DWORD* events) {
         return TRUE;
       }
       if (hung_up_) return fail_removed();
+      watch_lines = (mask_ & kModemEvents) && lines_present_;
     }
-    const Wait waited = wait_input(-1, &revents);
+    const Wait waited = wait_input(watch_lines ? line_recheck_ms() : -1, &revents);
     if (waited == Wait::failed) return FALSE;
     if (waited == Wait::woken && mask_changed_since(sets_seen)) return TRUE;
   }

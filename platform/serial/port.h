@@ -33,6 +33,7 @@ class SerialPort : public kernel::KernelObject {
   BOOL set_mask(DWORD mask);
   BOOL wait_event(DWORD* events);
   BOOL clear_error(DWORD* errors, COMSTAT* status);
+  BOOL modem_status(DWORD* status);
   BOOL read(void* buffer, DWORD size, DWORD* got) override;
   ~SerialPort() override;
 
@@ -60,6 +61,12 @@ class SerialPort : public kernel::KernelObject {
   virtual DWORD set_line_marks(bool) { return ERROR_SUCCESS; }
   // Raises or lowers DTR or RTS; ERROR_SUCCESS or the failure's code.
   virtual DWORD set_modem_line(bool dtr, bool raise) = 0;
+  // The modem lines as MS_* bits: ERROR_SUCCESS, ERROR_NOT_SUPPORTED for a line that has none
+  // (said once by the line), or the failure's code. Called with the port's mutex held; never blocks.
+  virtual DWORD read_modem_lines(DWORD* status) = 0;
+  // How long a wait for modem events may sleep before it reads the lines again: -1 when every
+  // change wakes it by itself. Called without the port's mutex, only for a line that has lines.
+  virtual int line_recheck_ms() = 0;
   // Discards what the line holds in either direction. Called with the port's mutex held.
   virtual void flush_line(bool input, bool output) = 0;
   // Bytes the line holds that pull() has not taken yet, and bytes not yet sent.
@@ -71,6 +78,8 @@ class SerialPort : public kernel::KernelObject {
   DCB state_locked() const { return dcb_; }
   // Records that the device went away (a write saw it first).
   void mark_hung_up();
+  // Ends a WaitCommEvent's sleep so it looks at the line again (a modem line changed).
+  void wake_waiters();
 
  private:
   enum class Wait { ready, timed_out, failed, woken };
@@ -78,6 +87,8 @@ class SerialPort : public kernel::KernelObject {
   void pull_locked(short revents, bool drain = false);
   DWORD take_locked(BYTE* out, DWORD size);
   DWORD events_locked() const;
+  // Raises the events of modem lines that changed since last looked, under the mask in force.
+  void note_line_changes_locked();
   // `woken` when SetCommMask ran meanwhile.
   Wait wait_input(int timeout_ms, short* revents);
   // Empties mask_wake_fd_ and says whether the mask was set since `seen`.
@@ -94,8 +105,11 @@ class SerialPort : public kernel::KernelObject {
   std::deque<BYTE> input_;
   std::size_t input_limit_;
   bool hung_up_ = false;
+  DWORD lines_seen_ = 0;        // the modem lines (MS_*) as last looked at
+  bool lines_present_ = false;  // the last look found modem lines
   // SetCommMask ends a WaitCommEvent under way in another thread, as the handset's serial
-  // drivers do; a watchdog thread relies on it to bound a wait. Each call counts and signals.
+  // drivers do; a watchdog thread relies on it to bound a wait. Each call counts and signals;
+  // a modem line change signals without counting, so the wait looks again and goes on.
   std::uint64_t mask_sets_ = 0;
   const int mask_wake_fd_;
 };

@@ -16,35 +16,36 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "kernel/handles.h"
-#include "kernel/output_queue.h"
 #include "kernel/text.h"
 #include "serial/claims.h"
 #include "serial/comm_timeouts.h"
 #include "serial/leave_as_found.h"
 #include "serial/line_settings.h"
+#include "serial/line_watch.h"
+#include "serial/low_latency.h"
+#include "serial/modem_lines.h"
 #include "serial/port.h"
 #include "serial/port_users.h"
 #include "serial/serial.h"
+#include "serial/serial_log.h"
 
 namespace kov02::serial {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// One line on stderr for a failure the application cannot report itself; queued, so a pump or
-// the update never waits for a reader of stderr.
-void log_line(const std::string& line) {
-  kernel::fd_output(STDERR_FILENO)->push("kov02tool: " + line + "\n", kernel::OutputQueue::Kind::line);
-}
-
-void log_failure(const std::string& path, const char* what, int error) {
-  log_line("serial port " + path + ": " + what + ": " + strerrordesc_np(error));
-}
+// A wait for modem events on a line whose driver cannot wait for line changes looks this often.
+constexpr int kLinePaceMs = 20;
+// TIOCMIWAIT counts only changes after it is entered, so one in the instant between two of its
+// calls waits for the next; a slow look bounds that.
+constexpr int kLineWatchSafetyMs = 1000;
+constexpr int kWatchedLines = TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD;
 
 DWORD error_code(int error) {
   return kernel::error_from_errno(error);
@@ -56,6 +57,7 @@ struct Holding {
   DeviceClaim claim;
   PortLock lock;
   termios found{};
+  bool low_latency = false;  // set on open, so taken back on close
 };
 
 class TtyPort final : public SerialPort {
@@ -63,13 +65,18 @@ class TtyPort final : public SerialPort {
   TtyPort(int fd, std::string path, Holding holding, const DCB& initial)
       : SerialPort(initial), fd_(fd), path_(std::move(path)), holding_(std::move(holding)) {
     counts_ = read_counts(&counts_supported_);
-    exit_entry_ = remember_port(fd_, holding_.found, holding_.lock.path());
+    exit_entry_ = remember_port(fd_, holding_.found, holding_.lock.path(), holding_.low_latency);
   }
 
   ~TtyPort() override {
+    {
+      std::lock_guard lock(watch_mutex_);
+      watch_.reset();
+    }
     forget_port(exit_entry_);
     // tcsetattr: 0, or -1 with errno (ignored: a device that went away has nothing to restore).
     ::tcsetattr(fd_, TCSANOW, &holding_.found);
+    if (holding_.low_latency) drop_low_latency(fd_);
     // TIOCNXCL: 0, or -1 with errno (ignored: the fd goes away next either way). The flag
     // outlives this fd on some ttys, so it is taken back before closing.
     ::ioctl(fd_, TIOCNXCL);
@@ -84,6 +91,8 @@ class TtyPort final : public SerialPort {
   DWORD apply_state(const DCB& dcb) override;
   DWORD set_line_marks(bool on) override;
   DWORD set_modem_line(bool dtr, bool raise) override;
+  DWORD read_modem_lines(DWORD* status) override;
+  int line_recheck_ms() override;
   void flush_line(bool input, bool output) override;
   DWORD line_input_pending() override { return queue_count(FIONREAD); }
   DWORD line_output_pending() override { return queue_count(TIOCOUTQ); }
@@ -107,6 +116,9 @@ class TtyPort final : public SerialPort {
   ErrorCounts counts_;
   bool counts_supported_ = false;
   std::atomic<bool> reported_gone_{false};
+  std::atomic<bool> said_no_lines_{false};
+  std::mutex watch_mutex_;
+  std::unique_ptr<LineWatch> watch_;  // started by the first wait for modem events
 };
 
 ErrorCounts TtyPort::read_counts(bool* supported) {
@@ -206,6 +218,39 @@ DWORD TtyPort::set_modem_line(bool dtr, bool raise) {
   if (::ioctl(fd_, raise ? TIOCMBIS : TIOCMBIC, &line) == 0) return ERROR_SUCCESS;
   if (errno == ENOTTY || errno == EINVAL) return ERROR_SUCCESS;
   return fail_call(raise ? "TIOCMBIS" : "TIOCMBIC");
+}
+
+DWORD TtyPort::read_modem_lines(DWORD* status) {
+  int lines = 0;
+  // TIOCMGET: 0, or -1 with errno: ENOTTY or EINVAL on a pty, which has no modem lines; EIO once
+  // the device is gone.
+  if (::ioctl(fd_, TIOCMGET, &lines) == 0) {
+    *status = status_from_tiocm(lines);
+    return ERROR_SUCCESS;
+  }
+  const int error = errno;
+  if (error == ENOTTY || error == EINVAL) {
+    if (!said_no_lines_.exchange(true)) {
+      log_line("serial port " + path_ + ": has no modem lines; CTS, DSR, RING and RLSD read as off");
+    }
+    return ERROR_NOT_SUPPORTED;
+  }
+  if (error != EIO) return fail_call("TIOCMGET");
+  report_gone("TIOCMGET", error);
+  return kDeviceGone;
+}
+
+// The first wait starts the watch; it lives until the port goes, so later waits find it running.
+int TtyPort::line_recheck_ms() {
+  std::lock_guard lock(watch_mutex_);
+  if (!watch_) {
+    const int fd = fd_;
+    watch_ = std::make_unique<LineWatch>(
+        // TIOCMIWAIT: 0 once one of the lines changed, or -1 with errno: ENOTTY or EINVAL when the
+        // driver cannot wait for them, EIO once the device is gone, EINTR when stopped.
+        [fd] { return ::ioctl(fd, TIOCMIWAIT, kWatchedLines); }, [this] { wake_waiters(); });
+  }
+  return watch_->waits() ? kLineWatchSafetyMs : kLinePaceMs;
 }
 
 void TtyPort::flush_line(bool input, bool output) {
@@ -401,6 +446,7 @@ HANDLE open_tty(const std::string& path, std::string* reason) {
   DCB initial{};
   if (error == ERROR_SUCCESS) error = set_baseline(fd, path, &holding.found, &initial, reason);
   if (error != ERROR_SUCCESS) return refuse(fd, error);
+  holding.low_latency = ask_low_latency(fd, path);
   HANDLE handle = kernel::insert_handle(std::make_shared<TtyPort>(fd, path, std::move(holding), initial));
   return handle ? handle : INVALID_HANDLE_VALUE;
 }

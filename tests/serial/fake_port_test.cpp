@@ -1,12 +1,17 @@
-// What only the fake can make happen: breaks, line errors, input left behind by a hang-up.
+// What only the fake can make happen: breaks, line errors, modem line changes, input left behind
+// by a hang-up.
 #include "serial/fake_port.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include "port_lines.h"
 
 namespace serial_test {
 namespace {
+
+using kov02::serial::FakePort;
 
 class FakePortTest : public ::testing::Test {
  protected:
@@ -58,6 +63,47 @@ TEST_F(FakePortTest, EventsOutsideTheMaskAreNotReportedButErrorsStillAccumulate)
   ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_BREAK));
   EXPECT_EQ(wait(), DWORD{EV_RXCHAR}) << "the break came while it was not in the mask";
   EXPECT_EQ(clear_errors(), DWORD{CE_BREAK});
+}
+
+DWORD modem_status(HANDLE port) {
+  DWORD status = 0xFFFF;
+  EXPECT_TRUE(GetCommModemStatus(port, &status));
+  return status;
+}
+
+TEST_F(FakePortTest, EachModemLineChangeRaisesExactlyItsEventAndTheStatusFollows) {
+  FakePort& far = line_.port();
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_CTS | EV_DSR | EV_RING | EV_RLSD));
+  EXPECT_EQ(modem_status(port_), 0u);
+  const struct {
+    DWORD status, event;
+  } steps[] = {
+      {MS_CTS_ON, EV_CTS},
+      {MS_CTS_ON | MS_DSR_ON, EV_DSR},
+      {MS_CTS_ON | MS_DSR_ON | MS_RING_ON, EV_RING},
+      {MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON, EV_RLSD},
+      {MS_DSR_ON | MS_RING_ON | MS_RLSD_ON, EV_CTS},
+      {MS_DSR_ON | MS_RLSD_ON, EV_RING},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.status);
+    far.set_modem_status(step.status);
+    EXPECT_EQ(wait(), step.event);
+    EXPECT_EQ(modem_status(port_), step.status);
+  }
+
+  std::thread drop_carrier([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    far.set_modem_status(MS_DSR_ON);
+  });
+  EXPECT_EQ(wait(), DWORD{EV_RLSD}) << "a waiter already blocked wakes on the change";
+  drop_carrier.join();
+
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_CTS));
+  far.set_modem_status(0);
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_CTS | EV_DSR));
+  far.set_modem_status(MS_CTS_ON);
+  EXPECT_EQ(wait(), DWORD{EV_CTS}) << "DSR fell while it was not in the mask";
 }
 
 TEST_F(FakePortTest, InputQueuedBeforeAHangUpIsStillReadThenTheLineFails) {

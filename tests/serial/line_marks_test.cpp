@@ -1,10 +1,13 @@
-// Decoding the line discipline's marks and the driver's counters, as tables.
+// Decoding the line discipline's marks, the driver's counters and modem line changes, as tables.
 #include "serial/line_marks.h"
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 #include <climits>
 #include <vector>
+
+#include "serial/modem_lines.h"
 
 namespace kov02::serial {
 namespace {
@@ -110,6 +113,30 @@ TEST(ErrorCounters, OnlyMovedCountersReportErrors) {
     EXPECT_EQ(marks.events, c.events);
     EXPECT_EQ(marks.errors, c.errors);
   }
+}
+
+TEST(ModemLines, EachChangedLineRaisesItsOwnEventWithinTheMask) {
+  constexpr DWORD kAllLines = MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON;
+  struct Case {
+    const char* name;
+    DWORD before, after, mask, events;
+  };
+  const Case cases[] = {
+      {"CTS rose", 0, MS_CTS_ON, kModemEvents, EV_CTS},
+      {"DSR fell", MS_DSR_ON | MS_CTS_ON, MS_CTS_ON, kModemEvents, EV_DSR},
+      {"ring fell", MS_RING_ON, 0, kModemEvents, EV_RING},
+      {"carrier rose", MS_CTS_ON, MS_CTS_ON | MS_RLSD_ON, kModemEvents, EV_RLSD},
+      {"all at once", 0, kAllLines, kModemEvents, kModemEvents},
+      {"outside the mask", 0, MS_CTS_ON | MS_DSR_ON, EV_DSR | EV_RXCHAR, EV_DSR},
+      {"no modem event asked", MS_CTS_ON, 0, EV_RXCHAR | EV_BREAK, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(events_between(c.before, c.after, c.mask), c.events);
+  }
+  EXPECT_EQ(status_from_tiocm(TIOCM_CTS | TIOCM_DSR | TIOCM_RNG | TIOCM_CD), kAllLines);
+  EXPECT_EQ(status_from_tiocm(TIOCM_DTR | TIOCM_RTS | TIOCM_CD), DWORD{MS_RLSD_ON})
+      << "our own outputs are no status";
 }
 
 }  // namespace

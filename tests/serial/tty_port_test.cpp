@@ -1,6 +1,6 @@
 // What only a real tty shows: termios reaching the device, exclusive open across processes,
 // lock files and other holders, PARMRK through the line discipline, hang-up without spinning,
-// and why a device fails to open.
+// why a device fails to open, and modem lines and low latency where a pty has neither.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -15,9 +15,12 @@
 #include <fstream>
 #include <thread>
 
+#include "kernel/output_queue.h"
 #include "kernel/text.h"
 #include "port_lines.h"
 #include "registry/registry.h"
+#include "serial/line_watch.h"
+#include "serial/low_latency.h"
 #include "serial/port_users.h"
 #include "temp_dir.h"
 
@@ -212,6 +215,107 @@ TEST_F(TtyPort, StaleLockFilesAreTakenOverAndOursLastsWhileTheTtyIsHeld) {
   CloseHandle(port_);
   port_ = INVALID_HANDLE_VALUE;
   EXPECT_FALSE(std::filesystem::exists(lock));
+}
+
+// While it lives, a tty driver that keeps serial settings stands in for the real calls (a pty
+// keeps none): the flags as the driver holds them, and each set as it came.
+class KeptSerialInfo {
+ public:
+  explicit KeptSerialInfo(int found) : was_(kov02::serial::use_serial_info_calls({get, set})) {
+    flags = found;
+    sets.clear();
+  }
+  ~KeptSerialInfo() { kov02::serial::use_serial_info_calls(was_); }
+
+  static inline int flags = 0;
+  static inline std::vector<int> sets;
+
+ private:
+  static int get(int, serial_struct* info) {
+    info->flags = flags;
+    return 0;
+  }
+  static int set(int, serial_struct* info) {
+    flags = info->flags;
+    sets.push_back(flags);
+    return 0;
+  }
+  kov02::serial::SerialInfoCalls was_;
+};
+
+void flush_stderr() {
+  kov02::kernel::fd_output(STDERR_FILENO)->flush(std::chrono::steady_clock::now() + 5s);
+}
+
+TEST_F(TtyPort, LowLatencyIsAskedWhereTheTtyKeepsSerialSettingsUnlessTheRegistrySaysNo) {
+  const struct {
+    const char* name;
+    const char* registry;
+    int found;
+    std::vector<int> sets;
+  } cases[] = {
+      {"asked and taken back", "", ASYNC_SPD_HI, {ASYNC_SPD_HI | ASYNC_LOW_LATENCY, ASYNC_SPD_HI}},
+      {"already low: left alone", "", ASYNC_LOW_LATENCY, {}},
+      {"turned off", "\"LowLatency\"=dword:00000000\n", 0, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    ASSERT_TRUE(kov02::registry::load_string(
+        std::string("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Serial]\n") + c.registry, &error))
+        << error;
+    KeptSerialInfo kept(c.found);
+    open_port();
+    CloseHandle(port_);
+    port_ = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(KeptSerialInfo::sets, c.sets);
+  }
+  kov02::registry::clear();
+}
+
+// A pty has neither serial settings nor modem lines: the open skips low latency without a word,
+// the lines read as off, and that is said once.
+TEST_F(TtyPort, APtyOpensSilentlyAndItsMissingModemLinesReadAsOffSaidOnce) {
+  flush_stderr();  // earlier tests' lines are not this one's
+  testing::internal::CaptureStderr();
+  open_port();
+  DWORD status = 0xFFFF;
+  EXPECT_TRUE(GetCommModemStatus(port_, &status));
+  EXPECT_EQ(status, 0u);
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR | EV_CTS | EV_DSR | EV_RING | EV_RLSD));
+  pty_.send({0x41});
+  DWORD events = 0;
+  EXPECT_TRUE(WaitCommEvent(port_, &events, nullptr));
+  EXPECT_EQ(events, DWORD{EV_RXCHAR});
+  EXPECT_TRUE(GetCommModemStatus(port_, &status));
+  const std::string note =
+      "kov02tool: serial port " + pty_.path() + ": has no modem lines; CTS, DSR, RING and RLSD read as off\n";
+  flush_stderr();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), note);
+}
+
+// The driver's wait for line changes blocks in the kernel; the watch must relay each change, end
+// by itself when the driver refuses, and still stop when blocked.
+TEST(LineWatch, RelaysChangesEndsOnARefusalAndStopsAThreadBlockedInTheKernel) {
+  std::atomic<int> changes{0};
+  std::atomic<int> calls{0};
+  {
+    kov02::serial::LineWatch watch([&] { return ++calls <= 2 ? 0 : (errno = ENOTTY, -1); },
+                                   [&] { ++changes; });
+    for (int i = 0; i < 2000 && watch.waits(); ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_FALSE(watch.waits());
+  }
+  EXPECT_EQ(changes.load(), 3) << "two changes and one look after the refusal";
+
+  std::atomic<bool> entered{false};
+  const auto start = std::chrono::steady_clock::now();
+  {
+    kov02::serial::LineWatch watch([&] { return entered = true, poll(nullptr, 0, -1); }, [&] { ++changes; });
+    while (!entered) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(watch.waits());
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(changes.load(), 3) << "stopping is no change";
 }
 
 // A fake /proc tree: process 4711 ("picocom") holds the pty's near end, 4712 (no name) /dev/null.

@@ -133,7 +133,7 @@ class Module {
   void on_image_checksums(std::uint8_t byte);
 
   bool collect(std::uint8_t byte, std::size_t count);
-  void drop_stray_sync();
+  void drop_stray_sync(std::size_t count);
   void begin_body(StageRecord& stage, std::uint64_t size, std::size_t chunk);
   void check_drop();
   void check_silence(std::uint64_t chunks);
@@ -164,8 +164,8 @@ class Module {
   Phase phase_ = Phase::Normal;
   Micros now_{};
   Bytes out_;
-  Bytes field_;  // the frame or record being collected
-  Micros field_start_{};
+  Bytes field_;          // the frame or record being collected
+  Micros field_last_{};  // when the field's latest byte came
   Body body_;
   Bytes image_;
   std::optional<Pause> pause_;

@@ -1,5 +1,6 @@
 // The boot ROM's and bootloaders' side of the update: the stage-1 frame, the stage-2 stream and
 // the image transfer, each checked for length, order, pauses and checksums.
+#include <algorithm>
 #include <chrono>
 
 #include "module.hpp"
@@ -34,19 +35,20 @@ bool Module::collect(std::uint8_t byte, std::size_t count) {
   return field_.size() == count;
 }
 
-void Module::drop_stray_sync() {
-  ++run().stray_sync;
-  field_.erase(field_.begin());
+void Module::drop_stray_sync(std::size_t count) {
+  run().stray_sync += static_cast<std::uint32_t>(count);
+  field_.erase(field_.begin(), field_.begin() + static_cast<std::ptrdiff_t>(count));
 }
 
-// A lone 0x55 followed by silence came from the sender's sync stream, not from a frame,
-// whose bytes arrive in one burst.
+// 0x55 bytes followed by silence came from the sender's sync stream, not from a frame, whose
+// bytes arrive in one burst. A loaded sender may have several in flight when it stops casting.
 void Module::on_stage1(std::uint8_t byte, Micros arrival) {
-  if (field_.size() == 1 && field_[0] == kSync && arrival - field_start_ > options_.burst_gap)
-    drop_stray_sync();
-  if (field_.empty()) field_start_ = arrival;
+  const bool onlySync = std::all_of(field_.begin(), field_.end(), [](std::uint8_t b) { return b == kSync; });
+  if (!field_.empty() && onlySync && arrival - field_last_ > options_.burst_gap)
+    drop_stray_sync(field_.size());
+  field_last_ = arrival;
   field_.push_back(byte);
-  if (completes_after_stray(field_)) drop_stray_sync();
+  if (completes_after_stray(field_)) drop_stray_sync(1);
   run().stage1.reached = true;
   const std::size_t frame = field_[0] + std::size_t{2};
   if (field_.size() < frame || stray_frame_pending()) return;

@@ -305,6 +305,11 @@ inline constexpr DWORD CE_RXPARITY = 0x0004;
 inline constexpr DWORD CE_FRAME = 0x0008;
 inline constexpr DWORD CE_BREAK = 0x0010;
 
+inline constexpr DWORD MS_CTS_ON = 0x0010;
+inline constexpr DWORD MS_DSR_ON = 0x0020;
+inline constexpr DWORD MS_RING_ON = 0x0040;
+inline constexpr DWORD MS_RLSD_ON = 0x0080;
+
 inline constexpr DWORD SETRTS = 3;
 inline constexpr DWORD CLRRTS = 4;
 inline constexpr DWORD SETDTR = 5;
@@ -320,6 +325,7 @@ BOOL SetupComm(HANDLE port, DWORD inQueue, DWORD outQueue);
 BOOL SetCommMask(HANDLE port, DWORD mask);
 BOOL WaitCommEvent(HANDLE port, LPDWORD events, LPOVERLAPPED overlapped);
 BOOL ClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status);
+BOOL GetCommModemStatus(HANDLE port, LPDWORD modemStatus);
 
 // ---- Windows, messages, menus, dialogs ----
 inline constexpr UINT WM_NULL = 0x0000;
