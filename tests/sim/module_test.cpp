@@ -92,6 +92,10 @@ struct FaultCase {
   const char* outcome;  // of the attempt
 };
 
+void PrintTo(const FaultCase& row, std::ostream* out) {
+  *out << row.name;
+}
+
 class ModuleReportsFaults : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(ModuleReportsFaults, AsViolation) {
