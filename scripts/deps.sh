@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config   # compiler and build
   libgtest-dev libgmock-dev          # unit tests
+  nlohmann-json3-dev                 # the tests read the simulator's JSON summary with it
   libgtk-3-dev                       # the GUI front-end
   libcli11-dev                       # the simulator's command line
   xvfb xdotool imagemagick           # the GUI smoke test: virtual display, keys, screenshot

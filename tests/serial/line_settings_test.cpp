@@ -18,6 +18,8 @@ DCB dcb_with(DWORD baud, BYTE bits, BYTE parity, BYTE stop) {
   dcb.ByteSize = bits;
   dcb.Parity = parity;
   dcb.StopBits = stop;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
   return dcb;
 }
 
@@ -36,12 +38,11 @@ struct MappingCase {
   BYTE stop_read_back;  // what the termios reads back as
 };
 
-DCB with_flow(DCB dcb, bool cts, bool outx, bool inx) {
-  dcb.fOutxCtsFlow = cts;
-  dcb.fOutX = outx;
-  dcb.fInX = inx;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
+// A `baud` 8N1 line with `change` made to it.
+template <typename Change>
+DCB changed(Change change, DWORD baud = 115200) {
+  DCB dcb = dcb_with(baud, 8, NOPARITY, ONESTOPBIT);
+  change(dcb);
   return dcb;
 }
 
@@ -56,10 +57,10 @@ TEST(LineSettings, DcbMapsOntoTermiosAndBack) {
        ONESTOPBIT},
       {"space parity", dcb_with(4800, 8, kSpaceParity, ONESTOPBIT), B4800, CS8 | PARENB | CMSPAR, 0,
        ONESTOPBIT},
-      {"cts flow", with_flow(dcb_with(921600, 8, NOPARITY, ONESTOPBIT), true, false, false), B921600,
-       CS8 | CRTSCTS, 0, ONESTOPBIT},
-      {"xon/xoff both ways", with_flow(dcb_with(38400, 8, NOPARITY, ONESTOPBIT), false, true, true), B38400,
-       CS8, IXON | IXOFF, ONESTOPBIT},
+      {"cts flow", changed([](DCB& d) { d.fOutxCtsFlow = 1; }, 921600), B921600, CS8 | CRTSCTS, 0,
+       ONESTOPBIT},
+      {"xon/xoff both ways", changed([](DCB& d) { d.fOutX = d.fInX = 1; }, 38400), B38400, CS8, IXON | IXOFF,
+       ONESTOPBIT},
   };
   constexpr tcflag_t kCflagMask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
   for (const MappingCase& c : cases) {
@@ -93,14 +94,6 @@ TEST(LineSettings, SettingsALinuxTtyCannotHoldAreRefusedAndLeaveTheTermiosAlone)
     DCB dcb;
     DWORD error;
   };
-  DCB dsr_flow = dcb_with(115200, 8, NOPARITY, ONESTOPBIT);
-  dsr_flow.fOutxDsrFlow = 1;
-  DCB dsr_sensitive = dcb_with(115200, 8, NOPARITY, ONESTOPBIT);
-  dsr_sensitive.fDsrSensitivity = 1;
-  DCB dtr_handshake = dcb_with(115200, 8, NOPARITY, ONESTOPBIT);
-  dtr_handshake.fDtrControl = kDtrHandshake;
-  DCB rts_toggle = dcb_with(115200, 8, NOPARITY, ONESTOPBIT);
-  rts_toggle.fRtsControl = kRtsToggle;
   const Refusal cases[] = {
       {"baud 0 would hang up the line", dcb_with(0, 8, NOPARITY, ONESTOPBIT), ERROR_INVALID_PARAMETER},
       {"baud without a speed code", dcb_with(12345, 8, NOPARITY, ONESTOPBIT), ERROR_INVALID_PARAMETER},
@@ -108,10 +101,10 @@ TEST(LineSettings, SettingsALinuxTtyCannotHoldAreRefusedAndLeaveTheTermiosAlone)
       {"9 data bits", dcb_with(9600, 9, NOPARITY, ONESTOPBIT), ERROR_INVALID_PARAMETER},
       {"parity code 5", dcb_with(9600, 8, 5, ONESTOPBIT), ERROR_INVALID_PARAMETER},
       {"stop bits code 3", dcb_with(9600, 8, NOPARITY, 3), ERROR_INVALID_PARAMETER},
-      {"DSR flow control", dsr_flow, ERROR_NOT_SUPPORTED},
-      {"DSR sensitivity", dsr_sensitive, ERROR_NOT_SUPPORTED},
-      {"DTR handshake", dtr_handshake, ERROR_NOT_SUPPORTED},
-      {"RTS toggle", rts_toggle, ERROR_NOT_SUPPORTED},
+      {"DSR flow control", changed([](DCB& d) { d.fOutxDsrFlow = 1; }), ERROR_NOT_SUPPORTED},
+      {"DSR sensitivity", changed([](DCB& d) { d.fDsrSensitivity = 1; }), ERROR_NOT_SUPPORTED},
+      {"DTR handshake", changed([](DCB& d) { d.fDtrControl = kDtrHandshake; }), ERROR_NOT_SUPPORTED},
+      {"RTS toggle", changed([](DCB& d) { d.fRtsControl = kRtsToggle; }), ERROR_NOT_SUPPORTED},
   };
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.name);

@@ -193,11 +193,6 @@ TEST_F(TtyPort, APortHeldByAnotherProcessIsRefusedEvenToRoot) {
   open_port();
 }
 
-std::string file_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // A lock file whose owner is gone is taken over; ours names this process while the tty is held
 // and goes with the close. A live owner's lock refusing the tty is shown end to end.
 TEST_F(TtyPort, StaleLockFilesAreTakenOverAndOursLastsWhileTheTtyIsHeld) {
@@ -216,7 +211,7 @@ TEST_F(TtyPort, StaleLockFilesAreTakenOverAndOursLastsWhileTheTtyIsHeld) {
   testing::internal::CaptureStderr();
   open_port();
   EXPECT_NE(testing::internal::GetCapturedStderr().find("stale lock is taken over"), std::string::npos);
-  EXPECT_EQ(file_text(lock), lock_file_text(getpid()));
+  EXPECT_EQ(test_support::read_file(lock), lock_file_text(getpid()));
   CloseHandle(port_);
   port_ = INVALID_HANDLE_VALUE;
   EXPECT_FALSE(std::filesystem::exists(lock));
@@ -383,10 +378,9 @@ bool child_without_access_sees(const std::string& tty, const std::wstring& expec
 
 // Whatever the reason, a device that is not a usable tty does not exist for the caller.
 TEST_F(TtyPort, AFailedDeviceOpenSaysWhyInPlainWords) {
-  char file[] = "/tmp/kov02-serial-XXXXXX";
-  const int fd = mkstemp(file);
-  ASSERT_GE(fd, 0);
-  close(fd);
+  const test_support::TempDir dir("kov02-serial");
+  const std::string file = (dir.path() / "plain").string();
+  test_support::write_file(file, "");
   const std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"COM1:\"=\"" + pty_.path() +
                            "\"\n\"COM2:\"=\"/nonexistent/ttyS9\"\n\"COM5:\"=\"/dev/null\"\n\"COM6:\"=\"" +
                            file + "\"\n";
@@ -407,7 +401,6 @@ TEST_F(TtyPort, AFailedDeviceOpenSaysWhyInPlainWords) {
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << row.reason;
     EXPECT_EQ(open_failure(), row.reason);
   }
-  unlink(file);
   EXPECT_TRUE(child_without_access_sees(
       pty_.path(), L"COM1: is " + tty + L": permission denied (add yourself to the dialout group)"));
   HANDLE port = open_device(L"COM1:");

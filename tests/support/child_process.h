@@ -220,21 +220,19 @@ inline void Child::start(const Spawn& spawn) {
   ::signal(SIGPIPE, SIG_IGN);  // a child that ended makes send_line fail, not the test die
   int in[2], out[2];
   if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  std::map<std::string, std::string> env;
+  std::vector<std::string> env_text;  // the test's environment, less what `spawn.env` replaces
   for (char** e = environ; *e; ++e) {
-    std::string_view kv(*e);
-    auto eq = kv.find('=');
-    if (eq != std::string_view::npos)
-      env.emplace(std::string(kv.substr(0, eq)), std::string(kv.substr(eq + 1)));
+    const std::string_view kv(*e);
+    if (!spawn.env.contains(std::string(kv.substr(0, kv.find('='))))) env_text.emplace_back(kv);
   }
-  for (const auto& [k, v] : spawn.env) env[k] = v;
-  std::vector<std::string> envText;
-  for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
-  std::vector<char*> argv, envp;
-  for (const auto& a : spawn.argv) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (auto& e : envText) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  for (const auto& [k, v] : spawn.env) env_text.push_back(k + "=" + v);
+  const auto pointers = [](const std::vector<std::string>& texts) {
+    std::vector<char*> out;
+    for (const std::string& text : texts) out.push_back(const_cast<char*>(text.c_str()));
+    out.push_back(nullptr);
+    return out;
+  };
+  std::vector<char*> argv = pointers(spawn.argv), envp = pointers(env_text);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "child_process.h"
-#include "json_reader.h"
 #include "temp_dir.h"
 
 namespace e2e {
@@ -92,8 +92,8 @@ inline std::vector<std::string> summary_fields(const std::string& summary, const
                                                const char* field, std::vector<std::string> absent = {}) {
   std::vector<std::string> out;
   try {
-    const json_reader::Value document = json_reader::parse(summary);
-    for (const json_reader::Value& entry : document[list].array()) out.push_back(entry[field].str());
+    const nlohmann::json document = nlohmann::json::parse(summary);
+    for (const nlohmann::json& entry : document.at(list)) out.push_back(entry.at(field).get<std::string>());
   } catch (const std::exception&) {
     return absent;
   }

@@ -37,7 +37,6 @@ class PtyLine : public Line {
   void send(const Bytes& bytes) override { pty_.send(bytes); }
   Bytes sent_by_port(std::size_t count) override { return pty_.receive(count, std::chrono::seconds(1)); }
   void hang_up() override { pty_.close_master(); }
-  SerialPty& pty() { return pty_; }
 
  private:
   SerialPty pty_;

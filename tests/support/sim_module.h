@@ -22,6 +22,15 @@ inline Script operator+(Script first, const Script& second) {
   return first;
 }
 
+// The worked examples: stages and an image of "abc", an empty stage 2, and the image's opening
+// (0x50, its answers' pause, 0x54 and the size record).
+inline const Script kStage1Abc{{{0x03, 0x61, 0x62, 0x63, 0x60}}};
+inline const Script kStage2Abc{{{0x00, 0x03}}, {{0x61, 0x62, 0x63}, std::chrono::milliseconds(21)}, {{0x60}}};
+inline const Script kStage2Empty{{{0x00, 0x00}}, {{0x00}, std::chrono::milliseconds(21)}};
+inline const Script kImageOpening{{{0x50}}, {{0x54}, std::chrono::milliseconds(101)}, {{0x3F, 0xA0, 0x00}}};
+inline const Script kImageAbc{
+    {{0x00, 0x00, 0x03}}, {{0x61, 0x62, 0x63}, std::chrono::milliseconds(21)}, {{0x02}}, {{0x62}}};
+
 struct Line {
   explicit Line(ModuleOptions options = {}) : module(std::move(options)) {}
 
@@ -71,6 +80,19 @@ inline std::uint8_t parity_xor(const Bytes& bytes, std::size_t first) {
   std::uint8_t sum = 0;
   for (std::size_t i = first; i < bytes.size(); i += 2) sum ^= bytes[i];
   return sum;
+}
+
+// The XOR of every byte: a stage's checksum.
+inline std::uint8_t xor_all(const Bytes& bytes) {
+  return parity_xor(bytes, 0) ^ parity_xor(bytes, 1);
+}
+
+// A stage-1 frame: its length, the data and their checksum.
+inline Bytes stage1_frame(const Bytes& data) {
+  Bytes frame{static_cast<std::uint8_t>(data.size())};
+  frame.insert(frame.end(), data.begin(), data.end());
+  frame.push_back(xor_all(data));
+  return frame;
 }
 
 }  // namespace kov02a_sim
