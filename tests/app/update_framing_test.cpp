@@ -1,4 +1,4 @@
-// The update wire's framing and checksums, checked against worked examples.
+// The update wire's framing, checked against worked examples, and the progress line.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -50,55 +50,6 @@ TEST(UpdateFraming, StageOneFrameIsLengthDataAndXorOfDataOnly) {
     DWORD length = CloseStage1Frame(frame, static_cast<DWORD>(c.data.size()));
     EXPECT_EQ(Bytes(frame, frame + length), c.frame);
   }
-}
-
-TEST(UpdateFraming, ImageChecksumsSplitBytesByParityWithinTheirChunk) {
-  ChunkTally abc;
-  FoldChunk(abc, Bytes{0x61, 0x62, 0x63});
-  EXPECT_EQ(abc.even, 0x02);
-  EXPECT_EQ(abc.odd, 0x62);
-  EXPECT_EQ(abc.total, 3u);
-  EXPECT_EQ(AllBytesXor(abc), 0x60);  // the same bytes' stage-2 check byte
-
-  ChunkTally empty;
-  EXPECT_EQ(empty.even, 0x00);
-  EXPECT_EQ(empty.odd, 0x00);
-}
-
-TEST(UpdateFraming, LineBreakFollowsEvery23rdStar) {
-  struct Case {
-    int chunks;
-    int breaks;
-  };
-  for (Case c : {Case{0, 0}, Case{22, 0}, Case{23, 1}, Case{46, 2}, Case{1043, 45}}) {
-    ChunkTally tally;
-    std::vector<int> at;
-    for (int i = 1; i <= c.chunks; ++i)
-      if (CountStar(tally)) at.push_back(i);
-    ASSERT_EQ(static_cast<int>(at.size()), c.breaks) << c.chunks << " chunks";
-    for (std::size_t k = 0; k < at.size(); ++k) EXPECT_EQ(at[k], 23 * static_cast<int>(k + 1));
-  }
-}
-
-TEST(UpdateFraming, ChunkRequestsCutAStreamIntoFullChunksAndOneShortRest) {
-  struct Case {
-    DWORD size;
-    std::vector<DWORD> requests;
-  };
-  const Case cases[] = {
-      {0, {}}, {3, {3}}, {4000, {4000}}, {8000, {4000, 4000}}, {9728, {4000, 4000, 1728}},
-  };
-  for (const Case& c : cases) {
-    std::vector<DWORD> got;
-    for (DWORD total = 0; total != c.size;) {
-      DWORD want = NextChunkRequest(total, c.size, IMAGE_CHUNK);
-      ASSERT_GT(want, 0u);
-      got.push_back(want);
-      total += want;
-    }
-    EXPECT_EQ(got, c.requests) << "size " << c.size;
-  }
-  EXPECT_EQ(NextChunkRequest(0, MAXDWORD, STAGE2_CHUNK), STAGE2_CHUNK);
 }
 
 // The line above the progress bar: the time left appears only after three seconds, from the

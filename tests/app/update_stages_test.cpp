@@ -2,7 +2,6 @@
 // module: the bytes and write calls on the wire, the answers awaited, and the traces.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 
 #include "common/state.h"
@@ -16,9 +15,7 @@ namespace {
 using upd::Bytes;
 using upd::Wire;
 
-Bytes Text(const char* s) {
-  return Bytes(s, s + std::strlen(s));
-}
+const Bytes kAbc = {'a', 'b', 'c'};
 
 class UpdateStages : public ::testing::Test {
  protected:
@@ -52,7 +49,7 @@ class UpdateStages : public ::testing::Test {
 // The byte values on the wire are checked as worked examples in the framing suite; here the
 // stages' write calls and waits are held against the model of upd_wire.h.
 TEST_F(UpdateStages, StageOneSendsOneFrameOfTheFirst255BytesAndTheirXor) {
-  for (const Bytes& file : {Text("abc"), upd::pattern(255), upd::pattern(300)}) {
+  for (const Bytes& file : {kAbc, upd::pattern(255), upd::pattern(300)}) {
     rig.put("boot1_v3.bin", file);
     rig.port().clear_writes();
     const Wire wire = upd::stage1_wire(file);
@@ -83,7 +80,7 @@ TEST_F(UpdateStages, StageTwoSendsItsSizeAPauseItsChunksWithAnAckWaitAfterEachFu
     const wchar_t* lastSection;  // the short chunk's trace, or null
   };
   const Case cases[] = {
-      {Text("abc"), 0, L" The last section sent : 3 chars!!\r\n"},
+      {kAbc, 0, L" The last section sent : 3 chars!!\r\n"},
       {upd::pattern(2500), 2, L" The last section sent : 500 chars!!\r\n"},
       {upd::pattern(2000), 2, nullptr},
       {{}, 0, nullptr},
@@ -134,7 +131,7 @@ const Bytes FLASH_ONLY_RECORD = {0x3F, 0xA0, 0x00};
 
 TEST_F(UpdateStages, ImageGoesOutAsSizeRecordChunksWithAckWaitsAndTwoChecksums) {
   rig.put("file_size.bin", {0x01, 0x02, 0x03});
-  for (const Bytes& image : {Bytes{}, Text("abc"), upd::pattern(8000), upd::pattern(4169728)}) {
+  for (const Bytes& image : {Bytes{}, kAbc, upd::pattern(8000), upd::pattern(4169728)}) {
     SCOPED_TRACE(image.size());
     rig.put("flash_only.bin", image);
     rig.port().clear_writes();
