@@ -31,7 +31,7 @@ class UpdateStages : public ::testing::Test {
     upd::Responder module(rig.port(), answers);
     int result = stage();
     EXPECT_FALSE(module.fired()) << "the stage waited for an answer that never came";
-    overruns = module.overruns();
+    EXPECT_EQ(module.overruns(), 0) << "the stage wrote on without awaiting an answer";
     return result;
   }
   // The write calls the line saw, as byte strings.
@@ -43,7 +43,6 @@ class UpdateStages : public ::testing::Test {
 
   upd::TraceLog traces;
   upd::Rig rig;
-  int overruns = 0;
 };
 
 // The byte values on the wire are checked as worked examples in the framing suite; here the
@@ -55,7 +54,6 @@ TEST_F(UpdateStages, StageOneSendsOneFrameOfTheFirst255BytesAndTheirXor) {
     const Wire wire = upd::stage1_wire(file);
     EXPECT_EQ(Play(wire.answers, SendBootload1), 1) << file.size() << " bytes";
     EXPECT_EQ(Writes(), wire.writes) << file.size() << " bytes";
-    EXPECT_EQ(overruns, 0);
   }
   EXPECT_EQ(Writes().at(0).size(), 257u);
   EXPECT_EQ(Writes().at(0)[0], 0xFF);
@@ -98,7 +96,6 @@ TEST_F(UpdateStages, StageTwoSendsItsSizeAPauseItsChunksWithAnAckWaitAfterEachFu
     const auto calls = rig.port().writes();
     ASSERT_GE(calls.size(), 3u);
     EXPECT_GE(calls[2].at - calls[1].at, std::chrono::milliseconds(20)) << "a pause after the size bytes";
-    EXPECT_EQ(overruns, 0);
     EXPECT_EQ(traces.count(L"Waiting for char -> AA h") - waitsBefore, c.fullChunks);
     EXPECT_EQ(traces.count(L" The last section sent : ") - lastBefore, c.lastSection ? 1 : 0);
     if (c.lastSection) {
@@ -139,7 +136,6 @@ TEST_F(UpdateStages, ImageGoesOutAsSizeRecordChunksWithAckWaitsAndTwoChecksums) 
     const Wire wire = ImageWireRefusedAtTheEnd(FLASH_ONLY_RECORD, image);
     EXPECT_EQ(Play(wire.answers, [] { return SendFirmware(nullptr); }), 0);
     EXPECT_TRUE(Writes() == wire.writes) << "the write calls differ from the model's";
-    EXPECT_EQ(overruns, 0);
     EXPECT_EQ(traces.count(L" bytes!, Totally write ") - chunkTraces,
               static_cast<int>((image.size() + 3999) / 4000));
   }
