@@ -86,19 +86,16 @@ TEST_F(BridgePorts, UartInputQueuedBeforeGetComsIsPurgedButIrdaInputIsForwarded)
 }
 
 TEST_F(BridgePorts, RegistryIndexBelowTenNamesThePortAndAnythingElseOpensNothing) {
-  struct Case {
-    std::optional<std::uint32_t> index;
-    bool opens;
-  };
-  for (const Case& c : {Case{1, true}, Case{9, true}, Case{0, true}, Case{10, false}, Case{12, false},
-                        Case{0xFFFFFFFFu, false}, Case{std::nullopt, false}}) {
-    SCOPED_TRACE(c.index ? std::to_string(*c.index) : "missing");
-    setup_.ffIndex = c.index;
-    if (c.index) setup_.devices["COM" + std::to_string(*c.index) + ":"] = "fake:b-ff";
+  using Case = std::pair<std::optional<std::uint32_t>, bool>;  // the index, whether it opens
+  for (const auto& [index, opens] : {Case{1, true}, Case{9, true}, Case{0, true}, Case{10, false},
+                                     Case{12, false}, Case{0xFFFFFFFFu, false}, Case{std::nullopt, false}}) {
+    SCOPED_TRACE(index ? std::to_string(*index) : "missing");
+    setup_.ffIndex = index;
+    if (index) setup_.devices["COM" + std::to_string(*index) + ":"] = "fake:b-ff";
     Load();
-    EXPECT_EQ(OpenBridgePort(nullptr, L"FFUART"), c.opens ? 1 : 0);
-    EXPECT_EQ(ff_->is_open(), c.opens);
-    EXPECT_EQ(g_hFF.load() != INVALID_HANDLE_VALUE, c.opens);
+    EXPECT_EQ(OpenBridgePort(nullptr, L"FFUART"), opens ? 1 : 0);
+    EXPECT_EQ(ff_->is_open(), opens);
+    EXPECT_EQ(g_hFF.load() != INVALID_HANDLE_VALUE, opens);
     StopBridge();
   }
 }

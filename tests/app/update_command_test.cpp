@@ -47,9 +47,6 @@ class UpdateCommand : public ::testing::Test {
         },
         limit);
   }
-  std::wstring Missing(const std::wstring& dir) {
-    return L"Cannot get firmware files from " + dir + L" directory\r\n";
-  }
 
   upd::TraceLog traces;
   upd::Rig rig;
@@ -58,17 +55,18 @@ class UpdateCommand : public ::testing::Test {
 
 TEST_F(UpdateCommand, AMissingPackageFileShowsTheDirectoryOnlyWhileDebugIsOnAndStartsNothing) {
   window = std::make_unique<WinTestWindow>();
-  const std::wstring dir = g_szWorkDir;
+  const std::wstring line =
+      L"Cannot get firmware files from " + std::wstring(g_szWorkDir) + L" directory\r\n";
   for (const char* missing : {"boot1_v3.bin", "boot2_v3_KOV02A.bin", "flash_only.bin"}) {
     rig.remove(missing);
     for (WORD command : {117, 118}) {
       SendMessageW(window->pane(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
       g_nDebugDir = 3;
       EXPECT_EQ(OnUpdateFirmware(window->hwnd(), command), 1);
-      EXPECT_EQ(window->text(), Missing(dir)) << missing;
+      EXPECT_EQ(window->text(), line) << missing;
       g_nDebugDir = 0;
       EXPECT_EQ(OnUpdateFirmware(window->hwnd(), command), 1);
-      EXPECT_EQ(window->text(), Missing(dir)) << missing << " with debug messages off";
+      EXPECT_EQ(window->text(), line) << missing << " with debug messages off";
     }
     rig.put(missing, upd::pattern(10));
   }

@@ -147,11 +147,8 @@ TEST_F(UpdateStages, ImageGoesOutAsSizeRecordChunksWithAckWaitsAndTwoChecksums) 
 }
 
 TEST_F(UpdateStages, EepFlashTakesTheRecordFromFileSizeBinPaddedWithZeros) {
-  struct Case {
-    Bytes fileSize;
-    Bytes record;
-  };
-  const Case cases[] = {
+  const std::pair<Bytes, Bytes> cases[] = {
+      // file_size.bin, the record it gives
       {{0x12, 0x34}, {0x12, 0x34, 0x00}},
       {{0x01, 0x02, 0x03, 0x04}, {0x01, 0x02, 0x03}},
       {{}, {0x00, 0x00, 0x00}},
@@ -159,12 +156,12 @@ TEST_F(UpdateStages, EepFlashTakesTheRecordFromFileSizeBinPaddedWithZeros) {
   SelectUpdateMode(IDM_UPD_EEP_FLASH);
   const Bytes image = upd::pattern(5000);
   rig.put("eep_flash.bin", image);
-  for (const Case& c : cases) {
-    rig.put("file_size.bin", c.fileSize);
+  for (const auto& [fileSize, record] : cases) {
+    rig.put("file_size.bin", fileSize);
     rig.port().clear_writes();
-    const Wire wire = ImageWireRefusedAtTheEnd(c.record, image);
+    const Wire wire = ImageWireRefusedAtTheEnd(record, image);
     EXPECT_EQ(Play(wire.answers, [] { return SendFirmware(nullptr); }), 0);
-    EXPECT_EQ(Writes(), wire.writes) << c.fileSize.size() << "-byte file_size.bin";
+    EXPECT_EQ(Writes(), wire.writes) << fileSize.size() << "-byte file_size.bin";
   }
   EXPECT_EQ(traces.count(L"Write file size from file\r\n"), 3);
 }
