@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "bridge_rig.h"
-#include "serial/fake_port.h"
 #include "serial_pty.h"
 
 namespace {

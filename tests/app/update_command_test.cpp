@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "common/output.h"
-#include "common/state.h"
 #include "e2e_sim.h"
 #include "upd_rig.h"
 #include "update/modes.h"

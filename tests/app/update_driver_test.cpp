@@ -5,11 +5,9 @@
 #include <functional>
 #include <regex>
 
-#include "common/state.h"
 #include "upd_rig.h"
 #include "update/modes.h"
 #include "update/update.h"
-#include "update/update_port.h"
 
 namespace {
 

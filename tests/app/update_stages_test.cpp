@@ -4,11 +4,9 @@
 
 #include <functional>
 
-#include "common/state.h"
 #include "upd_wire.h"
 #include "update/modes.h"
 #include "update/update.h"
-#include "update/update_port.h"
 
 namespace {
 
