@@ -2,6 +2,7 @@
 // of each direction, the write-failure boxes of the pumps, and the hex byte trace.
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <thread>
 
 #include "bridge_rig.h"
@@ -191,7 +192,7 @@ TEST(HexTraceFormat, SixteenBytesALineWithOffsetLowerCaseHexAndPrintableText) {
     std::wstring lines;
   };
   std::vector<BYTE> seventeen(17);
-  for (std::size_t i = 0; i < seventeen.size(); ++i) seventeen[i] = static_cast<BYTE>(0x30 + i);
+  std::iota(seventeen.begin(), seventeen.end(), BYTE{0x30});
   const Case cases[] = {
       {"short line, no padding", {'A', 'T', '\r'}, L"RX COM3: 0000  41 54 0d  AT.\r\n"},
       {"printable bounds",

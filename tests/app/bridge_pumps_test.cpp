@@ -7,11 +7,11 @@
 
 #include <atomic>
 #include <ctime>
+#include <map>
 #include <set>
 #include <thread>
 
 #include "bridge_rig.h"
-#include "serial/fake_port.h"
 #include "serial_pty.h"
 
 namespace {
@@ -53,24 +53,22 @@ TEST_F(BridgeOverFakes, LostSideBKeepsBothPumpsWaitingQuietlyUntilRelease) {
   EXPECT_FALSE(is_running(g_hThreadBTtoFF.load()));
 }
 
-// The fds this process holds, by number (the listing's own fd left out).
-std::set<int> open_fds() {
-  std::set<int> fds;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-    fds.insert(std::stoi(entry.path().filename().string()));
-  std::erase_if(fds, [](int fd) { return ::fcntl(fd, F_GETFD) == -1; });
+// The fds this process holds (the listing's own left out), each with what it leads to.
+std::map<int, std::string> open_fds() {
+  std::map<int, std::string> fds;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ignored;
+    fds[std::stoi(entry.path().filename().string())] = std::filesystem::read_symlink(entry.path(), ignored);
+  }
+  std::erase_if(fds, [](const auto& fd) { return ::fcntl(fd.first, F_GETFD) == -1; });
   return fds;
 }
 
-// What the fds opened since `before` lead to, for a failure message.
-std::string describe_new_fds(const std::set<int>& before) {
+// The fds opened since `before`, one "fd -> target" line each.
+std::string describe_new_fds(const std::map<int, std::string>& before) {
   std::string out;
-  for (int fd : open_fds()) {
-    if (before.contains(fd)) continue;
-    std::error_code ignored;
-    out += std::to_string(fd) + " -> " +
-           std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ignored).string() + "\n";
-  }
+  for (const auto& [fd, target] : open_fds())
+    if (!before.contains(fd)) out += std::to_string(fd) + " -> " + target + "\n";
   return out;
 }
 
@@ -92,10 +90,10 @@ TEST_F(BridgeOverPtys, PumpOnAClosedPortNeverTouchesTheFileThatReusesItsDescript
   ASSERT_EQ(OpenBridgePort(nullptr, L"FFUART"), 1);
   StopBridge();
   // Get COMs step by step, to learn which descriptors are FFUART's.
-  const std::set<int> before = open_fds();
+  const auto before = open_fds();
   ASSERT_EQ(OpenBridgePort(nullptr, L"FFUART"), 1);
   std::set<int> ffFds;
-  for (int fd : open_fds())
+  for (const auto& [fd, target] : open_fds())
     if (!before.contains(fd)) ffFds.insert(fd);
   ASSERT_FALSE(ffFds.empty());
   ASSERT_EQ(OpenIrdaPort(nullptr), 1);
@@ -145,7 +143,7 @@ TEST_F(BridgeOverPtys, ThousandCyclesWithTrafficLeaveNoFdThreadOrHandleBehind) {
   // One cycle first: from then on the thread words always hold the last cycle's two handles.
   ASSERT_EQ(GetComs(nullptr), 0);
   ASSERT_EQ(ReleaseComs(nullptr), 0);
-  const std::set<int> fds = open_fds();
+  const auto fds = open_fds();
   const std::size_t handles = kov02::kernel::live_handle_count();
 
   std::atomic<bool> stop{false};

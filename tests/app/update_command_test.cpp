@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "common/output.h"
-#include "common/state.h"
 #include "e2e_sim.h"
 #include "upd_rig.h"
 #include "update/modes.h"
@@ -47,9 +46,6 @@ class UpdateCommand : public ::testing::Test {
         },
         limit);
   }
-  std::wstring Missing(const std::wstring& dir) {
-    return L"Cannot get firmware files from " + dir + L" directory\r\n";
-  }
 
   upd::TraceLog traces;
   upd::Rig rig;
@@ -58,20 +54,20 @@ class UpdateCommand : public ::testing::Test {
 
 TEST_F(UpdateCommand, AMissingPackageFileShowsTheDirectoryOnlyWhileDebugIsOnAndStartsNothing) {
   window = std::make_unique<WinTestWindow>();
-  const std::wstring dir = g_szWorkDir;
+  const std::wstring line =
+      L"Cannot get firmware files from " + std::wstring(g_szWorkDir) + L" directory\r\n";
   for (const char* missing : {"boot1_v3.bin", "boot2_v3_KOV02A.bin", "flash_only.bin"}) {
-    Bytes kept = upd::pattern(10);
     rig.remove(missing);
     for (WORD command : {117, 118}) {
       SendMessageW(window->pane(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
       g_nDebugDir = 3;
       EXPECT_EQ(OnUpdateFirmware(window->hwnd(), command), 1);
-      EXPECT_EQ(window->text(), Missing(dir)) << missing;
+      EXPECT_EQ(window->text(), line) << missing;
       g_nDebugDir = 0;
       EXPECT_EQ(OnUpdateFirmware(window->hwnd(), command), 1);
-      EXPECT_EQ(window->text(), Missing(dir)) << missing << " with debug messages off";
+      EXPECT_EQ(window->text(), line) << missing << " with debug messages off";
     }
-    rig.put(missing, kept);
+    rig.put(missing, upd::pattern(10));
   }
   EXPECT_TRUE(rig.requests().empty());
   EXPECT_EQ(g_hUpdateThread.load(), INVALID_HANDLE_VALUE);
@@ -129,9 +125,8 @@ TEST_F(UpdateCommand, AModeAddedAsOneRowRunsAgainstTheSimulator) {
   EXPECT_EQ(traces.count(L" Communication Port Closed!!\r\n"), 2);
 
   EXPECT_EQ(g_bFlashOnly.load(), 0);
-  EXPECT_TRUE(e2e::eventually([&] { return !e2e::run_outcomes(sim.summary()).empty(); }));
+  ASSERT_TRUE(e2e::eventually([&] { return !e2e::run_outcomes(sim.summary()).empty(); }));
   const std::string summary = sim.summary();
-  ASSERT_FALSE(e2e::run_outcomes(summary).empty());
   EXPECT_EQ(e2e::run_outcomes(summary).back(), "accepted") << summary;  // after any retried cycle
   EXPECT_NE(summary.find("\"file_size_record\":[18,52,86]"), std::string::npos) << summary;
   EXPECT_TRUE(e2e::read_file(sim.received_image()) == std::string(testImage.begin(), testImage.end()));

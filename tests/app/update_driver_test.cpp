@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <regex>
 
-#include "common/state.h"
 #include "upd_rig.h"
 #include "update/modes.h"
 #include "update/update.h"
-#include "update/update_port.h"
 
 namespace {
 
@@ -83,12 +82,6 @@ class UpdateDriver : public ::testing::Test {
     rig.port().inject({0xA5});
     return AwaitWrite(frame + 4, [](const Write&) { return true; });
   }
-  // The run has ended the way every run ends: port closed, caster ended, two closing lines.
-  void ExpectClosed() {
-    EXPECT_EQ(traces.count(L" Communication Port Closed!!\r\n"), 2);
-    EXPECT_FALSE(rig.port().is_open());
-    EXPECT_EQ(g_hCastThread.load(), INVALID_HANDLE_VALUE);
-  }
 
   upd::TraceLog traces;
   upd::Rig rig;
@@ -111,15 +104,9 @@ TEST_F(UpdateDriver, NoiseBeforeTheBootRomAnswerIsTracedAndDropped) {
   int sync = AnswerReset(1, {0x12, 0x34});
   ASSERT_GE(AwaitFrame(sync), 0);
   ASSERT_TRUE(traces.wait_for(L" Get A0h, Stop Casting 55h!!! Start to send Bootload1\r\n"));
-  const std::wstring all = traces.joined();
-  const std::size_t got = all.find(L" Get A0h");
-  const std::size_t first = all.find(L", 12 h\r\n");
-  const std::size_t second = all.find(L", 34 h\r\n");
-  const std::size_t ready = all.find(L", A0 h\r\n");
   EXPECT_EQ(traces.count(L"A byte got from KOV02A : "), 3);
-  EXPECT_LT(first, second);
-  EXPECT_LT(second, ready);
-  EXPECT_LT(ready, got);
+  const std::wregex inOrder(LR"(, 12 h\r\n[\s\S]*, 34 h\r\n[\s\S]*, A0 h\r\n[\s\S]* Get A0h)");
+  EXPECT_TRUE(std::regex_search(traces.joined(), inOrder)) << traces.joined();
   EXPECT_EQ(rig.count_requests(RESET), 1);
   EXPECT_EQ(rig.port().writes()[AwaitFrame(sync)].bytes, (Bytes{0x03, 0x61, 0x62, 0x63, 0x60}));
 }
@@ -161,25 +148,10 @@ TEST_F(UpdateDriver, APortLostDuringAStageEndsTheRunWithoutANewCycle) {
   EXPECT_EQ(traces.count(L" BootLoad1 upload fail!!"), 1);
   EXPECT_EQ(traces.count(L" Communication Port lost!!"), 1);
   EXPECT_EQ(traces.count(L"!Cast 55h!\r\n"), 1);
-  ExpectClosed();
-}
-
-TEST_F(UpdateDriver, AFailedImageEndsTheRunWithThePortClosedAndNoRetry) {
-  SelectUpdateMode(IDM_UPD_EEP_FLASH);  // EEP+Flash, without file_size.bin and eep_flash.bin
-  Start();
-  int check = ReachStageTwoEnd();
-  ASSERT_GE(check, 0);
-  rig.port().inject({0xA5});
-  ASSERT_GE(AwaitWrite(check + 1, [](const Write& w) { return w.bytes == Bytes{0x50}; }), 0);
-  rig.port().inject({0xA5});
-  ASSERT_TRUE(Ended());
-  EXPECT_EQ(exitCode, 0u);
-  EXPECT_EQ(traces.count(L"BootLoad2_v2_bin upload succeed!! Prepare to send update program\r\n"), 1);
-  EXPECT_EQ(traces.count(L" Write to flash  fail!!  !!\r\n"), 1);
-  EXPECT_EQ(traces.count(L" Communication Port lost!!"), 0);
-  EXPECT_EQ(rig.count_requests(RESET), 1);
-  ExpectClosed();
-  EXPECT_EQ(rig.port().writes().back().bytes, Bytes{0x54});
+  // Ended the way every run ends: port closed, caster ended, two closing lines.
+  EXPECT_EQ(traces.count(L" Communication Port Closed!!\r\n"), 2);
+  EXPECT_FALSE(rig.port().is_open());
+  EXPECT_EQ(g_hCastThread.load(), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(UpdateDriver, APortThatDoesNotOpenEndsTheThreadWithoutCasting) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tools/kov02a-sim/wire.hpp"
 
 namespace kov02a_sim {
@@ -24,19 +26,16 @@ TEST(ControlRequestLine, ParsesEveryRequest) {
       {"summary json", Verb::Summary, 0, true},
       {"quit", Verb::Quit, 0, false},
   };
+  const auto fields = [](const ControlCommand& c) { return std::tuple(c.verb, c.code, c.json); };
   for (const Case& row : cases) {
     const auto command = parse_control(row.line);
     ASSERT_TRUE(command) << row.line;
-    EXPECT_EQ(command->verb, row.verb) << row.line;
-    EXPECT_EQ(command->code, row.code) << row.line;
-    EXPECT_EQ(command->json, row.json) << row.line;
+    EXPECT_EQ(fields(*command), std::tuple(row.verb, row.code, row.json)) << row.line;
     const std::string formatted = format_control(*command);
     ASSERT_EQ(formatted.back(), '\n');
     const auto again = parse_control(std::string_view(formatted).substr(0, formatted.size() - 1));
     ASSERT_TRUE(again) << formatted;
-    EXPECT_EQ(again->verb, row.verb);
-    EXPECT_EQ(again->code, row.code);
-    EXPECT_EQ(again->json, row.json);
+    EXPECT_EQ(fields(*again), fields(*command)) << formatted;
   }
 }
 

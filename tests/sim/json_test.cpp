@@ -34,15 +34,10 @@ TEST(JsonQuote, EscapesWhatJsonRequires) {
 
 TEST(JsonWriter, SeparatesNestedMembersAndElements) {
   JsonWriter json;
-  json.begin_object()
-      .key("a")
-      .begin_array()
-      .value(std::uint64_t{1})
-      .begin_object()
-      .end_object()
-      .null()
-      .end_array();
-  json.key("b").boolean(false).key("c").millis(Micros{-1500}).key("d").begin_array().end_array().end_object();
+  json.begin_object().key("a").begin_array().value(std::uint64_t{1});
+  json.begin_object().end_object().null().end_array();
+  json.key("b").boolean(false).key("c").millis(Micros{-1500});
+  json.key("d").begin_array().end_array().end_object();
   EXPECT_EQ(json.text(), R"({"a":[1,{},null],"b":false,"c":-1.500,"d":[]})");
 }
 

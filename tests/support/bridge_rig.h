@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -86,14 +87,9 @@ inline bool is_running(HANDLE thread) {
   return GetExitCodeThread(thread, &code) && code == STILL_ACTIVE;
 }
 
-inline std::size_t count_entries(const char* dir) {
-  std::size_t n = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) ++n;
-  return n;
-}
-
 inline std::size_t thread_count() {
-  return count_entries("/proc/self/task");
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
 }
 
 }  // namespace bridge_test

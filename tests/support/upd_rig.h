@@ -88,14 +88,19 @@ class TraceLog {
 // reboot scripts, and the registry mapping COM1: to a fake line.
 class Rig {
  public:
-  explicit Rig(std::string fake_name = "upd-com1") : fake_name_(std::move(fake_name)), dir_("upd") {
-    port_ = kov02::serial::FakePort::create(fake_name_);
+  Rig() : dir_("upd") {
     write_script("ril.sh", "ril");
     write_script("reboot.sh", "reboot");
     std::wstring work = kov02::kernel::handset_path(dir_.path().string() + "/");
     std::wmemset(g_szWorkDir, 0, std::size(g_szWorkDir));
     std::wmemcpy(g_szWorkDir, work.c_str(), std::min(work.size(), std::size(g_szWorkDir) - 1));
-    load_registry("");
+    const std::string text =
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"COM1:\"=\"fake:upd-com1\"\n"
+        "\"RIL1:\"=\"exec:" +
+        dir_.file("ril.sh") +
+        "\"\n\n[HKEY_LOCAL_MACHINE\\Platform\\Kernel]\n\"Reboot\"=\"exec:" + dir_.file("reboot.sh") + "\"\n";
+    std::string error;
+    if (!kov02::registry::load_string(text, &error)) throw std::runtime_error(error);
   }
   ~Rig() { kov02::registry::clear(); }
   Rig(const Rig&) = delete;
@@ -103,17 +108,6 @@ class Rig {
 
   kov02::serial::FakePort& port() const { return *port_; }
   const fs::path& dir() const { return dir_.path(); }
-
-  // The registry: COM1: on the fake line, RIL1: and Reboot on the logging scripts, plus `extra`.
-  void load_registry(const std::string& extra) {
-    std::string text =
-        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"COM1:\"=\"fake:" + fake_name_ +
-        "\"\n\"RIL1:\"=\"exec:" + (dir_ / "ril.sh").string() +
-        "\"\n\n[HKEY_LOCAL_MACHINE\\Platform\\Kernel]\n\"Reboot\"=\"exec:" + (dir_ / "reboot.sh").string() +
-        "\"\n" + extra;
-    std::string error;
-    if (!kov02::registry::load_string(text, &error)) throw std::runtime_error(error);
-  }
 
   void put(const std::string& name, const Bytes& bytes) const {
     dir_.write(name, std::string(bytes.begin(), bytes.end()));
@@ -137,9 +131,8 @@ class Rig {
     dir_.write(name, "#!/bin/sh\necho \"" + tag + " $1\" >> '" + dir_.file("requests.log") + "'\n", 0700);
   }
 
-  std::string fake_name_;
   test_support::TempDir dir_;
-  std::shared_ptr<kov02::serial::FakePort> port_;
+  std::shared_ptr<kov02::serial::FakePort> port_ = kov02::serial::FakePort::create("upd-com1");
 };
 
 inline Bytes pattern(std::size_t size, unsigned seed = 3) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <numeric>
 #include <thread>
 
 #include "upd_rig.h"
@@ -23,9 +24,8 @@ struct Wire {
   std::vector<Answer> answers;
 
   std::size_t size() const {
-    std::size_t n = 0;
-    for (const Bytes& w : writes) n += w.size();
-    return n;
+    return std::accumulate(writes.begin(), writes.end(), std::size_t{0},
+                           [](std::size_t n, const Bytes& w) { return n + w.size(); });
   }
   void write(Bytes bytes) { writes.push_back(std::move(bytes)); }
   void answer(Bytes reply) { answers.push_back({size(), std::move(reply)}); }
