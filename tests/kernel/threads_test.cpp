@@ -65,24 +65,6 @@ TEST(Threads, SuspendStopsWritesResumeRestartsThemEvenAfterManyCyclesTerminateEn
   CloseHandle(sink_handle);
 }
 
-DWORD SleepForever(LPVOID) {
-  Sleep(0xFFFFFFFFu);
-  return 1;
-}
-
-TEST(Threads, SuspendCountsNestAndAThreadInAnEndlessSleepCanBeStopped) {
-  HANDLE thread = CreateThread(nullptr, 0, SleepForever, nullptr, 0, nullptr);
-  EXPECT_EQ(SuspendThread(thread), 0u);
-  EXPECT_EQ(SuspendThread(thread), 1u);
-  EXPECT_EQ(ResumeThread(thread), 2u);
-  EXPECT_EQ(ResumeThread(thread), 1u);
-  EXPECT_EQ(ResumeThread(thread), 0u);
-  EXPECT_EQ(SuspendThread(thread), 0u);  // still suspended when terminated
-  EXPECT_TRUE(TerminateThread(thread, 3));
-  EXPECT_EQ(exit_code_of(thread), 3u);
-  CloseHandle(thread);
-}
-
 struct Unwound {
   std::atomic<bool> entered{false};
   std::atomic<bool> destroyed{false};
@@ -98,11 +80,18 @@ DWORD SleepHoldingAnObject(LPVOID parameter) {
   return 0;
 }
 
-TEST(Threads, ATerminatedThreadUnwindsItsStack) {
+TEST(Threads, SuspendCountsNestAndAThreadSuspendedInAnEndlessSleepIsTerminatedWithItsStackUnwound) {
   Unwound unwound;
   HANDLE thread = CreateThread(nullptr, 0, SleepHoldingAnObject, &unwound, 0, nullptr);
   ASSERT_TRUE(eventually([&] { return unwound.entered.load(); }));
-  ASSERT_TRUE(TerminateThread(thread, 0));
+  EXPECT_EQ(SuspendThread(thread), 0u);
+  EXPECT_EQ(SuspendThread(thread), 1u);
+  EXPECT_EQ(ResumeThread(thread), 2u);
+  EXPECT_EQ(ResumeThread(thread), 1u);
+  EXPECT_EQ(ResumeThread(thread), 0u);
+  EXPECT_EQ(SuspendThread(thread), 0u);  // still suspended when terminated
+  ASSERT_TRUE(TerminateThread(thread, 3));
+  EXPECT_EQ(exit_code_of(thread), 3u);
   EXPECT_TRUE(unwound.destroyed);
   CloseHandle(thread);
 }

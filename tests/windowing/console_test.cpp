@@ -102,7 +102,8 @@ class Pipe {
   std::string text_;
 };
 
-TEST(ConsoleOutput, LineBreaksBecomeNewlinesEvenWhenSplitAcrossAppends) {
+// The pane's record frames its text the same way and ends its last line.
+TEST(ConsoleOutput, LineBreaksBecomeNewlinesEvenWhenSplitAcrossAppendsAndInThePanesRecord) {
   Pipe out;
   ConsoleOutput output(out.write_fd());
   output.text(L"one\r\ntwo\r");
@@ -111,9 +112,6 @@ TEST(ConsoleOutput, LineBreaksBecomeNewlinesEvenWhenSplitAcrossAppends) {
   output.text(L"\n\u00e9");
   EXPECT_EQ(out.drained(), "one\ntwo\nthree\nfour\nbox: x\n\n\xc3\xa9");
   EXPECT_EQ(one_line(L"Fail to write to BT/Irda\r\nnext\rlast\n"), L"Fail to write to BT/Irda next last ");
-}
-
-TEST(ConsoleOutput, PaneRecordFramesTheTextWithItsBreaksAsNewlinesAndEndsItsLastLine) {
   EXPECT_EQ(pane_record(L""), "pane:\nend pane\n");
   EXPECT_EQ(pane_record(L"one\r\ntwo\r\n"), "pane:\none\ntwo\nend pane\n");
   EXPECT_EQ(pane_record(L"one\r\n\r\ntwo\rthree\u00e9"), "pane:\none\n\ntwo\nthree\xc3\xa9\nend pane\n");

@@ -141,14 +141,11 @@ class AcceleratorTest : public MenuBarTest {
   }
 };
 
-TEST_F(AcceleratorTest, CtrlQBecomesTheExitCommandAndOtherCombinationsDoNot) {
+TEST_F(AcceleratorTest, CtrlQBecomesTheExitCommandAndOtherCombinationsDoNotAndTablesAreFoundByNameInAnyCase) {
   EXPECT_EQ(press('Q', {.ctrl = true}), std::vector<WORD>{kExit});
   EXPECT_TRUE(press('Q', {}).empty());
   EXPECT_TRUE(press('Q', {.ctrl = true, .shift = true}).empty());
   EXPECT_TRUE(press('W', {.ctrl = true}).empty());
-}
-
-TEST_F(AcceleratorTest, TablesAreFoundByNameWithoutRegardToCase) {
   EXPECT_NE(LoadAcceleratorsW(nullptr, L"id_accel"), nullptr);
   EXPECT_EQ(LoadAcceleratorsW(nullptr, L"NO_SUCH_TABLE"), nullptr);
   MSG msg = {window_.hwnd(), WM_KEYDOWN, 'Q', 0, 0, {0, 0}};
