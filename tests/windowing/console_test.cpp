@@ -196,7 +196,14 @@ TEST_F(ConsoleSession, ShowMenuPrintsCheckMarksAndGrayedItems) {
       std::string::npos);
 }
 
-TEST_F(ConsoleSession, WorkersBoxIsPrintedAndAnsweredFromStdin) {
+// A box on the UI thread holds off menu lines until answered; a worker's box is printed and
+// answered from stdin while the loop runs on.
+TEST_F(ConsoleSession, BoxesArePrintedAndAnsweredFromStdinAndAModalOneHoldsOffMenuLines) {
+  in_.write("menu System/Exit\nanswer ok\n");
+  EXPECT_EQ(MessageBoxW(hwnd_, L"COMs should be released first", nullptr, MB_ICONHAND), IDOK);
+  EXPECT_NE(out_.drained().find("box: Error | COMs should be released first | ok\n"), std::string::npos);
+  EXPECT_TRUE(g_commands.empty());
+
   std::atomic<int> answer{0};
   std::thread worker(
       [&] { answer = MessageBoxW(nullptr, L"Reboot device/Reset module !\r\n", L"Successful", MB_YESNO); });
@@ -205,15 +212,8 @@ TEST_F(ConsoleSession, WorkersBoxIsPrintedAndAnsweredFromStdin) {
   ASSERT_TRUE(run_until([&] { return answer.load() != 0; }));
   worker.join();
   EXPECT_EQ(answer.load(), IDNO);
-  EXPECT_EQ(err_.drained(), "console: the box shown takes: answer yes or no\n");
-}
-
-TEST_F(ConsoleSession, ModalBoxOnTheUiThreadHoldsOffMenuLinesUntilAnswered) {
-  in_.write("menu System/Exit\nanswer ok\n");
-  EXPECT_EQ(MessageBoxW(hwnd_, L"COMs should be released first", nullptr, MB_ICONHAND), IDOK);
-  EXPECT_NE(out_.drained().find("box: Error | COMs should be released first | ok\n"), std::string::npos);
-  EXPECT_EQ(err_.drained(), "console: a box is shown: answer it first\n");
-  EXPECT_TRUE(g_commands.empty());
+  EXPECT_EQ(err_.drained(),
+            "console: a box is shown: answer it first\nconsole: the box shown takes: answer yes or no\n");
 }
 
 TEST_F(ConsoleSession, KeyLinesGoThroughTheQueueWithTheirModifiers) {
