@@ -96,19 +96,17 @@ TEST(Threads, SuspendCountsNestAndAThreadSuspendedInAnEndlessSleepIsTerminatedWi
   CloseHandle(thread);
 }
 
-DWORD ReturnFortyTwo(LPVOID) {
-  return 42;
-}
-
 DWORD TerminateItself(LPVOID) {
   TerminateThread(GetCurrentThread(), 11);
   return 0;
 }
 
-// Also: a thread can terminate itself, and its code is then the one it gave.
-TEST(Threads, FinishedThreadsReportTheirCodeAndIgnoreStopRequests) {
+// Also: a thread can terminate itself, and its code is then the one it gave. Once its handle
+// is closed, or for a handle that is no thread, the calls fail.
+TEST(Threads, FinishedThreadsReportTheirCodeAndIgnoreStopRequestsAndOtherHandlesAreRefused) {
   DWORD id = 0;
-  HANDLE thread = CreateThread(nullptr, 0, ReturnFortyTwo, nullptr, 0, &id);
+  HANDLE thread = CreateThread(
+      nullptr, 0, [](LPVOID) -> DWORD { return 42; }, nullptr, 0, &id);
   EXPECT_NE(id, 0u);
   ASSERT_TRUE(eventually([&] { return exit_code_of(thread) != STILL_ACTIVE; }));
   EXPECT_EQ(exit_code_of(thread), 42u);
@@ -116,19 +114,8 @@ TEST(Threads, FinishedThreadsReportTheirCodeAndIgnoreStopRequests) {
   EXPECT_TRUE(TerminateThread(thread, 5));
   EXPECT_EQ(exit_code_of(thread), 42u);
   CloseHandle(thread);
-
-  HANDLE self = CreateThread(nullptr, 0, TerminateItself, nullptr, 0, nullptr);
-  ASSERT_TRUE(eventually([&] { return exit_code_of(self) != STILL_ACTIVE; }));
-  EXPECT_EQ(exit_code_of(self), 11u);
-  CloseHandle(self);
-}
-
-TEST(Threads, ExitCodeOfSomethingThatIsNoThreadFails) {
   HANDLE sink = insert_handle(std::make_shared<CountingSink>());
-  HANDLE closed = CreateThread(nullptr, 0, ReturnFortyTwo, nullptr, 0, nullptr);
-  CloseHandle(closed);
-  const HANDLE cases[] = {INVALID_HANDLE_VALUE, nullptr, reinterpret_cast<HANDLE>(0x7FFF0), sink, closed};
-  for (HANDLE handle : cases) {
+  for (HANDLE handle : {INVALID_HANDLE_VALUE, HANDLE{}, reinterpret_cast<HANDLE>(0x7FFF0), sink, thread}) {
     DWORD code = 0;
     SetLastError(0);
     EXPECT_FALSE(GetExitCodeThread(handle, &code));
@@ -137,6 +124,11 @@ TEST(Threads, ExitCodeOfSomethingThatIsNoThreadFails) {
     EXPECT_FALSE(TerminateThread(handle, 0));
   }
   CloseHandle(sink);
+
+  HANDLE self = CreateThread(nullptr, 0, TerminateItself, nullptr, 0, nullptr);
+  ASSERT_TRUE(eventually([&] { return exit_code_of(self) != STILL_ACTIVE; }));
+  EXPECT_EQ(exit_code_of(self), 11u);
+  CloseHandle(self);
 }
 
 DWORD WaitForRelease(LPVOID parameter) {

@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -168,27 +169,24 @@ TEST_F(TtyPort, AWriteThatTheLineCannotTakeEndsAtItsBoundWithTheCountSent) {
 // child holds (this process's own table knows nothing of it), and get the port once the child
 // has gone.
 TEST_F(TtyPort, APortHeldByAnotherProcessIsRefusedEvenToRoot) {
-  int to_parent[2], to_child[2];
-  ASSERT_EQ(pipe(to_parent), 0);
-  ASSERT_EQ(pipe(to_child), 0);
+  int link[2];  // the child says whether it opened the port, then holds it until told
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, link), 0);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     const char opened = kov02::serial::open_tty(pty_.path()) != INVALID_HANDLE_VALUE ? 'y' : 'n';
-    ssize_t io = write(to_parent[1], &opened, 1);
     char done = 0;
-    io = read(to_child[0], &done, 1);
-    _exit(io == 1 ? 0 : 1);
+    _exit(write(link[1], &opened, 1) == 1 && read(link[1], &done, 1) == 1 ? 0 : 1);
   }
   char opened = 0;
-  ASSERT_EQ(read(to_parent[0], &opened, 1), 1);
+  ASSERT_EQ(read(link[0], &opened, 1), 1);
   ASSERT_EQ(opened, 'y');
   EXPECT_EQ(kov02::serial::open_tty(pty_.path()), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  ASSERT_EQ(write(to_child[1], "x", 1), 1);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  for (int fd : {to_parent[0], to_parent[1], to_child[0], to_child[1]}) close(fd);
+  ASSERT_EQ(write(link[0], "x", 1), 1);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  close(link[0]);
+  close(link[1]);
   open_port();
 }
 
