@@ -1,16 +1,13 @@
 // What only a real tty shows: termios reaching the device, exclusive open across processes,
 // lock files and other holders, PARMRK through the line discipline, hang-up without spinning,
 // why a device fails to open, and modem lines and low latency where a pty has neither.
-#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
