@@ -1,6 +1,7 @@
 // Console input lines and the text helpers behind them: parsing never crashes, error lines
 // written through printable() hold no control byte, and the lossless mapping of Linux names
 // gives every byte string back unchanged.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,10 +15,7 @@
 namespace {
 
 bool holds_control_byte(std::string_view text) {
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) return true;
-  }
-  return false;
+  return std::any_of(text.begin(), text.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }
 
 }  // namespace

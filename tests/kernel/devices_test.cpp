@@ -83,7 +83,7 @@ TEST_F(HookTest, AControlRunsTheCommandWithTheCodeAppended) {
 }
 
 TEST_F(HookTest, DevicesThatCannotRunDoNotOpen) {
-  const std::string commands[] = {dir_.file("absent.sh"), dir_.file("plain.sh"), dir_.path(), ""};
+  const std::string commands[] = {dir_.file("absent.sh"), dir_.file("plain.sh"), dir_.path(), "", " \t"};
   for (const std::string& command : commands) {
     map_ril(command);
     EXPECT_EQ(open_ril(), INVALID_HANDLE_VALUE) << command;
@@ -234,13 +234,6 @@ TEST(Libraries, OnlyTheCoreLibraryAndItsKernelEntryExist) {
   EXPECT_EQ(GetProcAddress(nullptr, L"KernelIoControl"), nullptr);
   EXPECT_TRUE(FreeLibrary(core));
   EXPECT_FALSE(FreeLibrary(reinterpret_cast<HMODULE>(0x4321)));
-}
-
-TEST(Hooks, CommandsSplitOnBlanksAndCodesFormatAsEightHexDigits) {
-  EXPECT_EQ(split_command("  /bin/x  -a\tb "), (std::vector<std::string>{"/bin/x", "-a", "b"}));
-  EXPECT_TRUE(split_command(" \t").empty());
-  EXPECT_EQ(format_control_code(0x03001F80), "0x03001F80");
-  EXPECT_EQ(format_control_code(0xABC), "0x00000ABC");
 }
 
 }  // namespace

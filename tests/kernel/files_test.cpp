@@ -71,7 +71,7 @@ TEST(Files, TheProgramsOwnPathIsShownInHandsetForm) {
   EXPECT_EQ(GetModuleFileNameW(reinterpret_cast<HMODULE>(0x1234), name, MAX_PATH), 0u);
 }
 
-TEST(Files, RegularFilesReadWriteWithTheAccessAskedForAndReportTheirSize) {
+TEST(Files, RegularFilesReadWriteWithTheAccessAskedForReportTheirSizeAndHonourShareModes) {
   TempDir dir;
   const std::wstring name = handset_path(dir.write("image.bin", "hello"));
   HANDLE file =
@@ -94,11 +94,24 @@ TEST(Files, RegularFilesReadWriteWithTheAccessAskedForAndReportTheirSize) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   CloseHandle(file);
 
-  // Access not asked for is refused.
-  file = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_FALSE(WriteFile(file, "x", 1, &put, nullptr));
+  // Access not asked for is refused; share modes hold within the process.
+  const auto open = [&](DWORD access, DWORD share) {
+    return CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  };
+  HANDLE reader = open(GENERIC_READ, FILE_SHARE_READ);
+  EXPECT_FALSE(WriteFile(reader, "x", 1, &put, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  CloseHandle(file);
+  HANDLE second_reader = open(GENERIC_READ, FILE_SHARE_READ);
+  EXPECT_NE(second_reader, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open(GENERIC_WRITE, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open(GENERIC_READ, 0), INVALID_HANDLE_VALUE);
+  CloseHandle(reader);
+  CloseHandle(second_reader);
+  HANDLE exclusive = open(GENERIC_READ | GENERIC_WRITE, 0);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  CloseHandle(exclusive);
 }
 
 TEST(Files, OpenFailuresCarryTheHandsetErrors) {
@@ -121,31 +134,6 @@ TEST(Files, OpenFailuresCarryTheHandsetErrors) {
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), row.error) << row.path;
   }
-}
-
-TEST(Files, ShareModesAreHonouredWithinTheProcess) {
-  TempDir dir;
-  const std::wstring name = handset_path(dir.write("f", "data"));
-  const auto open = [&](DWORD access, DWORD share) {
-    return CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
-  };
-  HANDLE exclusive = open(GENERIC_READ | GENERIC_WRITE, 0);
-  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(open(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-  CloseHandle(exclusive);
-
-  HANDLE reader = open(GENERIC_READ, FILE_SHARE_READ);
-  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-  HANDLE second_reader = open(GENERIC_READ, FILE_SHARE_READ);
-  EXPECT_NE(second_reader, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(open(GENERIC_WRITE, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(open(GENERIC_READ, 0), INVALID_HANDLE_VALUE);
-  CloseHandle(reader);
-  CloseHandle(second_reader);
-  HANDLE again = open(GENERIC_READ | GENERIC_WRITE, 0);
-  EXPECT_NE(again, INVALID_HANDLE_VALUE);
-  CloseHandle(again);
 }
 
 auto open_fd_count() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <set>
 #include <thread>
@@ -26,22 +27,18 @@ TEST(Handles, ClosedUnknownAndSpecialHandlesFailWithInvalidHandleAsDoOperationsA
   HANDLE closed = insert_handle(std::make_shared<CountingSink>());
   ASSERT_TRUE(CloseHandle(closed));
   const HANDLE cases[] = {closed, nullptr, INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(0x7FFF0)};
+  // True when `call` failed and said why; the last error is cleared first.
+  const auto refused = [](auto call) {
+    SetLastError(0);
+    return !call() && GetLastError() == ERROR_INVALID_HANDLE;
+  };
   for (HANDLE handle : cases) {
-    char byte = 0;
     DWORD count = 99;
-    SetLastError(0);
-    EXPECT_FALSE(ReadFile(handle, &byte, 1, &count, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(refused([&] { return ReadFile(handle, &byte, 1, &count, nullptr); }));
     EXPECT_EQ(count, 0u);
-    SetLastError(0);
-    EXPECT_FALSE(WriteFile(handle, &byte, 1, &count, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    SetLastError(0);
-    EXPECT_EQ(GetFileSize(handle, nullptr), INVALID_FILE_SIZE);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    SetLastError(0);
-    EXPECT_FALSE(CloseHandle(handle));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_TRUE(refused([&] { return WriteFile(handle, &byte, 1, &count, nullptr); }));
+    EXPECT_TRUE(refused([&] { return GetFileSize(handle, nullptr) != INVALID_FILE_SIZE; }));
+    EXPECT_TRUE(refused([&] { return CloseHandle(handle); }));
   }
 }
 
@@ -111,6 +108,16 @@ TEST(Errors, ErrnoMapsOntoTheHandsetCodes) {
   errno = ENOENT;
   set_last_error_from_errno();
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(Heap, LocalAllocZeroFillsWhenAsked) {
+  auto* block = static_cast<unsigned char*>(LocalAlloc(LPTR, 64));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(std::count(block, block + 64, 0), 64);
+  EXPECT_EQ(LocalFree(block), nullptr);
+  void* empty = LocalAlloc(LPTR, 0);
+  EXPECT_NE(empty, nullptr);
+  LocalFree(empty);
 }
 
 TEST(Errors, LastErrorBelongsToTheCallingThread) {

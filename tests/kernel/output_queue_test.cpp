@@ -2,9 +2,7 @@
 // exits leaves behind.
 #include "kernel/output_queue.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "kernel/text.h"
@@ -192,17 +191,13 @@ TEST(RegistryParse, Utf16FilesWithAByteOrderMarkAreRead) {
   EXPECT_EQ(error.substr(0, 8), "u.reg:3:") << error;
 }
 
-TEST(RegistryFile, UnreadableFilesAreNamedInTheError) {
+TEST(RegistryFile, TheInstalledSampleLoadsAndMapsTheHandsetDevicesAndUnreadableFilesAreNamed) {
   test_support::TempDir dir;
   std::string error;
   EXPECT_FALSE(load_file(dir.file("absent.reg"), &error));
   EXPECT_EQ(error, dir.file("absent.reg") + ": cannot read: No such file or directory");
   EXPECT_FALSE(load_file(dir.path(), &error));
   EXPECT_EQ(error.substr(0, dir.path().string().size() + 2), dir.path().string() + ": ");
-}
-
-TEST(RegistryFile, TheInstalledSampleLoadsAndMapsTheHandsetDevices) {
-  std::string error;
   ASSERT_TRUE(load_file(KOV02_SOURCE_DIR "/config/kov02tool.reg.sample", &error)) << error;
   for (const wchar_t* name : {L"COM1:", L"COM3:", L"COM5:", L"RIL1:"}) {
     EXPECT_TRUE(lookup_string(L"Platform\\Devices", name)) << name;

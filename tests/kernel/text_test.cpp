@@ -49,25 +49,17 @@ TEST(Paths, BytesThatAreNotUtf8SurviveTheRoundTrip) {
 TEST(Text, ControlCharactersAndStrayBytesArePrintedAsEscapes) {
   const std::pair<std::string, std::string> rows[] = {
       {"plain text", "plain text"},
-      {"\x1B[2J\x07"
-       "bell\r\n\t\x7F",
-       "\\x1B[2J\\x07bell\\x0D\\x0A\\x09\\x7F"},
+      {"\x1B[2J\abell\r\n\t\x7F", "\\x1B[2J\\x07bell\\x0D\\x0A\\x09\\x7F"},
       {"caf\xC3\xA9 \xE2\x82\xAC", "caf\xC3\xA9 \xE2\x82\xAC"},  // UTF-8 letters stay
-      {"\xC2\x9B"
-       "31m",
-       "\\xC2\\x9B31m"},  // C1 CSI, encoded
-      {"\x9B"
-       "31m\xFF",
-       "\\x9B31m\\xFF"},  // raw 8-bit CSI, stray byte
+      {"\302\23331m", "\\xC2\\x9B31m"},                          // C1 CSI, encoded
+      {"\23331m\xFF", "\\x9B31m\\xFF"},                          // raw 8-bit CSI, stray byte
       {std::string("nul\0", 4), "nul\\x00"},
   };
   for (const auto& [raw, shown] : rows) EXPECT_EQ(printable(raw), shown) << raw;
 }
 
 TEST(Text, MalformedUtf8BecomesReplacementCharacters) {
-  EXPECT_EQ(from_utf8("a\xFF"
-                      "b"),
-            L"a\uFFFDb");
+  EXPECT_EQ(from_utf8("a\377b"), L"a\uFFFDb");
   EXPECT_EQ(from_utf8("\xC3"), L"\uFFFD");            // cut short
   EXPECT_EQ(from_utf8("\xC0\xAF"), L"\uFFFD\uFFFD");  // overlong
   EXPECT_EQ(from_utf8("\xF0\x9F\x98\x80"), L"\U0001F600");

@@ -65,24 +65,6 @@ TEST(Threads, SuspendStopsWritesResumeRestartsThemEvenAfterManyCyclesTerminateEn
   CloseHandle(sink_handle);
 }
 
-DWORD SleepForever(LPVOID) {
-  Sleep(0xFFFFFFFFu);
-  return 1;
-}
-
-TEST(Threads, SuspendCountsNestAndAThreadInAnEndlessSleepCanBeStopped) {
-  HANDLE thread = CreateThread(nullptr, 0, SleepForever, nullptr, 0, nullptr);
-  EXPECT_EQ(SuspendThread(thread), 0u);
-  EXPECT_EQ(SuspendThread(thread), 1u);
-  EXPECT_EQ(ResumeThread(thread), 2u);
-  EXPECT_EQ(ResumeThread(thread), 1u);
-  EXPECT_EQ(ResumeThread(thread), 0u);
-  EXPECT_EQ(SuspendThread(thread), 0u);  // still suspended when terminated
-  EXPECT_TRUE(TerminateThread(thread, 3));
-  EXPECT_EQ(exit_code_of(thread), 3u);
-  CloseHandle(thread);
-}
-
 struct Unwound {
   std::atomic<bool> entered{false};
   std::atomic<bool> destroyed{false};
@@ -98,17 +80,20 @@ DWORD SleepHoldingAnObject(LPVOID parameter) {
   return 0;
 }
 
-TEST(Threads, ATerminatedThreadUnwindsItsStack) {
+TEST(Threads, SuspendCountsNestAndAThreadSuspendedInAnEndlessSleepIsTerminatedWithItsStackUnwound) {
   Unwound unwound;
   HANDLE thread = CreateThread(nullptr, 0, SleepHoldingAnObject, &unwound, 0, nullptr);
   ASSERT_TRUE(eventually([&] { return unwound.entered.load(); }));
-  ASSERT_TRUE(TerminateThread(thread, 0));
+  EXPECT_EQ(SuspendThread(thread), 0u);
+  EXPECT_EQ(SuspendThread(thread), 1u);
+  EXPECT_EQ(ResumeThread(thread), 2u);
+  EXPECT_EQ(ResumeThread(thread), 1u);
+  EXPECT_EQ(ResumeThread(thread), 0u);
+  EXPECT_EQ(SuspendThread(thread), 0u);  // still suspended when terminated
+  ASSERT_TRUE(TerminateThread(thread, 3));
+  EXPECT_EQ(exit_code_of(thread), 3u);
   EXPECT_TRUE(unwound.destroyed);
   CloseHandle(thread);
-}
-
-DWORD ReturnFortyTwo(LPVOID) {
-  return 42;
 }
 
 DWORD TerminateItself(LPVOID) {
@@ -116,10 +101,12 @@ DWORD TerminateItself(LPVOID) {
   return 0;
 }
 
-// Also: a thread can terminate itself, and its code is then the one it gave.
-TEST(Threads, FinishedThreadsReportTheirCodeAndIgnoreStopRequests) {
+// Also: a thread can terminate itself, and its code is then the one it gave. Once its handle
+// is closed, or for a handle that is no thread, the calls fail.
+TEST(Threads, FinishedThreadsReportTheirCodeAndIgnoreStopRequestsAndOtherHandlesAreRefused) {
   DWORD id = 0;
-  HANDLE thread = CreateThread(nullptr, 0, ReturnFortyTwo, nullptr, 0, &id);
+  HANDLE thread = CreateThread(
+      nullptr, 0, [](LPVOID) -> DWORD { return 42; }, nullptr, 0, &id);
   EXPECT_NE(id, 0u);
   ASSERT_TRUE(eventually([&] { return exit_code_of(thread) != STILL_ACTIVE; }));
   EXPECT_EQ(exit_code_of(thread), 42u);
@@ -127,19 +114,8 @@ TEST(Threads, FinishedThreadsReportTheirCodeAndIgnoreStopRequests) {
   EXPECT_TRUE(TerminateThread(thread, 5));
   EXPECT_EQ(exit_code_of(thread), 42u);
   CloseHandle(thread);
-
-  HANDLE self = CreateThread(nullptr, 0, TerminateItself, nullptr, 0, nullptr);
-  ASSERT_TRUE(eventually([&] { return exit_code_of(self) != STILL_ACTIVE; }));
-  EXPECT_EQ(exit_code_of(self), 11u);
-  CloseHandle(self);
-}
-
-TEST(Threads, ExitCodeOfSomethingThatIsNoThreadFails) {
   HANDLE sink = insert_handle(std::make_shared<CountingSink>());
-  HANDLE closed = CreateThread(nullptr, 0, ReturnFortyTwo, nullptr, 0, nullptr);
-  CloseHandle(closed);
-  const HANDLE cases[] = {INVALID_HANDLE_VALUE, nullptr, reinterpret_cast<HANDLE>(0x7FFF0), sink, closed};
-  for (HANDLE handle : cases) {
+  for (HANDLE handle : {INVALID_HANDLE_VALUE, HANDLE{}, reinterpret_cast<HANDLE>(0x7FFF0), sink, thread}) {
     DWORD code = 0;
     SetLastError(0);
     EXPECT_FALSE(GetExitCodeThread(handle, &code));
@@ -148,6 +124,11 @@ TEST(Threads, ExitCodeOfSomethingThatIsNoThreadFails) {
     EXPECT_FALSE(TerminateThread(handle, 0));
   }
   CloseHandle(sink);
+
+  HANDLE self = CreateThread(nullptr, 0, TerminateItself, nullptr, 0, nullptr);
+  ASSERT_TRUE(eventually([&] { return exit_code_of(self) != STILL_ACTIVE; }));
+  EXPECT_EQ(exit_code_of(self), 11u);
+  CloseHandle(self);
 }
 
 DWORD WaitForRelease(LPVOID parameter) {

@@ -57,41 +57,31 @@ TEST(MarkDecoder, UndoesMarksAcrossReadBoundaries) {
   }
 }
 
-TEST(MarkDecoder, ErroredByteCountsAsTheGivenErrorAndResetForgetsAHalfMark) {
+// An errored byte counts as the error it is given; a half mark is forgotten on reset and on a
+// switch to unmarked input, where the line delivers 0xFF once and every byte is data.
+TEST(MarkDecoder, ErroredByteCountsAsTheGivenErrorAndAHalfMarkIsForgottenOnResetOrSwitch) {
   MarkDecoder decoder;
   decoder.set_marking(true);
   std::deque<BYTE> out;
-  const Bytes parity = {0xFF, 0x00, 0x5A};
-  EXPECT_EQ(decoder.decode(parity.data(), parity.size(), out, CE_RXPARITY).errors, DWORD{CE_RXPARITY});
-
-  const Bytes lead = {0xFF, 0x00};
-  decoder.decode(lead.data(), lead.size(), out, CE_FRAME);
+  const auto decode = [&](const Bytes& bytes, DWORD error = CE_FRAME) {
+    return decoder.decode(bytes.data(), bytes.size(), out, error);
+  };
+  EXPECT_EQ(decode({0xFF, 0x00, 0x5A}, CE_RXPARITY).errors, DWORD{CE_RXPARITY});
+  decode({0xFF, 0x00});
   decoder.reset();
-  const Bytes next = {0x00, 0x01};
-  const LineMarks marks = decoder.decode(next.data(), next.size(), out, CE_FRAME);
-  EXPECT_EQ(marks.events, 0u);
+  EXPECT_EQ(decode({0x00, 0x01}).events, 0u);
   EXPECT_EQ(Bytes(out.begin(), out.end()), (Bytes{0x5A, 0x00, 0x01}));
-}
-
-// Without PARMRK the line delivers 0xFF once and never marks, so every byte is data; a half
-// mark left from the marked mode must not swallow the first bytes after the switch.
-TEST(MarkDecoder, WithMarkingOffEveryByteIsDataAndSwitchingForgetsAHalfMark) {
-  MarkDecoder decoder;
-  std::deque<BYTE> out;
-  const Bytes unmarked = {0xFF, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x41};
-  const LineMarks none = decoder.decode(unmarked.data(), unmarked.size(), out, CE_FRAME);
-  EXPECT_EQ(none.events, 0u);
-  EXPECT_EQ(none.errors, 0u);
-  EXPECT_EQ(Bytes(out.begin(), out.end()), unmarked);
 
   out.clear();
-  decoder.set_marking(true);
-  const Bytes half = {0x30, 0xFF};
-  decoder.decode(half.data(), half.size(), out, CE_FRAME);
+  decode({0x30, 0xFF});
   decoder.set_marking(false);
-  const Bytes after = {0x00, 0x00, 0xFF};
-  EXPECT_EQ(decoder.decode(after.data(), after.size(), out, CE_FRAME).events, 0u);
-  EXPECT_EQ(Bytes(out.begin(), out.end()), (Bytes{0x30, 0x00, 0x00, 0xFF}));
+  const Bytes unmarked = {0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x00, 0x41};
+  const LineMarks none = decode(unmarked);
+  EXPECT_EQ(none.events, 0u);
+  EXPECT_EQ(none.errors, 0u);
+  Bytes expected = {0x30};
+  expected.insert(expected.end(), unmarked.begin(), unmarked.end());
+  EXPECT_EQ(Bytes(out.begin(), out.end()), expected);
 }
 
 TEST(ErrorCounters, OnlyMovedCountersReportErrors) {

@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -135,8 +136,7 @@ class SerialPty {
 inline std::string lock_file_path(const std::string& device) {
   if (::access("/run/lock", W_OK) != 0 || device.rfind("/dev/", 0) != 0) return {};
   std::string name = device.substr(5);
-  for (char& c : name)
-    if (c == '/') c = '_';
+  std::replace(name.begin(), name.end(), '/', '_');
   return "/run/lock/LCK.." + name;
 }
 

@@ -58,18 +58,8 @@ constexpr DIALOG_ITEM_RESOURCE kDialogItems[] = {
     {WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 12, 5, 114, 20, 0xFFFF, L"static", L"First line"},
     {WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 12, 25, 114, 20, 0xFFFF, L"static", L"Second line"},
 };
-constexpr DLGTEMPLATEW kDialog = {
-    WS_POPUP | WS_VISIBLE | WS_CAPTION,
-    0,
-    10,
-    10,
-    136,
-    56,
-    L"About",
-    10,
-    L"System",
-    kDialogItems,
-    std::size(kDialogItems),
+constexpr DLGTEMPLATEW kDialog[] = {
+    {WS_POPUP | WS_VISIBLE | WS_CAPTION, 0, 10, 10, 136, 56, L"About", 10, L"System", kDialogItems, 2},
 };
 
 }  // namespace
@@ -82,6 +72,6 @@ const MODULE_RESOURCE g_ModuleResources[] = {
     {RT_RCDATA, MAKEINTRESOURCEW(kCaptionlessBarId), kCaptionlessBar, sizeof(kCaptionlessBar)},
     {RT_STRING, MAKEINTRESOURCEW(40003 / 16 + 1), &kStringTable, sizeof(kStringTable)},
     {RT_ACCELERATOR, kAccelName, &kAccelTable, sizeof(kAccelTable)},
-    {RT_DIALOG, kDialogName, &kDialog, sizeof(kDialog)},
+    {RT_DIALOG, L"TESTBOX", kDialog, sizeof(kDialog)},
 };
 const std::size_t g_ModuleResourceCount = std::size(g_ModuleResources);

@@ -19,4 +19,3 @@ inline constexpr WORD kDebugBoth = 115;
 inline constexpr WORD kEepFlash = 117;
 inline constexpr WORD kFlashOnly = 118;
 inline constexpr const wchar_t* kAccelName = L"ID_ACCEL";
-inline constexpr const wchar_t* kDialogName = L"TESTBOX";

@@ -66,20 +66,18 @@ class WinTestBackend final : public kov02::ui::Backend {
     return true;
   }
 
-  std::vector<Shown> shown() const {
-    std::lock_guard lock(mutex_);
-    return shown_;
-  }
-  std::size_t open_count() const {
-    std::lock_guard lock(mutex_);
-    return open_.size();
-  }
-  std::vector<HWND> raised() const {
-    std::lock_guard lock(mutex_);
-    return raised_;
-  }
+  std::vector<Shown> shown() const { return locked(shown_); }
+  std::size_t open_count() const { return locked(open_).size(); }
+  std::vector<HWND> raised() const { return locked(raised_); }
 
  private:
+  // A copy of `value`, taken under the lock the backend's callers on other threads share.
+  template <typename T>
+  T locked(const T& value) const {
+    std::lock_guard lock(mutex_);
+    return value;
+  }
+
   const int auto_answer_;
   mutable std::mutex mutex_;
   std::vector<Shown> shown_;

@@ -84,15 +84,14 @@ class WinTestWindow {
     static std::mutex mutex;
     static std::map<WNDPROC, std::wstring> classes;
     std::lock_guard lock(mutex);
-    auto found = classes.find(proc);
-    if (found != classes.end()) return found->second;
-    std::wstring name = L"WinTestMain" + std::to_wstring(classes.size());
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = proc;
-    wc.lpszClassName = name.c_str();
-    RegisterClassW(&wc);
-    classes.emplace(proc, name);
-    return name;
+    const auto [found, added] = classes.try_emplace(proc, L"WinTestMain" + std::to_wstring(classes.size()));
+    if (added) {
+      WNDCLASSW wc = {};
+      wc.lpfnWndProc = proc;
+      wc.lpszClassName = found->second.c_str();
+      RegisterClassW(&wc);
+    }
+    return found->second;
   }
 
  private:

@@ -102,7 +102,8 @@ class Pipe {
   std::string text_;
 };
 
-TEST(ConsoleOutput, LineBreaksBecomeNewlinesEvenWhenSplitAcrossAppends) {
+// The pane's record frames its text the same way and ends its last line.
+TEST(ConsoleOutput, LineBreaksBecomeNewlinesEvenWhenSplitAcrossAppendsAndInThePanesRecord) {
   Pipe out;
   ConsoleOutput output(out.write_fd());
   output.text(L"one\r\ntwo\r");
@@ -111,9 +112,6 @@ TEST(ConsoleOutput, LineBreaksBecomeNewlinesEvenWhenSplitAcrossAppends) {
   output.text(L"\n\u00e9");
   EXPECT_EQ(out.drained(), "one\ntwo\nthree\nfour\nbox: x\n\n\xc3\xa9");
   EXPECT_EQ(one_line(L"Fail to write to BT/Irda\r\nnext\rlast\n"), L"Fail to write to BT/Irda next last ");
-}
-
-TEST(ConsoleOutput, PaneRecordFramesTheTextWithItsBreaksAsNewlinesAndEndsItsLastLine) {
   EXPECT_EQ(pane_record(L""), "pane:\nend pane\n");
   EXPECT_EQ(pane_record(L"one\r\ntwo\r\n"), "pane:\none\ntwo\nend pane\n");
   EXPECT_EQ(pane_record(L"one\r\n\r\ntwo\rthree\u00e9"), "pane:\none\n\ntwo\nthree\xc3\xa9\nend pane\n");
@@ -198,7 +196,14 @@ TEST_F(ConsoleSession, ShowMenuPrintsCheckMarksAndGrayedItems) {
       std::string::npos);
 }
 
-TEST_F(ConsoleSession, WorkersBoxIsPrintedAndAnsweredFromStdin) {
+// A box on the UI thread holds off menu lines until answered; a worker's box is printed and
+// answered from stdin while the loop runs on.
+TEST_F(ConsoleSession, BoxesArePrintedAndAnsweredFromStdinAndAModalOneHoldsOffMenuLines) {
+  in_.write("menu System/Exit\nanswer ok\n");
+  EXPECT_EQ(MessageBoxW(hwnd_, L"COMs should be released first", nullptr, MB_ICONHAND), IDOK);
+  EXPECT_NE(out_.drained().find("box: Error | COMs should be released first | ok\n"), std::string::npos);
+  EXPECT_TRUE(g_commands.empty());
+
   std::atomic<int> answer{0};
   std::thread worker(
       [&] { answer = MessageBoxW(nullptr, L"Reboot device/Reset module !\r\n", L"Successful", MB_YESNO); });
@@ -207,15 +212,8 @@ TEST_F(ConsoleSession, WorkersBoxIsPrintedAndAnsweredFromStdin) {
   ASSERT_TRUE(run_until([&] { return answer.load() != 0; }));
   worker.join();
   EXPECT_EQ(answer.load(), IDNO);
-  EXPECT_EQ(err_.drained(), "console: the box shown takes: answer yes or no\n");
-}
-
-TEST_F(ConsoleSession, ModalBoxOnTheUiThreadHoldsOffMenuLinesUntilAnswered) {
-  in_.write("menu System/Exit\nanswer ok\n");
-  EXPECT_EQ(MessageBoxW(hwnd_, L"COMs should be released first", nullptr, MB_ICONHAND), IDOK);
-  EXPECT_NE(out_.drained().find("box: Error | COMs should be released first | ok\n"), std::string::npos);
-  EXPECT_EQ(err_.drained(), "console: a box is shown: answer it first\n");
-  EXPECT_TRUE(g_commands.empty());
+  EXPECT_EQ(err_.drained(),
+            "console: a box is shown: answer it first\nconsole: the box shown takes: answer yes or no\n");
 }
 
 TEST_F(ConsoleSession, KeyLinesGoThroughTheQueueWithTheirModifiers) {

@@ -37,7 +37,7 @@ TEST(EditText, ReplaceLandsAtTheCaretOrOverTheSelection) {
   }
 }
 
-TEST(EditText, ShedsOldestWholeLinesAndKeepsTheNewestTextEvenOfOneOverlongLine) {
+TEST(EditText, ShedsOldestWholeLinesKeepingTheNewestTextEvenOfOneOverlongLineAndTheCaretWithItsText) {
   EditText edit(40);
   for (int i = 0; i < 10; ++i) edit.replace_selection(L"line " + std::to_wstring(i) + L"\r\n");
   const std::wstring& text = edit.text();
@@ -50,48 +50,41 @@ TEST(EditText, ShedsOldestWholeLinesAndKeepsTheNewestTextEvenOfOneOverlongLine) 
   cut.replace_selection(std::wstring(100, L'x') + L"end");
   EXPECT_LE(cut.text().size(), 16u);
   EXPECT_TRUE(cut.text().ends_with(L"end"));
+
+  EditText moved(20);                                    // shedding moves the caret with its text
+  moved.replace_selection(L"aaaa\r\nbbbb\r\ncccc\r\n");  // 18 characters
+  moved.set_selection(12, 14);                           // "cc" on the third line
+  moved.set_selection(12, 12);
+  moved.replace_selection(L"XXXXXX");  // 24 characters: the oldest lines go
+  EXPECT_EQ(moved.text(), L"bbbb\r\nXXXXXXcccc\r\n");
+  EXPECT_EQ(moved.caret(), 12u);
 }
 
-TEST(EditText, SheddingMovesCaretAndSelectionWithTheirText) {
-  EditText edit(20);
-  edit.replace_selection(L"aaaa\r\nbbbb\r\ncccc\r\n");  // 18 characters
-  edit.set_selection(12, 14);                           // "cc" on the third line
-  edit.set_selection(12, 12);
-  edit.replace_selection(L"XXXXXX");  // 24 characters: the oldest lines go
-  EXPECT_EQ(edit.text(), L"bbbb\r\nXXXXXXcccc\r\n");
-  EXPECT_EQ(edit.caret(), 12u);
-  EXPECT_EQ(edit.text().substr(edit.caret()), L"cccc\r\n");
-}
-
-class LogPaneTest : public ::testing::Test {
- protected:
-  void append(const wchar_t* text) {
-    SendMessageW(window_.pane(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
-  }
-  WinTestWindow window_;
-};
-
-TEST_F(LogPaneTest, SelectionAndTextMessagesFollowTheHandsetsContract) {
+TEST(LogPane, SelectionAndTextMessagesFollowTheHandsetsContract) {
+  WinTestWindow window;
+  const auto append = [&](const wchar_t* text) {
+    SendMessageW(window.pane(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+  };
   append(L"0123456789");
-  SendMessageW(window_.pane(), EM_SETSEL, 6, 2);
+  SendMessageW(window.pane(), EM_SETSEL, 6, 2);
   DWORD start = 0, end = 0;
-  const LRESULT packed = SendMessageW(window_.pane(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+  const LRESULT packed = SendMessageW(window.pane(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                                       reinterpret_cast<LPARAM>(&end));
   EXPECT_EQ(start, 2u);
   EXPECT_EQ(end, 6u);
   EXPECT_EQ(LOWORD(packed), 2);
   EXPECT_EQ(HIWORD(packed), 6);
   append(L"-");
-  EXPECT_EQ(window_.text(), L"01-6789");
-  SendMessageW(window_.pane(), EM_SETSEL, static_cast<WPARAM>(static_cast<DWORD>(-1)), 0);
+  EXPECT_EQ(window.text(), L"01-6789");
+  SendMessageW(window.pane(), EM_SETSEL, static_cast<WPARAM>(static_cast<DWORD>(-1)), 0);
   append(L"+");
-  EXPECT_EQ(window_.text(), L"01-+6789") << "a 32-bit -1 drops the selection and keeps the caret";
+  EXPECT_EQ(window.text(), L"01-+6789") << "a 32-bit -1 drops the selection and keeps the caret";
 
-  EXPECT_EQ(SendMessageW(window_.pane(), WM_GETTEXTLENGTH, 0, 0), 8);
+  EXPECT_EQ(SendMessageW(window.pane(), WM_GETTEXTLENGTH, 0, 0), 8);
   wchar_t small[6] = {L'#', L'#', L'#', L'#', L'#', L'#'};
-  EXPECT_EQ(SendMessageW(window_.pane(), WM_GETTEXT, 6, reinterpret_cast<LPARAM>(small)), 5);
+  EXPECT_EQ(SendMessageW(window.pane(), WM_GETTEXT, 6, reinterpret_cast<LPARAM>(small)), 5);
   EXPECT_EQ(std::wstring(small), L"01-+6");
-  EXPECT_EQ(SendMessageW(window_.pane(), WM_GETTEXT, 0, reinterpret_cast<LPARAM>(small)), 0);
+  EXPECT_EQ(SendMessageW(window.pane(), WM_GETTEXT, 0, reinterpret_cast<LPARAM>(small)), 0);
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ TEST(MessageBoxes, BoxOnTheUiThreadReturnsTheAnswerAndShowsTheDefaultCaption) {
   EXPECT_TRUE(shown[1].stop_icon);
 }
 
-TEST(MessageBoxes, WorkersBoxWaitsForItsAnswerWhileTheUiThreadRunsOn) {
+TEST(MessageBoxes, WorkersBoxWaitsForItsAnswerWhileTheUiThreadRunsOnAndGoesWithTheWorker) {
   WinTestWindow window(DefWindowProcW, 0);
   std::atomic<int> answer{0};
   std::thread worker(
@@ -110,10 +110,7 @@ TEST(MessageBoxes, WorkersBoxWaitsForItsAnswerWhileTheUiThreadRunsOn) {
   worker.join();
   EXPECT_EQ(answer.load(), IDOK);
   EXPECT_EQ(window.text(), L"still running\r\n");
-}
 
-TEST(MessageBoxes, TerminatedWorkersBoxIsWithdrawn) {
-  WinTestWindow window(DefWindowProcW, 0);
   HANDLE thread = CreateThread(
       nullptr, 0,
       [](LPVOID) -> DWORD {
@@ -123,7 +120,8 @@ TEST(MessageBoxes, TerminatedWorkersBoxIsWithdrawn) {
       nullptr, 0, nullptr);
   ASSERT_TRUE(window.pump_until([&] { return window.backend().open_count() == 1; }));
   EXPECT_TRUE(TerminateThread(thread, 1));
-  EXPECT_TRUE(window.pump_until([&] { return window.backend().open_count() == 0; }));
+  EXPECT_TRUE(window.pump_until([&] { return window.backend().open_count() == 0; }))
+      << "a terminated worker's box is withdrawn";
   CloseHandle(thread);
 }
 

@@ -3,6 +3,7 @@
 #include "windowing/single_instance.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -44,40 +45,6 @@ std::string ask(const std::wstring& class_name, const std::string& request) {
   return reply;
 }
 
-// Another instance: listens at the class's socket, answers one request with `reply`.
-class FakeInstance {
- public:
-  FakeInstance(const std::wstring& class_name, std::string reply) : reply_(std::move(reply)) {
-    const std::string path = *instance_socket_path(class_name);
-    ::unlink(path.c_str());
-    listener_ = socket_at(path, true);
-    EXPECT_EQ(::listen(listener_, 4), 0);
-    thread_ = std::thread([this] {
-      const int client = ::accept(listener_, nullptr, nullptr);
-      request_ = read_line(client, 5000, 64).value_or("");
-      const std::string line = reply_ + "\n";
-      ::send(client, line.data(), line.size(), MSG_NOSIGNAL);
-      ::close(client);
-    });
-  }
-  ~FakeInstance() {
-    ::shutdown(listener_, SHUT_RDWR);  // ends an accept that is still waiting
-    if (thread_.joinable()) thread_.join();
-    ::close(listener_);
-  }
-  // The request the instance got (once the client is done).
-  std::string request() {
-    if (thread_.joinable()) thread_.join();
-    return request_;
-  }
-
- private:
-  std::string reply_;
-  std::string request_;
-  int listener_ = -1;
-  std::thread thread_;
-};
-
 class SingleInstance : public ::testing::Test {
  protected:
   void SetUp() override { WinTestWindow::use_private_runtime_dir(); }
@@ -97,11 +64,22 @@ TEST_F(SingleInstance, PublishedClassAnswersFindAndRaiseForItsLiveWindow) {
   EXPECT_EQ(ask(name, "find"), "no") << "the socket stays, the window is gone";
 }
 
+// This test stands in for the other instance: it takes the request and answers no.
 TEST_F(SingleInstance, FindWindowPassesTheTitleAndTakesNoForAnAnswer) {
-  const std::wstring name = L"TitledRemote";
-  FakeInstance other(name, "no");
-  EXPECT_EQ(FindWindowW(name.c_str(), L"KOV02Tool"), nullptr);
-  EXPECT_EQ(other.request(), "find\tKOV02Tool");
+  const std::string path = *instance_socket_path(L"TitledRemote");
+  ::unlink(path.c_str());
+  const int listener = socket_at(path, true);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  HWND found = reinterpret_cast<HWND>(1);
+  std::thread finder([&] { found = FindWindowW(L"TitledRemote", L"KOV02Tool"); });
+  pollfd asked{listener, POLLIN, 0};
+  const int other = ::poll(&asked, 1, 5000) == 1 ? ::accept(listener, nullptr, nullptr) : -1;
+  EXPECT_EQ(read_line(other, 5000, 64).value_or(""), "find\tKOV02Tool");
+  ::send(other, "no\n", 3, MSG_NOSIGNAL);
+  finder.join();
+  EXPECT_EQ(found, nullptr);
+  ::close(other);
+  ::close(listener);
 }
 
 TEST_F(SingleInstance, StaleSocketFileIsReplacedWhenTheClassIsPublished) {
