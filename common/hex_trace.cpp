@@ -3,19 +3,15 @@
 
 #include <algorithm>
 
+#include "common/settings.h"
+
 std::atomic<int> g_bHexTrace{0};
 
 void ReadHexTraceSetting() {
   DWORD value = 0;
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Platform\\Debug", 0, KEY_READ, &key) == ERROR_SUCCESS) {
-    DWORD type = 0;
-    DWORD size = sizeof value;
-    if (RegQueryValueExW(key, L"HexTrace", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_DWORD || size != sizeof value) {
-      value = 0;
-    }
+    ReadDwordSetting(key, L"HexTrace", &value);
     RegCloseKey(key);
   }
   g_bHexTrace.store(value != 0 ? 1 : 0, std::memory_order_relaxed);

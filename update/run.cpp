@@ -4,30 +4,21 @@
 #include <iterator>
 
 #include "common/output.h"
+#include "common/settings.h"
 
 UpdateBounds g_UpdateBounds = DEFAULT_UPDATE_BOUNDS;
 
 static UpdateFailure s_lastFailure = UPDATE_NOT_FAILED;
-
-static void ReadBound(HKEY key, LPCWSTR name, DWORD* value) {
-  DWORD type = 0;
-  DWORD read = 0;
-  DWORD size = sizeof read;
-  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&read), &size) == ERROR_SUCCESS &&
-      type == REG_DWORD && size == sizeof read) {
-    *value = read;
-  }
-}
 
 UpdateBounds ReadUpdateBounds() {
   UpdateBounds bounds = DEFAULT_UPDATE_BOUNDS;
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Platform\\Update", 0, KEY_READ, &key) != ERROR_SUCCESS)
     return bounds;
-  ReadBound(key, L"RomTimeout", &bounds.romMs);
-  ReadBound(key, L"AnswerTimeout", &bounds.answerMs);
-  ReadBound(key, L"ChunkTimeout", &bounds.chunkMs);
-  ReadBound(key, L"Attempts", &bounds.attempts);
+  ReadDwordSetting(key, L"RomTimeout", &bounds.romMs);
+  ReadDwordSetting(key, L"AnswerTimeout", &bounds.answerMs);
+  ReadDwordSetting(key, L"ChunkTimeout", &bounds.chunkMs);
+  ReadDwordSetting(key, L"Attempts", &bounds.attempts);
   RegCloseKey(key);
   return bounds;
 }

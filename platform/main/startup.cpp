@@ -32,11 +32,7 @@ void hold_standard_descriptors() {
 
 // The registry's "MaxBytes", or the default when it is missing or not a dword.
 std::uint64_t max_log_bytes(std::uint64_t fallback) {
-  const std::optional<registry::Value> value = registry::lookup(L"Platform\\Debug", L"MaxBytes");
-  if (!value || value->type != REG_DWORD || value->data.size() != 4) return fallback;
-  std::uint32_t bytes = 0;
-  for (int i = 3; i >= 0; --i) bytes = bytes << 8 | value->data[static_cast<std::size_t>(i)];
-  return bytes;
+  return registry::lookup_dword(L"Platform\\Debug", L"MaxBytes").value_or(fallback);
 }
 
 }  // namespace

@@ -162,6 +162,14 @@ std::optional<std::wstring> lookup_string(std::wstring_view key, std::wstring_vi
   return text;
 }
 
+std::optional<std::uint32_t> lookup_dword(std::wstring_view key, std::wstring_view name) {
+  std::optional<Value> value = lookup(key, name);
+  if (!value || value->type != REG_DWORD || value->data.size() != 4) return std::nullopt;
+  std::uint32_t number = 0;
+  for (int i = 3; i >= 0; --i) number = number << 8 | value->data[static_cast<std::size_t>(i)];
+  return number;
+}
+
 bool hooks_allowed() {
   return store().hooks_allowed;
 }

@@ -5,6 +5,7 @@
 
 #include <kov02/ce.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,8 @@ bool key_exists(std::wstring_view key);
 std::optional<Value> lookup(std::wstring_view key, std::wstring_view name);
 // The value as text when it is a string value; nullopt when missing or of another type.
 std::optional<std::wstring> lookup_string(std::wstring_view key, std::wstring_view name);
+// The value as a number when it is a dword value; nullopt when missing or of another type.
+std::optional<std::uint32_t> lookup_dword(std::wstring_view key, std::wstring_view name);
 
 // False while the loaded file could be changed by users other than root and this one: exec:
 // hooks run commands, so they are refused then.

@@ -25,12 +25,7 @@ SerialInfoCalls g_calls{real_get, real_set};
 
 // On unless the registry holds LowLatency as a dword 0.
 bool low_latency_wanted() {
-  const std::optional<registry::Value> value = registry::lookup(L"Platform\\Serial", L"LowLatency");
-  if (!value || value->type != REG_DWORD || value->data.size() != 4) return true;
-  for (BYTE byte : value->data) {
-    if (byte != 0) return true;
-  }
-  return false;
+  return registry::lookup_dword(L"Platform\\Serial", L"LowLatency").value_or(1) != 0;
 }
 
 bool not_supported(int error) {
