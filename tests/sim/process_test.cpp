@@ -93,7 +93,11 @@ TEST(SimulatorProcess, DroppedModuleHangsUpThePortAndComesBackOnANewPty) {
     catch_rom(port, dir / "ctl");
     play(port, kStage1Abc + kStage2Abc + kImageOpening + Script{{{0x00, 0x0F, 0xA0}}});
     std::this_thread::sleep_for(30ms);
-    port.send(pattern(4000, 11));
+    try {
+      port.send(pattern(4000, 11));
+    } catch (const std::runtime_error&) {
+      // a slow sender meets the hang-up while its bytes are still going out
+    }
     const auto sent = Clock::now();
     port.receive(1 << 16, 5s);  // ends early only when the line hangs up
     EXPECT_LT(Clock::now() - sent, 5s) << "the port did not hang up";
