@@ -105,7 +105,8 @@ total=$(echo "$image_bytes" | awk '{ printf($1 < 999950 ? "%.1f kB" : "%.2f MB",
 wait_for 10 label_matches "^Firmware: [0-9.]+ (B|kB|MB) of $total \\([0-9]+ %\\)" ||
   fail "no progress line in readable units while the image went out"
 ok "the progress line reads $(grep -m1 '^Firmware' "$work/labels")"
-[ -z "$shots" ] || { sleep 1; import -window root "$shots/update-progress.png"; }
+# The picture waits for the time left, which shows once the image has gone out for 3 s.
+[ -z "$shots" ] || { sleep 5; import -window root "$shots/update-progress.png"; }
 
 box=$(timeout 90 xdotool search --sync --onlyvisible --name '^Update failed$' 2>/dev/null | head -n 1)
 [ -n "$box" ] || fail "no failure box appeared"
