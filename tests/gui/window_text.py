@@ -9,11 +9,15 @@ Usage: window_text.py PID labels          the text of every label shown, one a l
 PID is the program's process id.
 """
 import sys
+import warnings
 
 import gi
 
 gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi  # noqa: E402
+
+# The interface getters this reads through are deprecated in newer AT-SPI, not gone.
+warnings.simplefilter("ignore", DeprecationWarning)
 
 
 def application(pid):
