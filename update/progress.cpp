@@ -13,8 +13,8 @@ static constexpr StepRow STEPS[] = {
     {L"image", L"Firmware"},
 };
 
-// The progress shown is redrawn at most this often while a step runs: often enough that the line
-// keeps up with the stars on a fast link.
+// The progress shown is at most this old while a step runs, as long as the bytes move that often:
+// the line keeps up with the stars on a fast link without redrawing for every chunk.
 static constexpr DWORD PROGRESS_PERIOD_MS = 250;
 // The time left is guessed only once the step has run this long.
 static constexpr DWORD TIME_LEFT_AFTER_MS = 3000;
@@ -26,6 +26,7 @@ static DWORD s_total = 0;
 static DWORD s_started = 0;
 static DWORD s_shown = 0;
 static DWORD s_sent = 0;
+static DWORD s_advanced = 0;  // when the latest chunk went
 static bool s_stepBegun = false;
 
 static HWND MakeControl(HWND hwnd, LPCWSTR windowClass, int id) {
@@ -112,6 +113,7 @@ void BeginProgressStep(UpdateStep step, DWORD total) {
   s_step = step;
   s_total = total;
   s_started = GetTickCount();
+  s_advanced = s_started;
   s_sent = 0;
   s_stepBegun = true;
   if (s_hwndMain == nullptr) return;
@@ -123,7 +125,12 @@ void BeginProgressStep(UpdateStep step, DWORD total) {
 
 void AdvanceProgress(DWORD sent) {
   s_sent = sent;
-  if (GetTickCount() - s_shown >= PROGRESS_PERIOD_MS) ShowPosition(sent);
+  const DWORD now = GetTickCount();
+  const DWORD chunkMs = now - s_advanced;
+  s_advanced = now;
+  // Shown now when waiting for one more chunk like this one would leave the line older than the
+  // period; so the line follows at least four times a second, and every chunk on a slow link.
+  if (now - s_shown + chunkMs >= PROGRESS_PERIOD_MS) ShowPosition(sent);
 }
 
 void EndProgressStep(DWORD sent) {

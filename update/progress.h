@@ -22,7 +22,8 @@ void HideProgress(HWND hwnd);
 void StopProgress(HWND hwnd);
 
 // The update thread: the run's main window, then for each step: it begins with `total` bytes to
-// send, `sent` of them have gone (shown at most four times a second), it has ended with `sent` bytes.
+// send, `sent` of them have gone (shown so that the line is never more than a quarter second behind
+// while chunks go faster than that), it has ended with `sent` bytes.
 void SetProgressWindow(HWND hwnd);
 void BeginProgressStep(UpdateStep step, DWORD total);
 void AdvanceProgress(DWORD sent);
