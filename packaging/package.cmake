@@ -24,7 +24,37 @@ foreach(page kov02tool.1 kov02a-sim.1)
 endforeach()
 add_custom_target(kov02_man_pages ALL DEPENDS ${KOV02_MAN_PAGES})
 
+# Who answers for the package and where it lives: the changelog, the copyright file, the package's
+# fields and the AppStream data name them.
+set(KOV02_MAINTAINER "KOV02Tool maintainers <kov02tool@example.org>" CACHE STRING "The package's maintainer")
+set(KOV02_HOMEPAGE "https://github.com/kov02tool/kov02tool" CACHE STRING "The project's home page")
+
+# The documents Debian asks of every package: the copyright file as is, the changelog compressed
+# (-n, as the man pages). The AppStream data lets software centres show the tool.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright ${CMAKE_BINARY_DIR}/doc/copyright @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz
+                   COMMAND gzip -9nf -k ${CMAKE_BINARY_DIR}/doc/changelog
+                   DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog)
+add_custom_target(kov02_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+set(KOV02_METAINFO io.github.kov02tool.metainfo.xml)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/${KOV02_METAINFO} ${CMAKE_BINARY_DIR}/${KOV02_METAINFO} @ONLY)
+
 install(TARGETS kov02tool kov02a-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A package build (scripts/package.sh) drops the compiler's .comment and .note sections from the
+# installed programs, as Debian's own packaging does; cpack strips the rest.
+option(KOV02_PACKAGE_BUILD "Build the programs as the Debian package ships them" OFF)
+if(KOV02_PACKAGE_BUILD)
+  install(CODE "
+    foreach(program kov02tool kov02a-sim)
+      execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment --remove-section=.note
+                      \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()")
+endif()
+install(FILES ${CMAKE_BINARY_DIR}/doc/copyright ${CMAKE_BINARY_DIR}/doc/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${CMAKE_BINARY_DIR}/${KOV02_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES config/kov02tool.reg.sample DESTINATION ${KOV02_CONFIG_DIR})
 install(FILES ${KOV02_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/kov02tool.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -33,13 +63,16 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/kov02tool.svg DESTINATION ${CMAKE_INSTAL
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kov02tool)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "KOV02Tool maintainers <kov02tool@localhost>")
+set(CPACK_PACKAGE_CONTACT "${KOV02_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "service tool for a GSM radio module on a serial port")
+# Debian shows the description in 80 columns: no line of it may be longer.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Updates a GSM/GPRS radio module's firmware over a serial port, bridges bytes between the\n\
-module's UART and a Bluetooth or IrDA port, and suspends, resumes and resets the radio.\n\
-A GTK window, or a console front-end for SSH sessions and scripts. Includes kov02a-sim,\n\
-a module simulator for trying the tool without hardware.")
+    "Updates a GSM/GPRS radio module's firmware over a serial port, bridges bytes\n\
+between the module's UART and a Bluetooth or IrDA port, and suspends, resumes\n\
+and resets the radio. A GTK window, or a console front-end for SSH sessions and\n\
+scripts. Includes kov02a-sim, a module simulator for trying the tool without\n\
+hardware.")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${KOV02_HOMEPAGE}")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)

@@ -13,6 +13,8 @@ packages=(
   picocom                            # the demo: a terminal for the bridge's far end
   dpkg-dev file                      # the Debian package: dpkg-buildflags, dpkg-shlibdeps
   desktop-file-utils man-db          # the package test: desktop entry and man page checks
+  lintian appstream                  # the package job: Debian's checks, the AppStream data's
+  dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0  # GUI tests read the window's texts via AT-SPI
   socat                              # the benchmarks' reference bridge (checked in CI too)
   "$@"
 )

@@ -16,14 +16,23 @@ enum UpdateStep { STEP_BOOT1, STEP_BOOT2, STEP_IMAGE };
 void ShowProgress(HWND hwnd);
 // Hides them again; any thread.
 void HideProgress(HWND hwnd);
+// After a failed run: the bar stays, greyed, at the bytes the step under way had sent, and the line
+// says "Stopped at 164.0 kB of 4.17 MB" until the next run shows them afresh. A run that failed
+// before its first step hides them. The update thread, once the run is over.
+void StopProgress(HWND hwnd);
 
 // The update thread: the run's main window, then for each step: it begins with `total` bytes to
-// send, `sent` of them have gone (shown at most once a second), it has ended with `sent` bytes.
+// send, `sent` of them have gone (shown so that the line is never more than a quarter second behind
+// while chunks go faster than that), it has ended with `sent` bytes.
 void SetProgressWindow(HWND hwnd);
 void BeginProgressStep(UpdateStep step, DWORD total);
 void AdvanceProgress(DWORD sent);
 void EndProgressStep(DWORD sent);
 
-// The line above the bar, e.g. "Firmware: 1200000 of 4169728 bytes (28 %), 4:12 left"; the
-// time left is shown once `elapsedMs` has reached 3 s. Returns `text`.
+// The line above the bar, e.g. "Firmware: 52.0 kB of 4.17 MB (1 %), 5:31 left"; the time left is
+// shown once `elapsedMs` has reached 3 s. Returns `text`.
 LPCWSTR FormatProgressLine(WCHAR (&text)[128], LPCWSTR title, DWORD sent, DWORD total, DWORD elapsedMs);
+
+// A byte count as a person reads it: "512 B", "52.0 kB", "4.17 MB" (decimal units). Returns `text`.
+inline constexpr int BYTE_SIZE_CHARS = 16;
+LPCWSTR FormatByteSize(WCHAR (&text)[BYTE_SIZE_CHARS], DWORD bytes);

@@ -184,10 +184,12 @@ static void CloseRun() {
   Trace(L" Communication Port Closed!!\r\n");
 }
 
-// The run is over: nothing more can harm the module, the bar goes, and a failure is told.
+// The run is over: nothing more can harm the module, the bar goes (a failed run's stays, greyed, to
+// show how far it got), and a failure is told.
 static void SettleRun(HWND hwnd, UpdateFailure failure) {
+  if (failure != UPDATE_NOT_FAILED) StopProgress(hwnd);
+  if (failure == UPDATE_NOT_FAILED) HideProgress(hwnd);
   g_bUpdateBusy.store(0, std::memory_order_relaxed);
-  HideProgress(hwnd);
   if (failure != UPDATE_NOT_FAILED) ReportUpdateFailure(hwnd, failure);
 }
 

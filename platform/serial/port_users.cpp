@@ -15,6 +15,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 
 namespace kov02::serial {
 namespace {
@@ -145,6 +146,30 @@ std::optional<PortUser> other_holder(dev_t device) {
     if (*end != '\0' || pid <= 0 || pid == self) continue;
     if (holds_device(root + "/" + entry->d_name + "/fd", device))
       return PortUser{pid, process_name(root, pid)};
+  }
+  return std::nullopt;
+}
+
+// A line of /proc/locks: "1: FLOCK  ADVISORY  WRITE 4711 00:18:3 0 EOF", the file named by its
+// filesystem's major and minor (hexadecimal) and its inode. A waiter's line carries "->" after
+// the number and holds nothing.
+std::optional<PortUser> flock_holder(const struct stat& node) {
+  const std::string root = proc_path();
+  std::ifstream locks(root + "/locks");
+  const long self = ::getpid();
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream fields(line);
+    std::string number, type, mode, access, file;
+    long pid = 0;
+    if (!(fields >> number >> type >> mode >> access >> pid >> file) || type != "FLOCK") continue;
+    unsigned major_number = 0, minor_number = 0;
+    unsigned long long inode = 0;
+    if (std::sscanf(file.c_str(), "%x:%x:%llu", &major_number, &minor_number, &inode) != 3) continue;
+    if (makedev(major_number, minor_number) != node.st_dev || inode != node.st_ino) continue;
+    // An open file description's lock or one from another pid namespace has no pid of ours.
+    if (pid <= 0 || pid == self) continue;
+    return PortUser{pid, process_name(root, pid)};
   }
   return std::nullopt;
 }

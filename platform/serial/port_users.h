@@ -1,9 +1,10 @@
 // Who else uses a tty: UUCP lock files, which terminal programs write while they hold a port,
-// and, for ttys other than pseudo-terminals, the open files of other processes as /proc shows
-// them. This program takes a port only when neither names a live user, and writes its own lock
+// the flocks /proc/locks lists, and, for ttys other than pseudo-terminals, the open files of
+// other processes as /proc shows them. This program takes a port only when neither names a live user, and writes its own lock
 // file while it holds one so that those programs see it too.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <optional>
@@ -27,6 +28,10 @@ std::string lock_file_name(const std::string& device_path);
 // Another process holding the character device `device` open, as fuser finds it; nullopt when
 // none can be seen (processes this user may not look into are not seen).
 std::optional<PortUser> other_holder(dev_t device);
+
+// The process holding a flock on the file `node` (its st_dev and st_ino) other than this one, as
+// /proc/locks names it; nullopt when none is listed there.
+std::optional<PortUser> flock_holder(const struct stat& node);
 
 // True for the slave side of a pseudo-terminal, whose peer commonly keeps it open.
 bool is_pseudo_terminal(dev_t device);

@@ -385,7 +385,10 @@ DWORD take_exclusively(int fd, const std::string& path, Holding* holding, std::s
   // flock: 0, or -1 with errno: EWOULDBLOCK when another open of the device holds the lock
   // (another process: this one's own opens were answered by the claim). Root is bound too.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    log_failure(path, "held by another process (flock)", errno);
+    const int error = errno;
+    // Terminal programs that lock with flock alone (picocom does) are named from /proc/locks.
+    if (std::optional<PortUser> holder = flock_holder(info)) return refuse_busy(path, *holder, reason);
+    log_failure(path, "held by another process (flock)", error);
     *reason = plain_reason(EBUSY);
     return ERROR_ACCESS_DENIED;
   }

@@ -60,6 +60,8 @@ class Backend {
 
   // A progress bar's position was set (also to the same value).
   virtual void progress_moved(HWND) {}
+  // A progress bar was stopped (its run failed: it stays, greyed, at how far it got) or started again.
+  virtual void progress_state_changed(HWND) {}
 };
 
 // The backend for the calling thread when it is (or, with none bound yet, becomes) the UI thread;

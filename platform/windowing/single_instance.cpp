@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -124,8 +125,17 @@ int lock_within_wait(const std::string& path) {
   return fd;
 }
 
+// The process at the other end of a connected local socket, or 0 when it cannot be told.
+pid_t peer_pid(int fd) {
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  // getsockopt: 0, or -1 with errno.
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.pid : 0;
+}
+
 // Sends one request to the instance answering for `class_name`; true when it answered "yes".
-bool ask_instance(const std::wstring& class_name, const std::string& request) {
+// `answered_by`, when given, receives the answering process's id.
+bool ask_instance(const std::wstring& class_name, const std::string& request, pid_t* answered_by = nullptr) {
   auto path = instance_socket_path(class_name);
   if (!path) return false;
   // socket: a new fd, or -1 with errno.
@@ -142,6 +152,7 @@ bool ask_instance(const std::wstring& class_name, const std::string& request) {
     if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size())) {
       yes = read_line(fd, kReplyTimeoutMs, kReplyLimit) == "yes";
     }
+    if (yes && answered_by != nullptr) *answered_by = peer_pid(fd);
   }
   ::close(fd);
   return yes;
@@ -243,7 +254,15 @@ BOOL SetForegroundWindow(HWND hwnd) {
     raise_window(window);
     return TRUE;
   }
-  if (auto class_name = remote_class(clean)) return ask_instance(*class_name, "raise") ? TRUE : FALSE;
+  if (auto class_name = remote_class(clean)) {
+    pid_t running = 0;
+    if (!ask_instance(*class_name, "raise", &running)) return FALSE;
+    // Started from a terminal, the second copy would otherwise end without a word: say where the
+    // window the person asked for went.
+    std::fprintf(stderr, "kov02tool: another instance is running (pid %ld); raised its window\n",
+                 static_cast<long>(running));
+    return TRUE;
+  }
   SetLastError(ERROR_INVALID_WINDOW_HANDLE);
   return FALSE;
 }

@@ -53,6 +53,7 @@ struct Window {
   bool destroying = false;
   bool ok_button = false;
   DWORD progress_low = 0, progress_high = 100, progress_pos = 0;  // a progress bar's range and place
+  UINT progress_state = PBST_NORMAL;
   std::unique_ptr<EditText> edit;
   std::unique_ptr<DialogState> dialog;
   std::unique_ptr<MenuBarState> menu_bar;

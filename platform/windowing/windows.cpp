@@ -181,6 +181,7 @@ std::optional<WindowView> window_view(HWND hwnd) {
   if (window->kind() == WindowKind::progress) {
     view.progress_range = window->progress_high - window->progress_low;
     view.progress_done = std::min(window->progress_pos - window->progress_low, view.progress_range);
+    view.progress_stopped = window->progress_state != PBST_NORMAL;
   }
   return view;
 }

@@ -43,23 +43,32 @@ TEST(UpdateFraming, StageOneFrameIsLengthDataAndXorOfDataOnly) {
   }
 }
 
-// The line above the progress bar: the time left appears only after three seconds, from the
-// rate so far, and never for a step that has ended or not begun.
-TEST(UpdateProgress, TheLineShowsBytesPercentageAndTheTimeLeftOnceKnown) {
+// The line above the progress bar, in the units a person reads: the time left appears only after
+// three seconds, from the rate so far, and never for a step that has ended or not begun.
+TEST(UpdateProgress, TheLineShowsReadableSizesPercentageAndTheTimeLeftOnceKnown) {
   struct Case {
     DWORD sent, total, elapsedMs;
     const wchar_t* expected;
   };
   const Case cases[] = {
-      {0, 4169728, 0, L"Firmware: 0 of 4169728 bytes (0 %)"},
-      {1000000, 4169728, 2999, L"Firmware: 1000000 of 4169728 bytes (23 %)"},
-      {1000000, 4169728, 60000, L"Firmware: 1000000 of 4169728 bytes (23 %), 3:10 left"},
-      {4169728, 4169728, 250000, L"Firmware: 4169728 of 4169728 bytes (100 %)"},
-      {0, 0, 5000, L"Firmware: 0 of 0 bytes (100 %)"},
+      {0, 4169728, 0, L"Firmware: 0 B of 4.17 MB (0 %)"},
+      {52000, 4169728, 2999, L"Firmware: 52.0 kB of 4.17 MB (1 %)"},
+      {52000, 4169728, 4180, L"Firmware: 52.0 kB of 4.17 MB (1 %), 5:31 left"},
+      {1000000, 4169728, 60000, L"Firmware: 1.00 MB of 4.17 MB (23 %), 3:10 left"},
+      {4169728, 4169728, 250000, L"Firmware: 4.17 MB of 4.17 MB (100 %)"},
+      {0, 0, 5000, L"Firmware: 0 B of 0 B (100 %)"},
   };
   for (const Case& c : cases) {
     WCHAR text[128];
     EXPECT_STREQ(FormatProgressLine(text, L"Firmware", c.sent, c.total, c.elapsedMs), c.expected) << c.sent;
+  }
+  // Each unit's edges, rounded as shown: never "1000.0 kB".
+  const std::pair<DWORD, const wchar_t*> sizes[] = {{999, L"999 B"},       {1000, L"1.0 kB"},
+                                                    {164049, L"164.0 kB"}, {999949, L"999.9 kB"},
+                                                    {999950, L"1.00 MB"},  {0xFFFFFFFF, L"4294.97 MB"}};
+  for (const auto& [bytes, expected] : sizes) {
+    WCHAR text[BYTE_SIZE_CHARS];
+    EXPECT_STREQ(FormatByteSize(text, bytes), expected) << bytes;
   }
 }
 

@@ -7,7 +7,7 @@
 # Lays out a program folder with a small package, starts the simulator on a pty paced at
 # 115200 bit/s, chooses Tools > Update Firmware > Flash only with the mouse and the keyboard,
 # saves a screenshot while the image is sent, and compares the strip above the menu bar with the
-# same strip before the run and after it. Prints "gui-progress: 1 passed, 0 failed" or the reason.
+# same strip before the run and after it; the window's width stays the same throughout. Prints "gui-progress: 1 passed, 0 failed" or the reason.
 set -u
 
 program=${1:?usage: progress.sh PATH-TO-kov02tool PATH-TO-kov02a-sim [SCREENSHOT]}
@@ -82,6 +82,8 @@ wait_for 30 grep -q "Download.bin open succeed" "$work/debug.log" || fail "the u
 sleep 2
 import -window root "$shot" || fail "could not save the screenshot to $shot"
 strip "$shot" "$work/strip-during.png"
+same_width() { [ "$(xdotool getwindowgeometry --shell "$window" | sed -n 's/^WIDTH=//p')" = "$WIDTH" ]; }
+same_width || fail "the window's width changed while the image went out"
 
 wait_for 60 grep -q "Send firmware....ok" "$work/debug.log" || fail "the image was not accepted"
 box=$(timeout 20 xdotool search --sync --onlyvisible --name '^Successful$' 2>/dev/null | head -n 1)
@@ -97,6 +99,7 @@ strip "$work/after.png" "$work/strip-after.png"
 differ() { [ "$(compare -metric AE "$1" "$2" null: 2>&1)" != "0" ]; }
 differ "$work/strip-before.png" "$work/strip-during.png" || fail "nothing appeared above the menu bar during the run"
 differ "$work/strip-before.png" "$work/strip-after.png" && fail "the progress bar stayed after the run"
+same_width || fail "the window's width changed over the run"
 
 echo "gui-progress: screenshot in $shot"
 echo "gui-progress: 1 passed, 0 failed"

@@ -6,8 +6,9 @@
 # Starts the program with KOV02_UI=gtk, a private XDG_RUNTIME_DIR and an empty registry, waits
 # for the window titled "KOV02Tool", saves a screenshot of the screen, presses Ctrl+Q and expects
 # exit status 0. Then again, from the keyboard through the menus: F10 opens System, Up moves to
-# its last item, Exit, and Return chooses it (status 0 too). Prints "gui-smoke: 2 passed,
-# 0 failed" (or "0 passed, 1 failed" and the reason).
+# its last item, Exit, and Return chooses it (status 0 too); the same with Alt+S opening System.
+# A second copy started beside a running one says on stderr that it raised the running one and
+# ends with status 255. Prints "gui-smoke: 5 passed, 0 failed" (or the reason).
 set -u
 
 program=${1:?usage: smoke.sh PATH-TO-kov02tool [SCREENSHOT]}
@@ -66,6 +67,19 @@ expect_exit_after "ctrl+q" ctrl+q
 
 start_program "$program" "$work/empty.reg"
 expect_exit_after "F10 (System), Up (Exit), Return" F10 Up Return
+
+start_program "$program" "$work/empty.reg"
+expect_exit_after "Alt+S (System), Up (Exit), Return" alt+s Up Return
+
+# A second copy raises the first, says so on stderr and ends with the status it always had.
+start_program "$program" "$work/empty.reg"
+KOV02_UI=gtk XDG_RUNTIME_DIR="$work/run" KOV02_REGISTRY="$work/empty.reg" "$program" 2>"$work/second.err"
+status=$?
+expected="kov02tool: another instance is running (pid $app_pid); raised its window"
+grep -qxF "$expected" "$work/second.err" || fail "the second copy said: $(cat "$work/second.err")"
+[ "$status" -eq 255 ] || fail "the second copy ended with status $status"
+passed=$((passed + 1))
+expect_exit_after "ctrl+q" ctrl+q
 
 echo "gui-smoke: screenshot in $shot"
 echo "gui-smoke: $passed passed, 0 failed"

@@ -3,7 +3,7 @@
 # system looks for them, the installed tool answers --version with the package's version, the
 # installed console takes the installed simulator through "Flash only" to "Successful" (the
 # end-to-end suite's own test, pointed at the installed programs), the desktop entry validates
-# and both man pages render without a warning.
+# and both man pages render without a warning, and the AppStream data validates.
 #
 # Usage: tests/package/install_test.sh PATH-TO.deb PATH-TO-e2e_tests
 # Prints one line a check and "package: N passed, M failed"; exits 1 when any failed.
@@ -55,10 +55,12 @@ renders() {
   grep -q "^NAME" <<<"$text" && grep -q "$2" <<<"$text"
 }
 
+metainfo=usr/share/metainfo/io.github.kov02tool.metainfo.xml
 check "dpkg -x unpacks the package" dpkg -x "$deb" "$root"
 check "files installed" has_files usr/bin/kov02tool usr/bin/kov02a-sim etc/kov02tool/kov02tool.reg.sample \
   usr/share/applications/kov02tool.desktop usr/share/icons/hicolor/scalable/apps/kov02tool.svg \
-  usr/share/man/man1/kov02tool.1.gz usr/share/man/man1/kov02a-sim.1.gz
+  usr/share/man/man1/kov02tool.1.gz usr/share/man/man1/kov02a-sim.1.gz \
+  usr/share/doc/kov02tool/copyright usr/share/doc/kov02tool/changelog.gz "$metainfo"
 check "Depends names the GTK runtime" grep -q "libgtk-3-0" <<<"$(dpkg-deb -f "$deb" Depends)"
 check "installed kov02tool --version" prints "kov02tool $(dpkg-deb -f "$deb" Version)" "$root/usr/bin/kov02tool" --version
 check "installed kov02tool --help names the installed sample registry" \
@@ -67,6 +69,7 @@ check "installed console updates the installed simulator to Successful" \
   env KOV02_TEST_TOOL="$root/usr/bin/kov02tool" KOV02_TEST_SIM="$root/usr/bin/kov02a-sim" \
   "$e2e" --gtest_filter='UpdateEndToEnd.FlashOnly*'
 check "desktop-file-validate" desktop-file-validate "$root/usr/share/applications/kov02tool.desktop"
+check "appstreamcli validate --no-net" appstreamcli validate --no-net "$root/$metainfo"
 check "man -l kov02tool.1" renders "$root/usr/share/man/man1/kov02tool.1.gz" "KOV02_REGISTRY"
 check "man -l kov02a-sim.1" renders "$root/usr/share/man/man1/kov02a-sim.1.gz" "null-modem"
 

@@ -1,8 +1,11 @@
 // What only a real tty shows: termios reaching the device, exclusive open across processes,
 // lock files and other holders, PARMRK through the line discipline, hang-up without spinning,
 // why a device fails to open, and modem lines and low latency where a pty has neither.
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -180,6 +183,38 @@ TEST_F(TtyPort, APortHeldByAnotherProcessIsRefusedEvenToRoot) {
   ASSERT_EQ(opened, 'y');
   EXPECT_EQ(kov02::serial::open_tty(pty_.path()), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  ASSERT_EQ(write(link[0], "x", 1), 1);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  close(link[0]);
+  close(link[1]);
+  open_port();
+}
+
+// A terminal program that locks the tty with flock alone, and writes no lock file, is named
+// from /proc/locks: the child here calls itself picocom.
+TEST_F(TtyPort, APortFlockedByAnotherProgramIsRefusedWithThatProgramsNameAndPid) {
+  int link[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, link), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    prctl(PR_SET_NAME, "picocom");
+    const int fd = open(pty_.path().c_str(), O_RDWR | O_NOCTTY);
+    const char locked = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
+    char done = 0;
+    _exit(write(link[1], &locked, 1) == 1 && read(link[1], &done, 1) == 1 ? 0 : 1);
+  }
+  char locked = 0;
+  ASSERT_EQ(read(link[0], &locked, 1), 1);
+  ASSERT_EQ(locked, 'y');
+  std::string reason;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(kov02::serial::open_tty(pty_.path(), &reason), INVALID_HANDLE_VALUE);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  const std::string holder = "in use by picocom (pid " + std::to_string(child) + ")";
+  EXPECT_EQ(reason, holder);
+  EXPECT_NE(said.find(pty_.path() + " is " + holder), std::string::npos) << said;
   ASSERT_EQ(write(link[0], "x", 1), 1);
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
   close(link[0]);

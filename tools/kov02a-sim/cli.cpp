@@ -196,6 +196,7 @@ int run_command_line(int argc, char** argv) {
   CLI::App app{"kov02a-sim: plays the KOV02A radio module at the far end of a serial line"};
   SimOptions options;
   FaultArgs faults;
+  app.set_version_flag("--version", "kov02a-sim " KOV02_VERSION);
   add_line_options(app, options);
   add_fault_options(app, options, faults);
   CtlArgs ctl_args;

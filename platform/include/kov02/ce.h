@@ -358,6 +358,10 @@ inline constexpr UINT EM_REPLACESEL = 0x00C2;
 inline constexpr WCHAR PROGRESS_CLASSW[] = L"msctls_progress32";
 inline constexpr UINT PBM_SETPOS = WM_USER + 2;      // wParam: new position; returns the old one
 inline constexpr UINT PBM_SETRANGE32 = WM_USER + 6;  // wParam: low, lParam: high
+inline constexpr UINT PBM_SETSTATE = WM_USER + 16;   // wParam: a PBST_ state; returns the old one
+inline constexpr UINT PBST_NORMAL = 1;
+inline constexpr UINT PBST_ERROR = 2;  // what ran has stopped: the bar shows how far it got
+inline constexpr UINT PBST_PAUSED = 3;
 
 inline constexpr DWORD WS_POPUP = 0x80000000u;
 inline constexpr DWORD WS_CHILD = 0x40000000u;

@@ -25,6 +25,11 @@ using windowing::WindowKind;
 
 constexpr int kDefaultWidth = 320;
 constexpr int kDefaultHeight = 420;
+// The width, in characters, a label of the progress strip asks for: a whole progress line
+// ("Firmware: 999.9 kB of 4.17 MB (23 %), 5:31 left") at the default width.
+constexpr int kStripLabelChars = 36;
+// The installed icon's name, shown by the task switcher and the window list.
+constexpr const char* kIconName = "kov02tool";
 // Dialog templates are in dialog units; one is about two pixels of the default font.
 constexpr int kPixelsPerDialogUnit = 2;
 
@@ -287,6 +292,14 @@ class GtkBackend final : public Backend {
                                   static_cast<double>(view->progress_done) / view->progress_range);
   }
 
+  // A stopped bar is greyed: it tells how far a run got, not that one is under way.
+  void progress_state_changed(HWND hwnd) override {
+    auto strip = strips_.find(hwnd);
+    auto view = windowing::window_view(hwnd);
+    if (strip == strips_.end() || !view) return;
+    gtk_widget_set_sensitive(strip->second.second, !view->progress_stopped);
+  }
+
  private:
   void make_frame(const windowing::WindowView& view) {
     Frame frame;
@@ -316,8 +329,9 @@ class GtkBackend final : public Backend {
     pane->hwnd = view.handle;
     pane->frame = view.parent;
     pane->scroller = gtk_scrolled_window_new(nullptr, nullptr);
-    // Long lines scroll sideways without a scroll bar of their own, as the handset's pane does.
-    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(pane->scroller), GTK_POLICY_EXTERNAL,
+    // Long lines wrap at word boundaries: on a desktop the pane is read, not scrolled sideways
+    // without a scroll bar, and nothing a line says is cut at the window's edge.
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(pane->scroller), GTK_POLICY_NEVER,
                                    GTK_POLICY_ALWAYS);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(pane->scroller), GTK_SHADOW_IN);
     GtkWidget* text = gtk_text_view_new();
@@ -326,7 +340,7 @@ class GtkBackend final : public Backend {
     gtk_text_view_set_monospace(pane->view, TRUE);
     gtk_text_view_set_editable(pane->view, FALSE);
     gtk_text_view_set_cursor_visible(pane->view, TRUE);
-    gtk_text_view_set_wrap_mode(pane->view, GTK_WRAP_NONE);
+    gtk_text_view_set_wrap_mode(pane->view, GTK_WRAP_WORD_CHAR);
     gtk_container_add(GTK_CONTAINER(pane->scroller), text);
     gtk_box_pack_start(GTK_BOX(frame.body), pane->scroller, TRUE, TRUE, 0);
     g_signal_connect(pane->buffer, "mark-set", G_CALLBACK(on_mark_set), pane.get());
@@ -347,10 +361,19 @@ class GtkBackend final : public Backend {
   // shown only while its window is visible.
   void add_strip_widget(const windowing::WindowView& view, const Frame& frame, GtkWidget* widget) {
     gtk_widget_set_no_show_all(widget, TRUE);
-    if (GTK_IS_LABEL(widget)) gtk_label_set_xalign(GTK_LABEL(widget), 0.0f);
+    if (GTK_IS_LABEL(widget)) fix_label_width(GTK_LABEL(widget));
     gtk_box_pack_end(GTK_BOX(frame.body), widget, FALSE, FALSE, 2);
     strips_[view.handle] = {view.parent, widget};
     strip_changed(view.handle, widget);
+  }
+
+  // A label asks for the same width whatever it says, so a growing progress line never widens
+  // the window; a line longer than the window ends in an ellipsis.
+  static void fix_label_width(GtkLabel* label) {
+    gtk_label_set_xalign(label, 0.0f);
+    gtk_label_set_ellipsize(label, PANGO_ELLIPSIZE_END);
+    gtk_label_set_width_chars(label, kStripLabelChars);
+    gtk_label_set_max_width_chars(label, kStripLabelChars);
   }
 
   void strip_changed(HWND hwnd, GtkWidget* widget) {
@@ -422,6 +445,7 @@ std::unique_ptr<Backend> make_gtk_backend() {
   // Texts are formatted the same way under both backends: GTK must not change the C locale.
   gtk_disable_setlocale();
   if (!gtk_init_check(nullptr, nullptr)) return nullptr;
+  gtk_window_set_default_icon_name(gtk::kIconName);
   return std::make_unique<gtk::GtkBackend>();
 }
 

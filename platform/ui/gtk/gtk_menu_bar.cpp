@@ -10,6 +10,14 @@ namespace {
 
 constexpr const char* kCheckMark = "\u2713";
 
+// A menu-bar caption with its first letter as the mnemonic, so that Alt and that letter open the
+// menu (System, Tools), as desktop menu bars do; underscores of the caption stay themselves.
+std::string with_mnemonic(const std::string& caption) {
+  std::string text = "_";
+  for (char c : caption) text += c == '_' ? std::string("__") : std::string(1, c);
+  return text;
+}
+
 }  // namespace
 
 GtkMenuBarView::GtkMenuBarView(HWND bar) : bar_(bar) {
@@ -18,7 +26,7 @@ GtkMenuBarView::GtkMenuBarView(HWND bar) : bar_(bar) {
   menu_ = state->menu;
   widget_ = gtk_menu_bar_new();
   for (const windowing::MenuBarButton& button : state->buttons) {
-    GtkWidget* top = gtk_menu_item_new_with_label(kernel::to_utf8(button.caption).c_str());
+    GtkWidget* top = gtk_menu_item_new_with_mnemonic(with_mnemonic(kernel::to_utf8(button.caption)).c_str());
     gtk_menu_item_set_submenu(GTK_MENU_ITEM(top), build_menu(button.drop_down));
     gtk_menu_shell_append(GTK_MENU_SHELL(widget_), top);
   }
