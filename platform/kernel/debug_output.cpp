@@ -74,20 +74,68 @@ std::string render_lines(std::wstring_view text) {
 
 enum class Opened { file, unfit, failed };
 
+// Anyone who may replace the log file could swap in a link to a file they cannot write
+// themselves. So a folder another user owns, or one others may write without the sticky bit, is
+// refused outright; in a sticky folder others may write (such as /tmp) only a file of this user
+// with no second name is used. Each returns the reason for a refusal, or empty.
+struct Folder {
+  bool others_write = false;
+  std::string refusal;
+};
+
+Folder judge_folder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  struct stat info {};
+  // stat: 0, or -1 with errno; a folder reached through a link (/var/run) is judged as itself.
+  if (::stat(name.c_str(), &info) != 0) return {};  // the open below says what is wrong
+  Folder folder{(info.st_mode & S_IWOTH) != 0, {}};
+  if (info.st_uid != 0 && info.st_uid != ::geteuid()) {
+    folder.refusal = "its folder belongs to another user";
+  } else if (folder.others_write && (info.st_mode & S_ISVTX) == 0) {
+    folder.refusal = "its folder may be written by others and is not sticky";
+  }
+  return folder;
+}
+
+std::string file_refusal(const Folder& folder, const struct stat& file) {
+  if (!folder.others_write || !S_ISREG(file.st_mode)) return {};
+  if (file.st_uid != ::geteuid()) return "it belongs to another user in a folder others may write";
+  if (file.st_nlink != 1) return "it has another name in a folder others may write";
+  return {};
+}
+
 // Opens the debug output file without blocking (a FIFO without a reader fails at once instead
-// of waiting for one) and checks it is something a log can live in: a regular file, /dev/null or
-// a terminal. A FIFO or a socket would hold the writer, a disk device would be overwritten.
-Opened open_log_file(const std::string& path, int flags, int* fd) {
-  // open: the fd, or -1 with errno; ENXIO is a FIFO without a reader or a socket.
-  *fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags, 0644);
-  if (*fd < 0) return errno == ENXIO ? Opened::unfit : Opened::failed;
+// of waiting for one) and without following a link in the last step, and checks it is something
+// a log can live in: a regular file, /dev/null or a terminal. A FIFO or a socket would hold the
+// writer, a disk device would be overwritten, and a link may point anywhere. `why` gets the
+// reason for an unfit file.
+Opened open_log_file(const std::string& path, int flags, int* fd, std::string* why) {
+  constexpr const char* kNotALogFile = "is not a regular file, /dev/null or a terminal";
+  const Folder folder = judge_folder(path);
+  *fd = -1;
+  if (!folder.refusal.empty()) {
+    *why = "is refused: " + folder.refusal;
+    return Opened::unfit;
+  }
+  // open: the fd, or -1 with errno; ENXIO is a FIFO without a reader or a socket, ELOOP a link.
+  *fd = ::open(path.c_str(),
+               O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | flags, 0644);
+  if (*fd < 0) {
+    if (errno == ELOOP) *why = "is a symbolic link";
+    if (errno == ENXIO) *why = kNotALogFile;
+    return why->empty() ? Opened::failed : Opened::unfit;
+  }
   struct stat status {};
   struct stat null_device {};
   const bool fits =
       ::fstat(*fd, &status) == 0 && (S_ISREG(status.st_mode) || ::isatty(*fd) ||
                                      (S_ISCHR(status.st_mode) && ::stat("/dev/null", &null_device) == 0 &&
                                       status.st_rdev == null_device.st_rdev));
-  if (!fits) {
+  if (!fits) *why = kNotALogFile;
+  if (const std::string refusal = fits ? file_refusal(folder, status) : ""; !refusal.empty())
+    *why = "is refused: " + refusal;
+  if (!why->empty()) {
     ::close(*fd);
     *fd = -1;
     return Opened::unfit;
@@ -107,13 +155,19 @@ class LogFileSink final : public OutputSink {
     capped_ = ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode);
     size_ = capped_ ? static_cast<std::uint64_t>(status.st_size) : 0;
   }
-  ~LogFileSink() override { ::close(fd_); }
+  ~LogFileSink() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
 
   void write(std::string_view bytes) override {
+    if (fd_ < 0) {
+      fd_output(STDERR_FILENO)->push(bytes);
+      return;
+    }
     while (!bytes.empty()) {
       std::size_t length = capped_ ? lines_that_fit(bytes) : bytes.size();
       if (length == 0 && size_ > 0) {
-        start_afresh();
+        if (!start_afresh()) return write(bytes);
         continue;
       }
       if (length == 0) length = std::min(bytes.find('\n'), bytes.size() - 1) + 1;
@@ -133,19 +187,29 @@ class LogFileSink final : public OutputSink {
     return end == std::string_view::npos ? 0 : end + 1;
   }
 
-  void start_afresh() {
-    // rename: 0 or -1 with errno. When it fails, the fresh open below empties this very file,
-    // which still keeps the cap.
-    if (::rename(path_.c_str(), (path_ + ".1").c_str()) != 0)
-      report("cannot rename " + path_ + " to " + path_ + ".1: " + std::strerror(errno) + "; emptying it");
-    int fresh = -1;
-    if (open_log_file(path_, O_TRUNC, &fresh) == Opened::file) {
-      ::close(fd_);
-      fd_ = fresh;
-    } else if (::ftruncate(fd_, 0) != 0) {
-      report("cannot start " + path_ + " afresh: " + std::strerror(errno));
-    }
+  // Moves the file to NAME.1 and makes a new NAME, which must not exist: whatever stands there
+  // by then was put there by someone else (perhaps a link to another file), and is neither
+  // opened nor emptied. Debug output then goes to stderr and false is returned.
+  bool start_afresh() {
     size_ = 0;
+    // rename: 0 or -1 with errno. When it fails, this very file is emptied, which still keeps
+    // the cap.
+    if (::rename(path_.c_str(), (path_ + ".1").c_str()) != 0) {
+      report("cannot rename " + path_ + " to " + path_ + ".1: " + std::strerror(errno) + "; emptying it");
+      if (::ftruncate(fd_, 0) != 0) report("cannot start " + path_ + " afresh: " + std::strerror(errno));
+      return true;
+    }
+    int fresh = -1;
+    std::string why;
+    const Opened opened = open_log_file(path_, O_EXCL, &fresh, &why);
+    const int error = errno;
+    ::close(fd_);
+    fd_ = fresh;
+    if (opened == Opened::file) return true;
+    if (why.empty()) why = error == EEXIST ? "was made anew by someone else" : std::strerror(error);
+    warned_ = false;
+    report("cannot start " + path_ + " afresh: it " + why + "; writing debug output to stderr");
+    return false;
   }
 
   // Once: with a small cap in a folder that refuses the move, every start afresh would warn.
@@ -156,7 +220,7 @@ class LogFileSink final : public OutputSink {
   }
 
   const std::string path_;
-  int fd_;
+  int fd_;  // -1 once the file was given up for stderr
   const std::uint64_t max_;
   bool capped_ = false;
   bool warned_ = false;
@@ -176,14 +240,15 @@ std::shared_ptr<OutputQueue> open_destination(const std::wstring& setting, std::
   }
   const std::string path = native_bytes(setting.substr(5));
   int fd = -1;
-  switch (open_log_file(path, 0, &fd)) {
+  std::string why;
+  switch (open_log_file(path, 0, &fd, &why)) {
     case Opened::file:
       return OutputQueue::make(std::make_unique<LogFileSink>(path, fd, max_bytes));
     case Opened::unfit:
       fd_output(STDERR_FILENO)
-          ->push("kov02tool: warning: debug output " + path +
-                     " is not a regular file, /dev/null or a terminal; writing debug output to stderr\n",
-                 OutputQueue::Kind::line);
+          ->push(
+              "kov02tool: warning: debug output " + path + " " + why + "; writing debug output to stderr\n",
+              OutputQueue::Kind::line);
       return fd_output(STDERR_FILENO);
     case Opened::failed:
       break;

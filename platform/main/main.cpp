@@ -10,6 +10,7 @@
 
 #include "kernel/module.h"
 #include "main/startup.h"
+#include "windowing/single_instance.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ int main(int argc, char** argv) {
   // another instance is running.
   if (const int status = handle_arguments(argc, argv); status >= 0) return status;
   std::string error;
-  if (!kov02::start_platform(&error)) {
+  if (!kov02::start_platform(&error) || !kov02::windowing::check_private_folder(&error)) {
     std::fprintf(stderr, "kov02tool: %s\n", error.c_str());
     return 1;
   }

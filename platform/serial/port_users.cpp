@@ -3,25 +3,49 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 namespace kov02::serial {
 namespace {
 
 // Where terminal programs look; on most systems the second is a link to the first.
 constexpr const char* kLockFolders[] = {"/run/lock", "/var/lock"};
+
+// The lock folders that exist, each once: on most systems the second is a link to the first,
+// and a file found there must not be judged (and warned about) twice.
+std::vector<std::string> lock_folders() {
+  std::vector<std::string> found;
+  std::vector<std::pair<dev_t, ino_t>> seen;
+  for (const char* folder : kLockFolders) {
+    struct stat info {};
+    // stat: 0, or -1 with errno (ENOENT: no such folder here).
+    if (::stat(folder, &info) != 0) continue;
+    if (std::find(seen.begin(), seen.end(), std::pair(info.st_dev, info.st_ino)) != seen.end()) continue;
+    seen.emplace_back(info.st_dev, info.st_ino);
+    found.emplace_back(folder);
+  }
+  return found;
+}
 
 struct ProcRoot {
   std::mutex mutex;
@@ -45,18 +69,56 @@ std::string process_name(const std::string& root, long pid) {
   return name;
 }
 
-// The pid a lock file holds: nullopt when there is no such file, 0 when it holds no number.
-std::optional<long> read_lock_pid(const std::string& path) {
-  // open / read: -1 with errno on failure.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return errno == ENOENT ? std::nullopt : std::optional<long>(0);
-  char text[32] = {};
-  const ssize_t got = ::read(fd, text, sizeof text - 1);
-  ::close(fd);
-  if (got <= 0) return 0;
+// A lock file younger than this that holds no pid yet is being written by its owner.
+constexpr std::time_t kLockBeingWritten = 2;
+
+// What a lock file says.
+struct LockFile {
+  bool exists = false;
+  bool regular = false;
+  bool ours_to_remove = false;  // a regular file of root or this user: it may be taken over
+  bool being_written = false;   // empty or unreadable, and younger than kLockBeingWritten
+  long pid = 0;                 // 0 when it holds no number
+};
+
+// The pid in a lock file's text: ASCII digits (padded with spaces, ending in a newline) as
+// programs write them today, or a 4-byte binary pid as older ones did. 0 when neither.
+long parse_lock_pid(const char* text, ssize_t length) {
   char* end = nullptr;
   const long pid = std::strtol(text, &end, 10);
-  return end == text || pid <= 0 ? 0 : pid;
+  const bool ascii = end != text && std::all_of(static_cast<const char*>(end), text + length, [](char c) {
+                       return std::isspace(static_cast<unsigned char>(c)) != 0;
+                     });
+  if (ascii) return pid > 0 ? pid : 0;
+  if (length != sizeof(std::int32_t)) return 0;
+  std::int32_t binary = 0;
+  std::memcpy(&binary, text, sizeof binary);
+  return binary > 0 ? binary : 0;
+}
+
+// Reads the lock file at `path` without following a link and without waiting on a FIFO.
+LockFile read_lock(const std::string& path) {
+  LockFile lock;
+  struct stat info {};
+  // lstat: 0, or -1 with errno (ENOENT: no lock).
+  if (::lstat(path.c_str(), &info) != 0) return lock;
+  lock.exists = true;
+  if (!S_ISREG(info.st_mode)) return lock;  // neither opened, removed nor written
+  // open / fstat / read: -1 with errno on failure (ELOOP: a link swapped in since the lstat).
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+  if ((fd >= 0 && ::fstat(fd, &info) != 0) || (fd < 0 && errno == ELOOP)) info.st_mode = 0;
+  if (!S_ISREG(info.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    return lock;  // neither removed nor written
+  }
+  lock.regular = true;
+  lock.ours_to_remove = info.st_uid == 0 || info.st_uid == ::geteuid();
+  char text[32] = {};
+  const ssize_t got = fd >= 0 ? ::read(fd, text, sizeof text - 1) : -1;
+  if (fd >= 0) ::close(fd);
+  lock.pid = got > 0 ? parse_lock_pid(text, got) : 0;
+  lock.being_written = got <= 0 && std::time(nullptr) - info.st_mtime < kLockBeingWritten;
+  return lock;
 }
 
 // kill(pid, 0): 0 when the process exists and may be signalled, -1 with EPERM when it exists
@@ -65,38 +127,73 @@ bool alive(long pid) {
   return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }
 
+// The temporary file's name beside the lock: a dot, the lock's name and a random part, so that
+// no other user can plant something there beforehand.
+std::string temporary_lock_path(const std::string& folder, const std::string& name) {
+  std::uint64_t random = 0;
+  // getrandom: bytes filled, or -1; without it the clock and pid still vary between attempts.
+  if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != sizeof random)
+    random = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+             static_cast<std::uint64_t>(::getpid());
+  char part[17];
+  std::snprintf(part, sizeof part, "%016llx", static_cast<unsigned long long>(random));
+  return folder + "/." + name + "." + part;
+}
+
 enum class Written { yes, folder_unusable, taken };
 
 // Writes this process's lock file into `folder` without a moment in which another program could
-// find it empty: a private file is filled, then linked under the lock's name.
+// find it empty, and without replacing one that is there: a private file is filled, then linked
+// under the lock's name. The private file is made anew (never a file found under its name), and
+// without waiting on whatever might be there.
 Written write_lock(const std::string& folder, const std::string& name) {
   const std::string final_path = folder + "/" + name;
-  const std::string private_path = folder + "/." + name + "." + std::to_string(::getpid());
-  // open / write / link: -1 with errno (EACCES, EROFS, ENOENT: the folder cannot be used;
-  // link's EEXIST: another program wrote the lock first).
-  const int fd = ::open(private_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  std::string private_path;
+  int fd = -1;
+  // open / fchmod / write / link: -1 with errno (EACCES, EROFS, ENOENT: the folder cannot be
+  // used; open's EEXIST: the name is taken, try another; link's EEXIST: another program wrote
+  // the lock first).
+  for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    private_path = temporary_lock_path(folder, name);
+    fd =
+        ::open(private_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0 && errno != EEXIST) return Written::folder_unusable;
+  }
   if (fd < 0) return Written::folder_unusable;
   char text[16];
   const int length = std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(::getpid()));
-  const bool filled = ::write(fd, text, static_cast<std::size_t>(length)) == length;
+  // Readable by every program that checks the lock, whatever the umask.
+  const bool filled =
+      ::fchmod(fd, 0644) == 0 && ::write(fd, text, static_cast<std::size_t>(length)) == length;
   ::close(fd);
   const int linked = filled ? ::link(private_path.c_str(), final_path.c_str()) : -1;
   const int reason = errno;
   ::unlink(private_path.c_str());
   if (linked == 0) return Written::yes;
   if (filled && reason == EEXIST)
-    return read_lock_pid(final_path) == ::getpid() ? Written::yes : Written::taken;
+    return read_lock(final_path).pid == ::getpid() ? Written::yes : Written::taken;
   return Written::folder_unusable;
 }
 
-// The lock file's live owner other than this process, after a dead owner's file was removed.
-std::optional<PortUser> live_owner(const std::string& path) {
-  const std::optional<long> pid = read_lock_pid(path);
-  if (!pid || *pid == ::getpid()) return std::nullopt;
-  if (alive(*pid)) return PortUser{*pid, process_name(proc_path(), *pid)};
+// The lock file's live owner other than this process. A dead owner's file is removed when it is
+// a regular file of root or this user; any other file is left alone and makes `usable` false,
+// so no lock is written beside it.
+std::optional<PortUser> live_owner(const std::string& path, bool* usable) {
+  const LockFile lock = read_lock(path);
+  if (!lock.exists || lock.pid == ::getpid()) return std::nullopt;
+  if (alive(lock.pid)) return PortUser{lock.pid, process_name(proc_path(), lock.pid)};
+  if (lock.being_written) return PortUser{0, "the program writing " + path};
+  if (!lock.ours_to_remove) {
+    std::fprintf(
+        stderr, "kov02tool: warning: %s %s; it is left alone and no lock file is written there\n",
+        path.c_str(),
+        lock.regular ? "belongs to another user and names no running program" : "is not a regular file");
+    *usable = false;
+    return std::nullopt;
+  }
   std::fprintf(stderr,
                "kov02tool: warning: %s names pid %ld, which is not running; the stale lock is taken over\n",
-               path.c_str(), *pid);
+               path.c_str(), lock.pid);
   ::unlink(path.c_str());
   return std::nullopt;
 }
@@ -183,16 +280,22 @@ bool is_pseudo_terminal(dev_t device) {
 std::optional<PortUser> PortLock::take(const std::string& device_path, PortLock* lock) {
   const std::string name = lock_file_name(device_path);
   if (name.empty()) return std::nullopt;
-  for (const char* folder : kLockFolders) {
-    if (std::optional<PortUser> owner = live_owner(std::string(folder) + "/" + name)) return owner;
+  const std::vector<std::string> folders = lock_folders();
+  std::vector<char> usable(folders.size(), 1);
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    bool fit = true;
+    if (auto owner = live_owner(folders[i] + "/" + name, &fit)) return owner;
+    usable[i] = fit;
   }
-  for (const char* folder : kLockFolders) {
-    switch (write_lock(folder, name)) {
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    if (!usable[i]) continue;
+    bool fit = true;
+    switch (write_lock(folders[i], name)) {
       case Written::yes:
-        lock->path_ = std::string(folder) + "/" + name;
+        lock->path_ = folders[i] + "/" + name;
         return std::nullopt;
       case Written::taken:
-        return live_owner(std::string(folder) + "/" + name);
+        return live_owner(folders[i] + "/" + name, &fit);
       case Written::folder_unusable:
         break;
     }
@@ -203,7 +306,7 @@ std::optional<PortUser> PortLock::take(const std::string& device_path, PortLock*
 PortLock::~PortLock() {
   // Only a file that still names this process is removed: one that another program took over
   // after this process's was removed by hand belongs to that program.
-  if (!path_.empty() && read_lock_pid(path_) == ::getpid()) ::unlink(path_.c_str());
+  if (!path_.empty() && read_lock(path_).pid == ::getpid()) ::unlink(path_.c_str());
 }
 
 }  // namespace kov02::serial

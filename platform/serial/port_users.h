@@ -14,7 +14,7 @@ namespace kov02::serial {
 
 // A process that holds a device.
 struct PortUser {
-  long pid = 0;
+  long pid = 0;      // 0 when a lock file is still being written and names no one yet
   std::string name;  // the process's command name; "an unknown program" when it cannot be read
 };
 
@@ -40,9 +40,11 @@ bool is_pseudo_terminal(dev_t device);
 class PortLock {
  public:
   // Looks for the device's lock file in the lock folders. A live owner other than this process
-  // is returned and nothing is written. A dead owner's file is taken over with a warning. Then
-  // this process's own file is written in the first lock folder that takes it (none: the port
-  // is still used, unlocked).
+  // is returned and nothing is written; so is a file that is empty or unreadable and younger than
+  // 2 s (its owner is still writing it). A dead owner's file is taken over with a warning when it
+  // is a regular file of root or this user; any other file there is left alone, with a warning,
+  // and no lock is written in that folder. Then this process's own file is written in the first
+  // lock folder that takes it (none: the port is still used, unlocked).
   static std::optional<PortUser> take(const std::string& device_path, PortLock* lock);
 
   PortLock() = default;

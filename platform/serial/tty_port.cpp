@@ -356,7 +356,7 @@ std::string plain_reason(int error) {
 
 // Refuses the port because `user` holds it, saying who once on stderr and in the debug output.
 DWORD refuse_busy(const std::string& path, const PortUser& user, std::string* reason) {
-  *reason = "in use by " + user.name + " (pid " + std::to_string(user.pid) + ")";
+  *reason = "in use by " + user.name + (user.pid > 0 ? " (pid " + std::to_string(user.pid) + ")" : "");
   const std::string line = path + " is " + *reason;
   std::fprintf(stderr, "kov02tool: %s\n", line.c_str());
   OutputDebugStringW(kernel::from_utf8(line + "\r\n").c_str());

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -63,20 +64,36 @@ std::optional<std::wstring> remote_class(HWND hwnd) {
   return it->second;
 }
 
-// The private folder: made 0700 if missing; refused unless it is a real folder of ours that
-// nobody else may enter.
-std::optional<std::string> private_folder() {
+// Where the private folder is: below XDG_RUNTIME_DIR, else in /tmp under the user's id.
+std::string private_folder_path() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  const std::string folder = runtime != nullptr && runtime[0] != '\0'
-                                 ? std::string(runtime) + "/kov02tool"
-                                 : "/tmp/kov02tool-" + std::to_string(::getuid());
-  // mkdir: 0, or -1 with errno (EEXIST when it is already there).
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
+  return runtime != nullptr && runtime[0] != '\0' ? std::string(runtime) + "/kov02tool"
+                                                  : "/tmp/kov02tool-" + std::to_string(::getuid());
+}
+
+// The private folder: made 0700 if missing; refused (with the reason) unless it is a real folder
+// of this user with mode 0700, since whoever else owns or may enter it could answer for this
+// user's instance or read its sockets.
+std::optional<std::string> private_folder(std::string* reason = nullptr) {
+  const std::string folder = private_folder_path();
+  std::string why;
   struct stat info {};
-  // lstat: 0, or -1 with errno; it does not follow a symbolic link planted in our place.
-  if (::lstat(folder.c_str(), &info) != 0) return std::nullopt;
-  if (!S_ISDIR(info.st_mode) || info.st_uid != ::getuid() || (info.st_mode & 077) != 0) return std::nullopt;
-  return folder;
+  // mkdir: 0, or -1 with errno (EEXIST when it is already there). lstat: 0, or -1 with errno; it
+  // does not follow a symbolic link planted in our place.
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    why = std::string("cannot be made: ") + std::strerror(errno);
+  } else if (::lstat(folder.c_str(), &info) != 0) {
+    why = std::string("cannot be examined: ") + std::strerror(errno);
+  } else if (!S_ISDIR(info.st_mode)) {
+    why = "is not a folder";
+  } else if (info.st_uid != ::getuid()) {
+    why = "belongs to another user";
+  } else if ((info.st_mode & 0777) != 0700) {
+    why = "does not have mode 0700";
+  }
+  if (why.empty()) return folder;
+  if (reason) *reason = "the single-instance folder " + folder + " " + why;
+  return std::nullopt;
 }
 
 // Class names become file names: letters, digits, '-', '_' and '.' stay; other bytes are %XX.
@@ -172,6 +189,10 @@ std::optional<std::string> instance_socket_path(const std::wstring& class_name) 
   std::string path = *folder + "/" + file_name_of(class_name) + ".sock";
   if (path.size() >= sizeof(sockaddr_un::sun_path)) return std::nullopt;
   return path;
+}
+
+bool check_private_folder(std::string* reason) {
+  return private_folder(reason).has_value();
 }
 
 bool take_claim(const std::wstring& class_name) {

@@ -36,6 +36,11 @@ bool take_claim(const std::wstring& class_name);
 // Gives the claim up, if this process holds it.
 void drop_claim(const std::wstring& class_name);
 
+// Makes the private folder if it is missing and checks it is a folder of this user with mode
+// 0700; false with one line naming the folder and the fault in `reason` otherwise. Start-up
+// stops on it, since with a folder someone else controls the rule would silently not hold.
+bool check_private_folder(std::string* reason);
+
 // The socket path for a class, or nullopt when the private folder cannot be made safely or the
 // path would be too long.
 std::optional<std::string> instance_socket_path(const std::wstring& class_name);

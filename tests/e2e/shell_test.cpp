@@ -2,6 +2,7 @@
 // commands, and the radio and reboot commands over exec: hooks.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -127,6 +128,23 @@ TEST(ShellEndToEnd, SecondInstanceExitsMinusOneAndRaisesTheFirst) {
   EXPECT_TRUE(first->wait_for("raised", 10s)) << first->transcript();
   first->send_line("key ctrl+q");
   EXPECT_EQ(first->wait_exit(), 0);
+}
+
+// A single-instance folder made first by another user (who could then answer for this one) or
+// open to others stops start-up with status 1 and one line naming it.
+TEST(ShellEndToEnd, ASingleInstanceFolderOfAnotherUserOrOpenToOthersStopsStartUp) {
+  ProgramFolder folder;
+  const fs::path made = folder / "run" / "kov02tool";
+  fs::create_directory(made);
+  for (const char* fault : {"does not have mode 0700", "belongs to another user"}) {
+    ::chmod(made.c_str(), fault[0] == 'd' ? 0750 : 0700);
+    if (fault[0] == 'b' && ::geteuid() != 0) GTEST_SKIP() << "a folder of another user needs root";
+    ASSERT_EQ(fault[0] == 'b' ? ::chown(made.c_str(), 65534, 65534) : 0, 0);
+    fs::remove(folder.stderr_file());
+    EXPECT_EQ(folder.start(folder.base_registry())->wait_exit(20s), 1);
+    EXPECT_EQ(read_file(folder.stderr_file()),
+              "kov02tool: the single-instance folder " + made.string() + " " + fault + "\n");
+  }
 }
 
 // The tool run with `arguments` beside `running` (same runtime folder): its exit status, stdout

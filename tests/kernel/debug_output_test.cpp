@@ -1,7 +1,11 @@
 #include "kernel/debug_output.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <filesystem>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -20,9 +24,9 @@ using test_support::TempDir;
 class DebugOutputTest : public ::testing::Test {
  protected:
   // Points the debug output at `setting` ("stderr", "file:...") through the registry.
-  bool configure(const std::string& setting, std::string* error) {
+  bool configure(const std::string& setting, std::string* error, const std::string& more = "") {
     const std::string text =
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Debug]\n\"Output\"=\"" + setting + "\"\n";
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Debug]\n\"Output\"=\"" + setting + "\"\n" + more;
     std::string parse_error;
     EXPECT_TRUE(registry::load_string(text, &parse_error)) << parse_error;
     return configure_debug_output(error);
@@ -32,6 +36,18 @@ class DebugOutputTest : public ::testing::Test {
     std::string ignored;
     configure_debug_output(&ignored);
     set_debug_output_hook(nullptr);
+  }
+  // Points the debug output at `log` (with `more` registry lines) and traces `lines` lines;
+  // why the file was refused, as the warning on stderr says ("" when it is used).
+  std::string refusal(const std::string& log, int lines = 1, const std::string& more = "") {
+    testing::internal::CaptureStderr();
+    std::string error;
+    EXPECT_TRUE(configure("file:" + log, &error, more)) << error;
+    for (int i = 0; i < lines; ++i) OutputDebugStringW(L"a line long enough to move the log aside often\r\n");
+    flush_outputs(std::chrono::seconds(5));
+    const std::string warned = testing::internal::GetCapturedStderr(), marker = "debug output " + log + " ";
+    const std::size_t at = warned.find(marker), from = at + marker.size();
+    return at == std::string::npos ? "" : warned.substr(from, warned.find(';', from) - from);
   }
   // The file's lines once everything traced so far is written.
   std::vector<std::string> lines_of(const std::string& path) {
@@ -105,6 +121,43 @@ TEST_F(DebugOutputTest, UnusableDestinationsAreReported) {
   }
   std::string error;
   EXPECT_TRUE(configure("stderr", &error)) << error;
+}
+
+// A link planted at the log's name, before start or again and again while the log is moved to
+// NAME.1 and made anew, never leads a line (nor an emptying) to the file it points at.
+TEST_F(DebugOutputTest, ALinkAtTheLogsNameIsNeverFollowedAtStartOrWhileTheLogIsMovedAside) {
+  const std::string log = dir_.file("kov.log"), target = dir_.write("target", "kept\n");
+  ASSERT_EQ(::symlink(target.c_str(), log.c_str()), 0);
+  EXPECT_EQ(refusal(log), "is a symbolic link");
+  ASSERT_EQ(::unlink(log.c_str()), 0);
+  std::atomic<bool> done{false};
+  std::thread attacker([&] {
+    for (const std::string planted = dir_.file("planted"); !done;) {
+      ::symlink(target.c_str(), planted.c_str());
+      ::rename(planted.c_str(), log.c_str());  // replaces whatever stands at the name
+    }
+  });
+  refusal(log, 3000, "\"MaxBytes\"=dword:00000100\n");
+  done = true;
+  attacker.join();
+  EXPECT_EQ(test_support::read_file(target), "kept\n");
+}
+
+// Whoever may replace the log could swap a link in for it: a folder others may write without
+// the sticky bit is refused, and in a sticky one (as /tmp) only this user's own file is used.
+TEST_F(DebugOutputTest, ALogInAFolderOthersMayChangeIsRefused) {
+  const std::string log = dir_.file("kov.log"), folder = dir_.path().string();
+  ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+  EXPECT_EQ(refusal(log), "is refused: its folder may be written by others and is not sticky");
+  EXPECT_FALSE(std::filesystem::exists(log));
+  ASSERT_EQ(::chmod(folder.c_str(), 01777), 0);
+  EXPECT_EQ(refusal(log), "");
+  if (::geteuid() != 0) GTEST_SKIP() << "a file and a folder of another user need root";
+  ASSERT_EQ(::chown(log.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(refusal(log), "is refused: it belongs to another user in a folder others may write");
+  ASSERT_EQ(::chmod(folder.c_str(), 0755) + ::chown(folder.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(refusal(log), "is refused: its folder belongs to another user");
+  EXPECT_EQ(lines_of(log).size(), 1u);
 }
 
 }  // namespace

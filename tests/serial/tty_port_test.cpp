@@ -11,10 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <utility>
 
+#include "eventually.h"
 #include "kernel/output_queue.h"
 #include "kernel/text.h"
 #include "port_lines.h"
@@ -222,26 +226,88 @@ TEST_F(TtyPort, APortFlockedByAnotherProgramIsRefusedWithThatProgramsNameAndPid)
   open_port();
 }
 
-// A lock file whose owner is gone is taken over; ours names this process while the tty is held
-// and goes with the close. A live owner's lock refusing the tty is shown end to end.
+// A pid no process has.
+pid_t dead_pid() {
+  const pid_t gone = fork();
+  return gone == 0 ? (_exit(0), 0) : (waitpid(gone, nullptr, 0), gone);
+}
+
+// A lock file whose owner is gone is taken over, in the text form or the old 4-byte binary one,
+// and so is an old empty one; an empty one under 2 s old is still being written and holds the
+// port. Ours names this process while the tty is held and goes with the close.
 TEST_F(TtyPort, StaleLockFilesAreTakenOverAndOursLastsWhileTheTtyIsHeld) {
   EXPECT_EQ(kov02::serial::lock_file_name("/tmp"), "");
   const std::string lock = lock_file_path(pty_.path());
   if (lock.empty()) GTEST_SKIP() << "no writable lock folder";
   EXPECT_EQ("/run/lock/" + kov02::serial::lock_file_name(pty_.path()), lock);
+  const auto binary = [](pid_t pid) { return std::string(reinterpret_cast<const char*>(&pid), sizeof pid); };
+  const struct {
+    std::string text;
+    int age_s;
+    bool held;
+  } rows[] = {{lock_file_text(dead_pid()), 0, false},
+              {binary(dead_pid()), 0, false},
+              {"", 5, false},
+              {binary(::getppid()), 0, true},
+              {"", 0, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.text.size() << " bytes, " << row.age_s << " s old");
+    test_support::write_file(lock, row.text);
+    const timespec times[2] = {{time(nullptr) - row.age_s, 0}, {time(nullptr) - row.age_s, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, lock.c_str(), times, 0), 0);
+    testing::internal::CaptureStderr();
+    port_ = kov02::serial::open_tty(pty_.path());
+    const std::string warned = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(port_ == INVALID_HANDLE_VALUE, row.held);
+    EXPECT_EQ(warned.find("stale lock is taken over") != std::string::npos, !row.held);
+    EXPECT_EQ(test_support::read_file(lock), row.held ? row.text : lock_file_text(getpid()));
+    if (port_ != INVALID_HANDLE_VALUE) CloseHandle(std::exchange(port_, INVALID_HANDLE_VALUE));
+    EXPECT_EQ(::unlink(lock.c_str()) == 0, row.held);
+  }
+}
 
-  const pid_t gone = fork();
-  ASSERT_GE(gone, 0);
-  if (gone == 0) _exit(0);
-  ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
-  { std::ofstream(lock) << lock_file_text(gone); }
-  testing::internal::CaptureStderr();
-  open_port();
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("stale lock is taken over"), std::string::npos);
-  EXPECT_EQ(test_support::read_file(lock), lock_file_text(getpid()));
-  CloseHandle(port_);
-  port_ = INVALID_HANDLE_VALUE;
-  EXPECT_FALSE(std::filesystem::exists(lock));
+// Opens the port on a thread; a FIFO at `planted` that holds the open up is then opened for
+// reading so the thread ends, and the test fails instead of hanging.
+bool opens_without_waiting(HANDLE* port, const std::string& pty, const std::string& planted) {
+  std::atomic<bool> done{false};
+  std::thread opener([&] { *port = kov02::serial::open_tty(pty), done = true; });
+  const bool in_time = test_support::eventually([&] { return done.load(); }, 10s);
+  const int reader = in_time ? -1 : ::open(planted.c_str(), O_RDONLY | O_NONBLOCK);
+  opener.join();
+  if (reader >= 0) ::close(reader);
+  return in_time;
+}
+
+// Another user's FIFO or file where the lock's temporary file used to go (a name made of the
+// lock's and the pid) neither holds the open up nor becomes the lock; at the lock's own name, it
+// is neither removed nor written, and the port is still used.
+TEST_F(TtyPort, AnotherUsersFilesAtTheLockAndItsTemporaryNameAreNeitherFollowedNorTaken) {
+  const std::string lock = lock_file_path(pty_.path());
+  if (lock.empty()) GTEST_SKIP() << "no writable lock folder";
+  if (::geteuid() != 0) GTEST_SKIP() << "planting files as nobody needs root";
+  const std::string temporary = "/run/lock/." + kov02::serial::lock_file_name(pty_.path()) + "." +
+                                std::to_string(::getpid());  // the name the temporary file used to have
+  // As the unprivileged user nobody: a FIFO, then a file naming a dead process.
+  const std::string plants[] = {"mkfifo -m 666 ", "printf \"%10d\\n\" " + std::to_string(dead_pid()) + " >"};
+  const std::string as_nobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c '";
+  for (const std::string& at : {temporary, lock}) {
+    for (const std::string& plant : plants) {
+      SCOPED_TRACE(plant + at);
+      ASSERT_EQ(std::system((as_nobody + plant + at + "'").c_str()), 0);
+      struct stat planted {}, now {};
+      ASSERT_EQ(::lstat(at.c_str(), &planted), 0);
+      testing::internal::CaptureStderr();
+      EXPECT_TRUE(opens_without_waiting(&port_, pty_.path(), at));
+      const std::string warned = testing::internal::GetCapturedStderr();
+      ASSERT_NE(port_, INVALID_HANDLE_VALUE);
+      EXPECT_TRUE(::lstat(at.c_str(), &now) == 0 && now.st_ino == planted.st_ino && now.st_uid == 65534);
+      // At the lock's name: a warning; beside it: the lock made anew is ours.
+      EXPECT_TRUE(at == lock ? warned.find(lock + " ") != std::string::npos
+                             : ::lstat(lock.c_str(), &now) == 0 && now.st_uid == 0) << warned;
+      CloseHandle(std::exchange(port_, INVALID_HANDLE_VALUE));
+      ::unlink(at.c_str());
+    }
+  }
 }
 
 // While it lives, a tty driver that keeps serial settings stands in for the real calls (a pty
