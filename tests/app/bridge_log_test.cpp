@@ -101,7 +101,7 @@ TEST_F(BridgeLog, FailedSideBLeavesFfuartOpenWithoutPumpsAndSaysWhichHandleIsMis
   EXPECT_EQ(GetComs(hwnd()), 1);
   EXPECT_EQ(NewText(),
             L"Open FF(COM1:) failed.\r\nCOM1: is fake:b-ff: already open in this program\r\n"
-            L"Open IR(COM5:) failed.\r\nCOM5: not mapped in the registry file\r\n"
+            L"Open IR(COM5:) failed.\r\nCOM5: not mapped in no registry file\r\n"
             L"one of the handles is INVALID_HANDLE_VALUE\r\n");
   ReleaseComs(hwnd());
   EXPECT_FALSE(ff_->is_open());
