@@ -63,21 +63,22 @@ static void LogOpenFailed(HWND hwnd, LPCWSTR format, LPCWSTR portName) {
   if (portName[0] != L'\0') LogDeviceFailure(hwnd, LogPane);
 }
 
-// The key's "Index" as the handset reads it: any value of up to 4 bytes. False when missing.
-static bool ReadIndex(LPCWSTR key, DWORD* index) {
+// The key's "Index" as the handset reads it, any value of up to 4 bytes; the registry's answer
+// (ERROR_MORE_DATA for a wider value).
+static LONG QueryIndex(LPCWSTR key, DWORD* index) {
   HKEY hKey = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return ERROR_FILE_NOT_FOUND;
   DWORD size = sizeof *index;
-  const bool read =
-      RegQueryValueExW(hKey, L"Index", nullptr, nullptr, reinterpret_cast<BYTE*>(index), &size) == ERROR_SUCCESS;
+  const LONG result = RegQueryValueExW(hKey, L"Index", nullptr, nullptr, reinterpret_cast<BYTE*>(index), &size);
   RegCloseKey(hKey);
-  return read;
+  return result;
 }
 
 // "COM%d:" from the key's "Index" when it reads as a 32-bit number below 10; otherwise "".
 static LPCWSTR PortNameFromRegistry(LPCWSTR key) {
   DWORD index = 0;
-  return ReadIndex(key, &index) && index < std::size(INDEXED_PORT_NAMES) ? INDEXED_PORT_NAMES[index] : L"";
+  return QueryIndex(key, &index) == ERROR_SUCCESS && index < std::size(INDEXED_PORT_NAMES) ? INDEXED_PORT_NAMES[index]
+                                                                                          : L"";
 }
 
 // The reason line for a side whose "Index" gave no port name: the value is missing, or names no
@@ -86,10 +87,12 @@ static void LogMissingIndex(HWND hwnd, const BridgeUart& side) {
   WCHAR file[REGISTRY_FILE_CHARS];
   GetRegistryFileW(file, REGISTRY_FILE_CHARS);
   DWORD index = 0;
-  if (ReadIndex(side.key, &index)) {
-    wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS,
-               L"%s: \"Index\" under [HKEY_LOCAL_MACHINE\\%s] in %s is %lu, not a port number from 0 to 9\r\n",
-               side.uart, side.key, file, index);
+  const LONG read = QueryIndex(side.key, &index);
+  if (read == ERROR_SUCCESS || read == ERROR_MORE_DATA) {
+    WCHAR what[48] = L"not a 32-bit number";
+    if (read == ERROR_SUCCESS) wnsprintfW(what, 48, L"%lu, not a port number from 0 to 9", index);
+    wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS, L"%s: \"Index\" under [HKEY_LOCAL_MACHINE\\%s] in %s is %s\r\n",
+               side.uart, side.key, file, what);
   } else {
     wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS, L"%s: no \"Index\" under [HKEY_LOCAL_MACHINE\\%s] in %s\r\n",
                side.uart, side.key, file);

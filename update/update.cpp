@@ -3,6 +3,7 @@
 #include "update/update.h"
 
 #include <cwchar>
+#include <iterator>
 
 #include "common/output.h"
 #include "common/state.h"
@@ -39,11 +40,13 @@ static void FormatMissingFiles(WCHAR (&text)[MISSING_TEXT_CHARS]) {
   }
 }
 
-// The working directory as the Linux folder it names: '/' for '\', no closing separator.
-static void LinuxFolderOf(LPCWSTR workDir, WCHAR (&folder)[PACKAGE_PATH_CHARS]) {
+// The working directory as the Linux folder it names: '/' for '\', no closing separator. It is
+// read no further than its 100 characters.
+static void LinuxWorkDir(WCHAR (&folder)[PACKAGE_PATH_CHARS]) {
+  static_assert(std::size(g_szWorkDir) < PACKAGE_PATH_CHARS);
   int length = 0;
-  for (; workDir[length] != L'\0' && length < PACKAGE_PATH_CHARS - 1; ++length)
-    folder[length] = workDir[length] == L'\\' ? L'/' : workDir[length];
+  for (; length < static_cast<int>(std::size(g_szWorkDir)) && g_szWorkDir[length] != L'\0'; ++length)
+    folder[length] = g_szWorkDir[length] == L'\\' ? L'/' : g_szWorkDir[length];
   if (length > 1 && folder[length - 1] == L'/') --length;
   folder[length] = L'\0';
 }
@@ -52,7 +55,7 @@ static void LinuxFolderOf(LPCWSTR workDir, WCHAR (&folder)[PACKAGE_PATH_CHARS]) 
 // mode that is not there, and where the folder is set.
 static void LogMissingPackageFiles(HWND hwnd, const UpdateMode& mode) {
   WCHAR folder[PACKAGE_PATH_CHARS];
-  LinuxFolderOf(g_szWorkDir, folder);
+  LinuxWorkDir(folder);
   WCHAR missing[PACKAGE_PATH_CHARS] = L"";
   for (LPCWSTR name : mode.packageFiles) {
     WCHAR path[PACKAGE_PATH_CHARS];
