@@ -67,9 +67,11 @@ static void LogOpenFailed(HWND hwnd, LPCWSTR format, LPCWSTR portName) {
 // (ERROR_MORE_DATA for a wider value).
 static LONG QueryIndex(LPCWSTR key, DWORD* index) {
   HKEY hKey = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return ERROR_FILE_NOT_FOUND;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+    return ERROR_FILE_NOT_FOUND;
   DWORD size = sizeof *index;
-  const LONG result = RegQueryValueExW(hKey, L"Index", nullptr, nullptr, reinterpret_cast<BYTE*>(index), &size);
+  const LONG result =
+      RegQueryValueExW(hKey, L"Index", nullptr, nullptr, reinterpret_cast<BYTE*>(index), &size);
   RegCloseKey(hKey);
   return result;
 }
@@ -77,8 +79,9 @@ static LONG QueryIndex(LPCWSTR key, DWORD* index) {
 // "COM%d:" from the key's "Index" when it reads as a 32-bit number below 10; otherwise "".
 static LPCWSTR PortNameFromRegistry(LPCWSTR key) {
   DWORD index = 0;
-  return QueryIndex(key, &index) == ERROR_SUCCESS && index < std::size(INDEXED_PORT_NAMES) ? INDEXED_PORT_NAMES[index]
-                                                                                          : L"";
+  return QueryIndex(key, &index) == ERROR_SUCCESS && index < std::size(INDEXED_PORT_NAMES)
+             ? INDEXED_PORT_NAMES[index]
+             : L"";
 }
 
 // The reason line for a side whose "Index" gave no port name: the value is missing, or names no
@@ -91,11 +94,12 @@ static void LogMissingIndex(HWND hwnd, const BridgeUart& side) {
   if (read == ERROR_SUCCESS || read == ERROR_MORE_DATA) {
     WCHAR what[48] = L"not a 32-bit number";
     if (read == ERROR_SUCCESS) wnsprintfW(what, 48, L"%lu, not a port number from 0 to 9", index);
-    wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS, L"%s: \"Index\" under [HKEY_LOCAL_MACHINE\\%s] in %s is %s\r\n",
-               side.uart, side.key, file, what);
+    wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS,
+               L"%s: \"Index\" under [HKEY_LOCAL_MACHINE\\%s] in %s is %s\r\n", side.uart, side.key, file,
+               what);
   } else {
-    wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS, L"%s: no \"Index\" under [HKEY_LOCAL_MACHINE\\%s] in %s\r\n",
-               side.uart, side.key, file);
+    wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS,
+               L"%s: no \"Index\" under [HKEY_LOCAL_MACHINE\\%s] in %s\r\n", side.uart, side.key, file);
   }
   LogPane(hwnd, g_szMessage);
 }

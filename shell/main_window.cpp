@@ -130,7 +130,8 @@ static PackageDirSetting ReadPackageDir(WCHAR (&text)[PACKAGE_DIR_CHARS]) {
     return PACKAGE_DIR_UNSET;
   DWORD type = 0;
   DWORD size = sizeof text;
-  const LONG result = RegQueryValueExW(key, L"PackageDir", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  const LONG result =
+      RegQueryValueExW(key, L"PackageDir", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
   RegCloseKey(key);
   if (type != REG_SZ) return PACKAGE_DIR_UNSET;
   if (result == ERROR_MORE_DATA) return PACKAGE_DIR_TOO_LONG;

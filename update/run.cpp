@@ -52,7 +52,8 @@ void ReportUpdateFailure(HWND hwnd, UpdateFailure failure) {
   wnsprintfW(text, TRACE_LINE_CHARS, L"\r\nFirmware update failed: %s\r\n", reason);
   LogPane(hwnd, text);
   if (g_bRilSuspendedByUpdate.load(std::memory_order_relaxed))
-    LogPane(hwnd, L"The radio interface stays suspended until an update succeeds or Resume RIL is chosen.\r\n");
+    LogPane(hwnd,
+            L"The radio interface stays suspended until an update succeeds or Resume RIL is chosen.\r\n");
   Trace(L"Firmware update failed: %s\r\n", reason);
   if (hwnd == nullptr) return;  // a run without a window (a test's) reports to the trace only
   wnsprintfW(text, TRACE_LINE_CHARS, L"Firmware update failed: %s", reason);

@@ -74,8 +74,8 @@ static void LogMissingPackageFiles(HWND hwnd, const UpdateMode& mode) {
   if (folder[0] == L'\0')
     wnsprintfW(text, TRACE_LINE_CHARS, L"no firmware package folder (PackageDir in %s)\r\n", file);
   else
-    wnsprintfW(text, TRACE_LINE_CHARS, L"firmware package folder %s: missing %s (PackageDir in %s)\r\n", folder,
-               missing, file);
+    wnsprintfW(text, TRACE_LINE_CHARS, L"firmware package folder %s: missing %s (PackageDir in %s)\r\n",
+               folder, missing, file);
   LogPaneIfDebug(hwnd, text);
 }
 

@@ -23,7 +23,8 @@ constexpr std::wstring_view kDeviceMapKey = L"Platform\\Devices";
 // A device whose controls run a command; reads and writes are refused (the base class's answer).
 class ExecDevice : public kernel::KernelObject {
  public:
-  ExecDevice(std::wstring name, std::vector<std::string> argv) : name_(std::move(name)), argv_(std::move(argv)) {}
+  ExecDevice(std::wstring name, std::vector<std::string> argv)
+      : name_(std::move(name)), argv_(std::move(argv)) {}
   const std::wstring& name() const { return name_; }
   const std::vector<std::string>& argv() const { return argv_; }
 
@@ -68,7 +69,8 @@ std::string plain_reason(std::string_view target, DWORD error) {
   }
 }
 
-HANDLE open_mapped(std::wstring_view name, const std::string& target, std::string* reason, std::string* refusal) {
+HANDLE open_mapped(std::wstring_view name, const std::string& target, std::string* reason,
+                   std::string* refusal) {
   if (target.starts_with("exec:")) return open_exec_device(name, std::string_view(target).substr(5), refusal);
   if (target.starts_with("fake:")) return serial::open_fake(target.substr(5));
   return serial::open_tty(target, reason);

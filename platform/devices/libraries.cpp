@@ -70,7 +70,8 @@ void set_reboot_failure(std::string_view reason) {
 
 // Why the Reboot setting names no hook, for its reason line; empty when it names one.
 std::wstring missing_reboot_hook(const std::optional<std::wstring>& hook) {
-  const std::wstring where = L"under [HKEY_LOCAL_MACHINE\\Platform\\Kernel] in " + kov02::devices::registry_file_phrase();
+  const std::wstring where =
+      L"under [HKEY_LOCAL_MACHINE\\Platform\\Kernel] in " + kov02::devices::registry_file_phrase();
   if (!hook) return L"Reboot: no \"Reboot\" value " + where;
   if (!hook->starts_with(L"exec:")) return L"Reboot: the \"Reboot\" value " + where + L" is no exec: command";
   return {};

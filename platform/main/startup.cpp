@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -65,7 +65,8 @@ bool start_platform(std::string* error) {
   hold_standard_descriptors();
   if (!load_registry(error)) return false;
   if (registry::file_in_use().empty()) {
-    std::fprintf(stderr, "notice: no configuration found (looked in %s)\n", registry::registry_places_text().c_str());
+    std::fprintf(stderr, "notice: no configuration found (looked in %s)\n",
+                 registry::registry_places_text().c_str());
   }
   return configure_debug_output(error);
 }

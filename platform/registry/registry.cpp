@@ -129,7 +129,8 @@ bool load_file(const std::string& path, std::string* error) {
   const std::string why = untrusted_reason(path);
   const std::string distrust = why.empty() ? "" : "the registry file " + path + ": " + why;
   if (!install(content, path, path, distrust, error)) return false;
-  if (!distrust.empty()) std::fprintf(stderr, "kov02tool: warning: %s; exec: hooks are refused\n", distrust.c_str());
+  if (!distrust.empty())
+    std::fprintf(stderr, "kov02tool: warning: %s; exec: hooks are refused\n", distrust.c_str());
   return true;
 }
 

@@ -31,7 +31,8 @@ std::string file_reason(const std::string& path, const std::string& subject) {
 std::string untrusted_reason(const std::string& path) {
   char resolved[PATH_MAX];
   // realpath: the absolute path without links, or nullptr with errno.
-  if (!::realpath(path.c_str(), resolved)) return std::string("it cannot be looked at: ") + strerrordesc_np(errno);
+  if (!::realpath(path.c_str(), resolved))
+    return std::string("it cannot be looked at: ") + strerrordesc_np(errno);
   const std::string file(resolved);
   if (std::string reason = file_reason(file, "it"); !reason.empty()) return reason;
   const std::size_t slash = file.find_last_of('/');

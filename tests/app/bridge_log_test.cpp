@@ -113,8 +113,9 @@ TEST_F(BridgeLog, AnIndexWiderThanFourBytesGivesTheFailureLineWithAnEmptyName) {
   load_registry(setup_.text() +
                 "\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial]\n\"Index\"=hex:01,00,00,00,00\n");
   EXPECT_EQ(OpenBridgePort(hwnd(), L"FFUART"), 0);
-  EXPECT_EQ(NewText(), L"Open FF() failed.\r\nFFUART: \"Index\" under [HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial] in "
-                       L"no registry file is not a 32-bit number\r\n");
+  EXPECT_EQ(NewText(),
+            L"Open FF() failed.\r\nFFUART: \"Index\" under [HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial] in "
+            L"no registry file is not a 32-bit number\r\n");
 }
 
 // Traffic in both directions under the start-up debug choice: a line for each direction, with

@@ -58,8 +58,9 @@ TEST_F(UpdateCommand, AMissingPackageFileShowsTheDirectoryOnlyWhileDebugIsOnAndS
   std::wstring folder = dir.substr(0, dir.size() - 1);
   std::replace(folder.begin(), folder.end(), L'\\', L'/');
   for (const std::string missing : {"boot1_v3.bin", "boot2_v3_KOV02A.bin", "flash_only.bin"}) {
-    const std::wstring line = L"Cannot get firmware files from " + dir + L" directory\r\nfirmware package folder " +
-                              folder + L": missing " + std::wstring(missing.begin(), missing.end()) +
+    const std::wstring line = L"Cannot get firmware files from " + dir +
+                              L" directory\r\nfirmware package folder " + folder + L": missing " +
+                              std::wstring(missing.begin(), missing.end()) +
                               L" (PackageDir in no registry file)\r\n";
     rig.remove(missing);
     for (WORD command : {117, 118}) {

@@ -272,7 +272,7 @@ TEST_F(BridgeEndToEnd, HalfOpenBridgeHoldsFfuartUntilRelease) {
   const auto failed = std::find(lines.rbegin(), lines.rend(), "Open BT() failed.");
   ASSERT_NE(failed, lines.rend());
   EXPECT_EQ(*(failed - 1), "BTUART: \"Index\" under [HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial2] in " +
-                              folder_.registry_file().string() + " is 12, not a port number from 0 to 9");
+                               folder_.registry_file().string() + " is 12, not a port number from 0 to 9");
   Exit();
 }
 

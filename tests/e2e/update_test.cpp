@@ -145,8 +145,7 @@ TEST_F(UpdateEndToEnd, FlashOnlyTakesThePackageFromPackageDirAndNeverTheOneBesid
   EXPECT_TRUE(read_file(sim->received_image()) == read_file(package / "flash_only.bin"));
 }
 
-// Radio requests from the menu while the image goes out do nothing; the run itself is untouched.
-// Until the run has closed its port, Get COMs stays refused too, even with the question up.
+// Menu radio requests during the image do nothing; Get COMs waits until the run closes its port.
 TEST_F(UpdateEndToEnd, RadioRequestsDuringTheImageAreRefusedAndTheRunSucceeds) {
   PutPackage(FULL_IMAGE);
   Start();
@@ -228,8 +227,8 @@ TEST_F(UpdateEndToEnd, AMissingPackageFileNamesTheDirectoryAndStartsNothing) {
   tool->send_line("command 117");
   EXPECT_TRUE(tool->wait_for("Cannot get firmware files from " + dir + " directory")) << tool->transcript();
   EXPECT_TRUE(tool->wait_for("firmware package folder " + folder.path().string() +
-                             ": missing flash_only.bin (PackageDir in " +
-                             folder.registry_file().string() + ")"))
+                             ": missing flash_only.bin (PackageDir in " + folder.registry_file().string() +
+                             ")"))
       << tool->transcript();
 
   // With the debug direction None the same command shows nothing at all: the About box, queued
@@ -240,8 +239,7 @@ TEST_F(UpdateEndToEnd, AMissingPackageFileNamesTheDirectoryAndStartsNothing) {
   ASSERT_TRUE(tool->wait_for("box: About"));
   const auto& lines = tool->lines();
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_NE(lines[lines.size() - 2].find("firmware package folder"), std::string::npos)
-      << tool->transcript();
+  EXPECT_NE(lines[lines.size() - 2].find("firmware package folder"), std::string::npos) << tool->transcript();
   tool->send_line("answer ok");
   EXPECT_TRUE(control_names(sim->summary()).empty()) << sim->summary();
   EXPECT_EQ(folder.count_debug_lines("Open com port"), 0);
@@ -484,17 +482,18 @@ TEST(UpdateProgramFolder, AProgramPathTooLongForItsBufferHasNoWorkingDirectory) 
   tool.send_line("answer ok");
   tool.send_line("command 118");
   EXPECT_TRUE(tool.wait_for("Cannot get firmware files from  directory", 20s)) << tool.transcript();
-  EXPECT_TRUE(tool.wait_for("no firmware package folder (PackageDir in " + (top / "kov02.reg").string() + ")"));
+  EXPECT_TRUE(
+      tool.wait_for("no firmware package folder (PackageDir in " + (top / "kov02.reg").string() + ")"));
   tool.send_line("command 101");
   EXPECT_EQ(tool.wait_exit(20s), 0);
   EXPECT_EQ(read_file(top / "debug.log").find("Open com port"), std::string::npos);
 }
 
-// A PackageDir that does not fit the working directory's 100 characters is none: the package
-// beside the program is not taken instead.
+// A PackageDir too long for the 100-character working directory: none, not the program's folder.
 TEST(UpdateProgramFolder, APackageDirOfOneHundredCharactersIsNoWorkingDirectory) {
   ProgramFolder folder;
-  for (const char* name : {"boot1_v3.bin", "boot2_v3_KOV02A.bin", "flash_only.bin"}) folder.put(name, "package");
+  for (const char* name : {"boot1_v3.bin", "boot2_v3_KOV02A.bin", "flash_only.bin"})
+    folder.put(name, "package");
   const std::string tooLong = "/" + std::string(99, 'x');
   Registry registry = folder.base_registry();
   registry.key("HKEY_LOCAL_MACHINE\\Platform\\Update").sz("PackageDir", tooLong);

@@ -167,13 +167,13 @@ TEST_F(HookTest, HooksAreRefusedUnlessTheRegistryAndTheProgramAreTrusted) {
     uid_t registry_owner;  // 0: left as created
     std::string warning;
   };
+  const std::string shared = "the registry file " + dir_.file("shared.reg") + ": it is ";
   std::vector<Row> rows = {
-      {dir_.file("ok.sh"), 0664, 0, "the registry file " + dir_.file("shared.reg") + ": it is writable by group or others"},
+      {dir_.file("ok.sh"), 0664, 0, shared + "writable by group or others"},
       {dir_.file("shared.sh"), 0600, 0, "it is writable by others"},
       {dir_.file("open/ok.sh"), 0600, 0, "its folder is writable by others"},
   };
-  if (::geteuid() == 0)
-    rows.push_back({dir_.file("ok.sh"), 0644, 4242, "the registry file " + dir_.file("shared.reg") + ": it is owned by uid 4242"});
+  if (::geteuid() == 0) rows.push_back({dir_.file("ok.sh"), 0644, 4242, shared + "owned by uid 4242"});
   for (const Row& row : rows) {
     SCOPED_TRACE(row.warning);
     const std::string text =
@@ -206,11 +206,11 @@ TEST_F(HookTest, HooksAreRefusedUnlessTheRegistryAndTheProgramAreTrusted) {
   CloseHandle(ril);
 }
 
-// A hook that hangs and a reboot without its value each leave a line naming what is wrong and
-// in which file (the pane tests show the others).
+// A hung hook and a reboot without its value leave reason lines (the pane tests show the rest).
 TEST_F(HookTest, AHungHookAndAMissingRebootValueLeaveReasonLines) {
   const std::string file = dir_.write(
-      "kov02tool.reg", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"RIL1:\"=\"exec:" + dir_.file("hang.sh") + "\"\n");
+      "kov02tool.reg",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"RIL1:\"=\"exec:" + dir_.file("hang.sh") + "\"\n");
   std::string error;
   ASSERT_TRUE(registry::load_file(file, &error)) << error;
   set_hook_time_limit(200ms);

@@ -19,8 +19,10 @@ class StartupTest : public ::testing::Test {
  protected:
   void TearDown() override {
     for (const auto& [name, value] : saved_) {
-      if (value) ::setenv(name.c_str(), value->c_str(), 1);
-      else ::unsetenv(name.c_str());
+      if (value)
+        ::setenv(name.c_str(), value->c_str(), 1);
+      else
+        ::unsetenv(name.c_str());
     }
     ::unsetenv("KOV02_REGISTRY");
     registry::clear();
@@ -31,8 +33,10 @@ class StartupTest : public ::testing::Test {
   void set(const std::string& name, const char* value) {
     const char* old = std::getenv(name.c_str());
     saved_.emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
-    if (value) ::setenv(name.c_str(), value, 1);
-    else ::unsetenv(name.c_str());
+    if (value)
+      ::setenv(name.c_str(), value, 1);
+    else
+      ::unsetenv(name.c_str());
   }
   test_support::TempDir dir_;
   std::map<std::string, std::optional<std::string>> saved_;
@@ -89,9 +93,10 @@ TEST_F(StartupTest, TheRegistryPlacesFollowTheXdgRulesAndKov02RegistryStandsAlon
   set("XDG_CONFIG_HOME", nullptr);
   set("XDG_CONFIG_DIRS", "/a:relative:/b");
   set("HOME", "/home/u");
-  EXPECT_EQ(registry::registry_places_text(),
-            "/home/u/.config/kov02tool/kov02tool.reg, /a/kov02tool/kov02tool.reg, /b/kov02tool/kov02tool.reg, "
-            "/etc/kov02tool/kov02tool.reg");
+  EXPECT_EQ(
+      registry::registry_places_text(),
+      "/home/u/.config/kov02tool/kov02tool.reg, /a/kov02tool/kov02tool.reg, /b/kov02tool/kov02tool.reg, "
+      "/etc/kov02tool/kov02tool.reg");
   set("XDG_CONFIG_DIRS", nullptr);
   EXPECT_EQ(registry::registry_places().at(1), "/etc/xdg/kov02tool/kov02tool.reg");
   set("KOV02_REGISTRY", dir_.file("absent.reg").c_str());
