@@ -18,6 +18,7 @@ namespace {
 // One of the two registry-named UARTs: where its number lives, how a failed open reads, and
 // which words record its handle and its name.
 struct BridgeUart {
+  LPCWSTR uart;  // the UART's own name, for the reason line when its "Index" names no port
   LPCWSTR key;
   LPCWSTR failFormat;
   std::atomic<HANDLE>* word;
@@ -25,8 +26,9 @@ struct BridgeUart {
 };
 }  // namespace
 
-static const BridgeUart SIDE_A{L"Drivers\\BuiltIn\\Serial", L"Open FF(%s) failed.\r\n", &g_hFF, &g_pszFFName};
-static const BridgeUart SIDE_B{L"Drivers\\BuiltIn\\Serial2", L"Open BT(%s) failed.\r\n", &g_hBT,
+static const BridgeUart SIDE_A{L"FFUART", L"Drivers\\BuiltIn\\Serial", L"Open FF(%s) failed.\r\n", &g_hFF,
+                               &g_pszFFName};
+static const BridgeUart SIDE_B{L"BTUART", L"Drivers\\BuiltIn\\Serial2", L"Open BT(%s) failed.\r\n", &g_hBT,
                                &g_pszBTName};
 
 // The names an "Index" can give. Static texts, so a pump may read a side's name word at any
@@ -58,23 +60,48 @@ static void LogPort(HWND hwnd, LPCWSTR format, LPCWSTR portName) {
 // tried (an empty name never reached the device map).
 static void LogOpenFailed(HWND hwnd, LPCWSTR format, LPCWSTR portName) {
   LogPort(hwnd, format, portName);
-  if (portName[0] != L'\0') LogDeviceOpenFailure(hwnd, LogPane);
+  if (portName[0] != L'\0') LogDeviceFailure(hwnd, LogPane);
+}
+
+// The key's "Index" as the handset reads it, any value of up to 4 bytes; the registry's answer
+// (ERROR_MORE_DATA for a wider value).
+static LONG QueryIndex(LPCWSTR key, DWORD* index) {
+  HKEY hKey = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+    return ERROR_FILE_NOT_FOUND;
+  DWORD size = sizeof *index;
+  const LONG result =
+      RegQueryValueExW(hKey, L"Index", nullptr, nullptr, reinterpret_cast<BYTE*>(index), &size);
+  RegCloseKey(hKey);
+  return result;
 }
 
 // "COM%d:" from the key's "Index" when it reads as a 32-bit number below 10; otherwise "".
 static LPCWSTR PortNameFromRegistry(LPCWSTR key) {
-  HKEY hKey = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return L"";
   DWORD index = 0;
-  DWORD size = sizeof index;
-  LPCWSTR name = L"";
-  if (RegQueryValueExW(hKey, L"Index", nullptr, nullptr, reinterpret_cast<BYTE*>(&index), &size) ==
-          ERROR_SUCCESS &&
-      index < std::size(INDEXED_PORT_NAMES)) {
-    name = INDEXED_PORT_NAMES[index];
+  return QueryIndex(key, &index) == ERROR_SUCCESS && index < std::size(INDEXED_PORT_NAMES)
+             ? INDEXED_PORT_NAMES[index]
+             : L"";
+}
+
+// The reason line for a side whose "Index" gave no port name: the value is missing, or names no
+// port.
+static void LogMissingIndex(HWND hwnd, const BridgeUart& side) {
+  WCHAR file[REGISTRY_FILE_CHARS];
+  GetRegistryFileW(file, REGISTRY_FILE_CHARS);
+  DWORD index = 0;
+  const LONG read = QueryIndex(side.key, &index);
+  if (read == ERROR_SUCCESS || read == ERROR_MORE_DATA) {
+    WCHAR what[48] = L"not a 32-bit number";
+    if (read == ERROR_SUCCESS) wnsprintfW(what, 48, L"%lu, not a port number from 0 to 9", index);
+    wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS,
+               L"%s: \"Index\" under [HKEY_LOCAL_MACHINE\\%s] in %s is %s\r\n", side.uart, side.key, file,
+               what);
+  } else {
+    wnsprintfW(g_szMessage, MESSAGE_BUFFER_CHARS,
+               L"%s: no \"Index\" under [HKEY_LOCAL_MACHINE\\%s] in %s\r\n", side.uart, side.key, file);
   }
-  RegCloseKey(hKey);
-  return name;
+  LogPane(hwnd, g_szMessage);
 }
 
 // Read and write, exclusive, existing device only. An empty name is a failed open.
@@ -155,6 +182,7 @@ int OpenBridgePort(HWND hwnd, LPCWSTR logicalName) {
   HANDLE handle = OpenPortByName(name);
   if (handle == INVALID_HANDLE_VALUE) {
     LogOpenFailed(hwnd, side.failFormat, name);
+    if (name[0] == L'\0') LogMissingIndex(hwnd, side);
     return 0;
   }
   LogPort(hwnd, L"%s opened\r\n", name);
@@ -173,8 +201,9 @@ int OpenRawIrPort(HWND hwnd) {
 }
 
 int GetComs(HWND hwnd, WORD, HWND, WORD) {
-  // The bridge may hold the update port's own line: opening it now would break the run.
-  if (g_bUpdateBusy.load(std::memory_order_relaxed)) {
+  // The bridge may hold the update port's own line: opening it now would break the run, and
+  // until the run has closed the port (the "Successful" question may still be up) it is taken.
+  if (g_bUpdatePortHeld.load(std::memory_order_relaxed)) {
     LogPane(hwnd, L"Firmware update running, COMs stay closed\r\n");
     return 1;
   }

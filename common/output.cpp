@@ -15,10 +15,10 @@ void LogPaneIfDebug(HWND hwnd, LPCWSTR text) {
   if (g_nDebugDir.load(std::memory_order_relaxed) != 0) LogPane(hwnd, text);
 }
 
-void LogDeviceOpenFailure(HWND hwnd, void (*log)(HWND, LPCWSTR)) {
+void LogDeviceFailure(HWND hwnd, void (*log)(HWND, LPCWSTR)) {
   constexpr DWORD REASON_CHARS = 384;
   WCHAR line[REASON_CHARS + 2];
-  const DWORD length = GetDeviceOpenFailureW(line, REASON_CHARS);
+  const DWORD length = GetDeviceFailureW(line, REASON_CHARS);
   if (length == 0) return;
   line[length] = L'\r';
   line[length + 1] = L'\n';

@@ -16,10 +16,14 @@ void LogPane(HWND hwnd, LPCWSTR text);
 // LogPane while the debug direction is not None.
 void LogPaneIfDebug(HWND hwnd, LPCWSTR text);
 
-// After a handset line that says a device open failed: one more line with the platform's reason
-// ("COM1: is /dev/ttyUSB0: no such device"), shown through `log` as the handset line was; nothing
-// when the platform has no reason. Call it on the thread that made the open.
-void LogDeviceOpenFailure(HWND hwnd, void (*log)(HWND, LPCWSTR));
+// After a handset line that says a device open, device control or kernel control failed: one
+// more line with the platform's reason ("COM1: is /dev/ttyUSB0: no such device"), shown through
+// `log` as the handset line was; nothing when the platform has no reason. Call it on the thread
+// that made the call.
+void LogDeviceFailure(HWND hwnd, void (*log)(HWND, LPCWSTR));
+
+// The longest registry file name the app's own reason lines show.
+inline constexpr DWORD REGISTRY_FILE_CHARS = 256;
 
 // The longest debug line Trace formats; a longer one is cut, never overrun.
 inline constexpr int TRACE_LINE_CHARS = 512;

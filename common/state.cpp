@@ -17,3 +17,5 @@ std::atomic<int> g_bFlashOnly{0};
 std::atomic<HANDLE> g_hUpdateThread{INVALID_HANDLE_VALUE};
 std::atomic<HANDLE> g_hCastThread{INVALID_HANDLE_VALUE};
 std::atomic<int> g_bUpdateBusy{0};
+std::atomic<int> g_bUpdatePortHeld{0};
+std::atomic<int> g_bRilSuspendedByUpdate{0};

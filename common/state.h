@@ -28,3 +28,9 @@ extern std::atomic<HANDLE> g_hCastThread;    // caster thread; update thread
 // before it starts the update thread, cleared by that thread once the image is accepted or the
 // run has ended (never both at once). The quit guard, Get COMs and Reboot Device read it.
 extern std::atomic<int> g_bUpdateBusy;
+// 1 from the start of an update run until its thread has closed the update port: unlike
+// g_bUpdateBusy it still holds while the "Successful" question is up. Get COMs reads it.
+extern std::atomic<int> g_bUpdatePortHeld;
+// 1 when the latest update command suspended the radio interface (its SuspendRil succeeded);
+// the UI thread writes it before the update thread starts, and that thread reads it.
+extern std::atomic<int> g_bRilSuspendedByUpdate;

@@ -26,6 +26,8 @@ int RebootDevice(HWND hwnd, WORD, HWND, WORD) {
   if (!FreeLibrary(coreLibrary)) LogPaneIfDebug(hwnd, L"Coredll.dll is not freed !\r\n");
   if (!kernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr)) {
     LogPaneIfDebug(hwnd, L"Failed to call KernelIoControl() to reboot!\r\n");
+    // The handset only traced this failure; the reason goes to the pane whatever the direction.
+    LogDeviceFailure(hwnd, LogPane);
     return 1;
   }
   return 0;

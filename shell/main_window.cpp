@@ -119,9 +119,48 @@ LRESULT OnCreate(HWND hwnd, UINT, WPARAM, LPARAM) {
   return 0;
 }
 
+// Where HKEY_LOCAL_MACHINE\Platform\Update "PackageDir" stands, read into `text`.
+enum PackageDirSetting { PACKAGE_DIR_UNSET, PACKAGE_DIR_SET, PACKAGE_DIR_TOO_LONG };
+static constexpr DWORD PACKAGE_DIR_CHARS = 512;
+
+static PackageDirSetting ReadPackageDir(WCHAR (&text)[PACKAGE_DIR_CHARS]) {
+  HKEY key = nullptr;
+  text[0] = L'\0';
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Platform\\Update", 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return PACKAGE_DIR_UNSET;
+  DWORD type = 0;
+  DWORD size = sizeof text;
+  const LONG result =
+      RegQueryValueExW(key, L"PackageDir", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(key);
+  if (type != REG_SZ) return PACKAGE_DIR_UNSET;
+  if (result == ERROR_MORE_DATA) return PACKAGE_DIR_TOO_LONG;
+  text[PACKAGE_DIR_CHARS - 1] = L'\0';
+  return result == ERROR_SUCCESS && text[0] != L'\0' ? PACKAGE_DIR_SET : PACKAGE_DIR_UNSET;
+}
+
+// The working directory from PackageDir, a Linux path, written as the handset writes folders:
+// '\' separators and a closing one. A folder that does not fit is no working directory, as a
+// program path that does not fit is none: nothing is taken from anywhere else instead.
+static void WorkDirFromPackageDir(PackageDirSetting setting, const WCHAR (&packageDir)[PACKAGE_DIR_CHARS]) {
+  const std::size_t length = std::wcslen(packageDir);
+  const bool closed = length > 0 && packageDir[length - 1] == L'/';
+  if (setting == PACKAGE_DIR_TOO_LONG || length + (closed ? 0 : 1) >= std::size(g_szWorkDir)) {
+    MessageBoxW(nullptr, packageDir, L"WorkDir Error", MB_OK);
+    return;
+  }
+  for (std::size_t i = 0; i < length; ++i) g_szWorkDir[i] = packageDir[i] == L'/' ? L'\\' : packageDir[i];
+  if (!closed) g_szWorkDir[length] = L'\\';
+}
+
 void InitWorkDir() {
   WCHAR szPath[MODULE_PATH_CHARS] = {};
   std::wmemset(g_szWorkDir, 0, std::size(g_szWorkDir));
+  WCHAR packageDir[PACKAGE_DIR_CHARS];
+  if (const PackageDirSetting setting = ReadPackageDir(packageDir); setting != PACKAGE_DIR_UNSET) {
+    WorkDirFromPackageDir(setting, packageDir);
+    return;
+  }
   SetLastError(ERROR_SUCCESS);
   GetModuleFileNameW(nullptr, szPath, MODULE_PATH_CHARS);
   const bool cut = GetLastError() == ERROR_INSUFFICIENT_BUFFER;

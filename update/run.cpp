@@ -5,6 +5,7 @@
 
 #include "common/output.h"
 #include "common/settings.h"
+#include "common/state.h"
 
 UpdateBounds g_UpdateBounds = DEFAULT_UPDATE_BOUNDS;
 
@@ -50,6 +51,9 @@ void ReportUpdateFailure(HWND hwnd, UpdateFailure failure) {
   WCHAR text[TRACE_LINE_CHARS];
   wnsprintfW(text, TRACE_LINE_CHARS, L"\r\nFirmware update failed: %s\r\n", reason);
   LogPane(hwnd, text);
+  if (g_bRilSuspendedByUpdate.load(std::memory_order_relaxed))
+    LogPane(hwnd,
+            L"The radio interface stays suspended until an update succeeds or Resume RIL is chosen.\r\n");
   Trace(L"Firmware update failed: %s\r\n", reason);
   if (hwnd == nullptr) return;  // a run without a window (a test's) reports to the trace only
   wnsprintfW(text, TRACE_LINE_CHARS, L"Firmware update failed: %s", reason);

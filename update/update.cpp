@@ -2,6 +2,9 @@
 // update thread with its boot-ROM handshake, retries, image transfer and closing.
 #include "update/update.h"
 
+#include <cwchar>
+#include <iterator>
+
 #include "common/output.h"
 #include "common/state.h"
 #include "device/device.h"
@@ -37,6 +40,45 @@ static void FormatMissingFiles(WCHAR (&text)[MISSING_TEXT_CHARS]) {
   }
 }
 
+// The working directory as the Linux folder it names: '/' for '\', no closing separator. It is
+// read no further than its 100 characters.
+static void LinuxWorkDir(WCHAR (&folder)[PACKAGE_PATH_CHARS]) {
+  static_assert(std::size(g_szWorkDir) < PACKAGE_PATH_CHARS);
+  int length = 0;
+  for (; length < static_cast<int>(std::size(g_szWorkDir)) && g_szWorkDir[length] != L'\0'; ++length)
+    folder[length] = g_szWorkDir[length] == L'\\' ? L'/' : g_szWorkDir[length];
+  if (length > 1 && folder[length - 1] == L'/') --length;
+  folder[length] = L'\0';
+}
+
+// The reason line after the missing-files line: the folder as Linux writes it, every file of the
+// mode that is not there, and where the folder is set.
+static void LogMissingPackageFiles(HWND hwnd, const UpdateMode& mode) {
+  WCHAR folder[PACKAGE_PATH_CHARS];
+  LinuxWorkDir(folder);
+  WCHAR missing[PACKAGE_PATH_CHARS] = L"";
+  for (LPCWSTR name : mode.packageFiles) {
+    WCHAR path[PACKAGE_PATH_CHARS];
+    WIN32_FIND_DATAW found;
+    HANDLE find = FormPackagePath(path, name) ? FindFirstFileW(path, &found) : INVALID_HANDLE_VALUE;
+    if (find != INVALID_HANDLE_VALUE) {
+      FindClose(find);
+      continue;
+    }
+    const int used = static_cast<int>(std::wcslen(missing));
+    wnsprintfW(missing + used, PACKAGE_PATH_CHARS - used, used == 0 ? L"%s" : L", %s", name);
+  }
+  WCHAR file[REGISTRY_FILE_CHARS];
+  GetRegistryFileW(file, REGISTRY_FILE_CHARS);
+  WCHAR text[TRACE_LINE_CHARS];
+  if (folder[0] == L'\0')
+    wnsprintfW(text, TRACE_LINE_CHARS, L"no firmware package folder (PackageDir in %s)\r\n", file);
+  else
+    wnsprintfW(text, TRACE_LINE_CHARS, L"firmware package folder %s: missing %s (PackageDir in %s)\r\n",
+               folder, missing, file);
+  LogPaneIfDebug(hwnd, text);
+}
+
 // True while a run is under way, or while the latest update thread still holds COM1: and the
 // update port record (the success box is up). A thread that only shows its failure box holds
 // neither, and a new run may start beside it.
@@ -53,6 +95,7 @@ static void StartUpdateThread(HWND hwnd) {
   HANDLE previous = g_hUpdateThread.exchange(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
   if (previous != INVALID_HANDLE_VALUE && previous != nullptr) CloseHandle(previous);
   g_bUpdateBusy.store(1, std::memory_order_relaxed);
+  g_bUpdatePortHeld.store(1, std::memory_order_relaxed);
   ShowProgress(hwnd);
   g_hUpdateThread.store(CreateThread(nullptr, 0, UpdateThread, hwnd, 0, nullptr), std::memory_order_relaxed);
 }
@@ -68,9 +111,10 @@ int OnUpdateFirmware(HWND hwnd, WORD commandId, HWND, WORD) {
     WCHAR text[MISSING_TEXT_CHARS];
     FormatMissingFiles(text);
     LogPaneIfDebug(hwnd, text);
+    LogMissingPackageFiles(hwnd, *mode);
     return 1;
   }
-  SuspendRil(hwnd);
+  g_bRilSuspendedByUpdate.store(SuspendRil(hwnd) == 0 ? 1 : 0, std::memory_order_relaxed);
   Sleep(500);
   SelectUpdateMode(commandId);
   StartUpdateThread(hwnd);
@@ -190,6 +234,7 @@ static void SettleRun(HWND hwnd, UpdateFailure failure) {
   if (failure != UPDATE_NOT_FAILED) StopProgress(hwnd);
   if (failure == UPDATE_NOT_FAILED) HideProgress(hwnd);
   g_bUpdateBusy.store(0, std::memory_order_relaxed);
+  g_bUpdatePortHeld.store(0, std::memory_order_relaxed);
   if (failure != UPDATE_NOT_FAILED) ReportUpdateFailure(hwnd, failure);
 }
 
@@ -201,7 +246,7 @@ DWORD UpdateThread(LPVOID parameter) {
   if (!OpenUpdatePort()) {
     Trace(L"Open com port failed!!\r\n");
     LogPaneIfDebug(hwnd, L"Open Comport fail!!\r\n");
-    LogDeviceOpenFailure(hwnd, LogPaneIfDebug);
+    LogDeviceFailure(hwnd, LogPaneIfDebug);
     SettleRun(hwnd, UPDATE_PORT_NOT_OPENED);
     return 1;
   }
@@ -223,4 +268,5 @@ void StopUpdate() {
   TerminateThread(g_hUpdateThread.load(std::memory_order_relaxed), 1);
   CloseRun();
   g_bUpdateBusy.store(0, std::memory_order_relaxed);
+  g_bUpdatePortHeld.store(0, std::memory_order_relaxed);
 }

@@ -23,21 +23,28 @@ constexpr std::wstring_view kDeviceMapKey = L"Platform\\Devices";
 // A device whose controls run a command; reads and writes are refused (the base class's answer).
 class ExecDevice : public kernel::KernelObject {
  public:
-  explicit ExecDevice(std::vector<std::string> argv) : argv_(std::move(argv)) {}
+  ExecDevice(std::wstring name, std::vector<std::string> argv)
+      : name_(std::move(name)), argv_(std::move(argv)) {}
+  const std::wstring& name() const { return name_; }
   const std::vector<std::string>& argv() const { return argv_; }
 
  private:
+  std::wstring name_;  // the device name it was opened as, for reason lines
   std::vector<std::string> argv_;
 };
+
+// Why the calling thread's last device open or control failed; empty after one that succeeded.
+thread_local std::wstring t_device_failure;
 
 bool executable_file(const std::string& path) {
   struct stat status;
   return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-HANDLE open_exec_device(std::string_view command) {
+// A refused hook says so in `refusal` ("hook PROGRAM refused: WHY").
+HANDLE open_exec_device(std::wstring_view name, std::string_view command, std::string* refusal) {
   std::vector<std::string> argv = split_command(command);
-  if (const DWORD refused = hook_refusal(argv); refused != ERROR_SUCCESS) {
+  if (const DWORD refused = hook_refusal(argv, refusal); refused != ERROR_SUCCESS) {
     SetLastError(refused);
     return INVALID_HANDLE_VALUE;
   }
@@ -45,12 +52,9 @@ HANDLE open_exec_device(std::string_view command) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  HANDLE handle = kernel::insert_handle(std::make_shared<ExecDevice>(std::move(argv)));
+  HANDLE handle = kernel::insert_handle(std::make_shared<ExecDevice>(std::wstring(name), std::move(argv)));
   return handle ? handle : INVALID_HANDLE_VALUE;
 }
-
-// Why the calling thread's last device open failed; empty after one that succeeded.
-thread_local std::wstring t_open_failure;
 
 // The plain words for a refused exec: or fake: device (a tty says its own).
 std::string plain_reason(std::string_view target, DWORD error) {
@@ -65,32 +69,47 @@ std::string plain_reason(std::string_view target, DWORD error) {
   }
 }
 
-HANDLE open_mapped(const std::string& target, std::string* reason) {
-  if (target.starts_with("exec:")) return open_exec_device(std::string_view(target).substr(5));
+HANDLE open_mapped(std::wstring_view name, const std::string& target, std::string* reason,
+                   std::string* refusal) {
+  if (target.starts_with("exec:")) return open_exec_device(name, std::string_view(target).substr(5), refusal);
   if (target.starts_with("fake:")) return serial::open_fake(target.substr(5));
   return serial::open_tty(target, reason);
 }
 
 HANDLE open_device(std::wstring_view name) {
-  t_open_failure.clear();
+  t_device_failure.clear();
   const std::optional<std::wstring> target = registry::lookup_string(kDeviceMapKey, name);
   if (!target || target->empty()) {
-    t_open_failure = std::wstring(name) + L" not mapped in the registry file";
+    t_device_failure = std::wstring(name) + L" not mapped in " + registry_file_phrase();
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
   const std::string text = kernel::native_bytes(*target);
-  std::string reason;
-  HANDLE handle = open_mapped(text, &reason);
+  std::string reason, refusal;
+  HANDLE handle = open_mapped(name, text, &reason, &refusal);
   if (handle != INVALID_HANDLE_VALUE) return handle;
   const DWORD error = GetLastError();
-  if (reason.empty()) reason = plain_reason(text, error);
-  t_open_failure = std::wstring(name) + L" is " + *target + L": " + kernel::from_utf8(reason);
+  if (!refusal.empty()) {
+    t_device_failure = std::wstring(name) + L" " + kernel::from_utf8(refusal);
+  } else {
+    if (reason.empty()) reason = plain_reason(text, error);
+    t_device_failure = std::wstring(name) + L" is " + *target + L": " + kernel::from_utf8(reason);
+  }
   SetLastError(error);
   return INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
+
+void set_device_failure(std::wstring line) {
+  t_device_failure = std::move(line);
+}
+
+std::wstring registry_file_phrase() {
+  const std::string file = registry::file_in_use();
+  return file.empty() ? L"no registry file" : kernel::from_utf8(file);
+}
+
 }  // namespace kov02::devices
 
 HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD,
@@ -112,6 +131,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
 BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID, DWORD, LPVOID, DWORD, LPDWORD returned,
                      LPOVERLAPPED) {
   if (returned) *returned = 0;
+  kov02::devices::t_device_failure.clear();
   auto object = kov02::kernel::lookup_handle(device);
   if (!object) return FALSE;
   auto exec = std::dynamic_pointer_cast<kov02::devices::ExecDevice>(object);
@@ -119,14 +139,29 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID, DWORD, LPVOID, DWORD, LP
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
   }
-  return kov02::devices::run_hook(exec->argv(), code);
+  std::string reason;
+  const BOOL done = kov02::devices::run_hook(exec->argv(), code, &reason);
+  if (!done) kov02::devices::t_device_failure = exec->name() + L" " + kov02::kernel::from_utf8(reason);
+  return done;
 }
 
-DWORD GetDeviceOpenFailureW(LPWSTR text, DWORD size) {
+namespace {
+
+// Copies at most `size` - 1 characters of `from` and a terminator; the count copied.
+DWORD copy_text(const std::wstring& from, LPWSTR text, DWORD size) {
   if (!text || size == 0) return 0;
-  const std::wstring& failure = kov02::devices::t_open_failure;
-  const std::size_t count = std::min<std::size_t>(failure.size(), size - 1);
-  failure.copy(text, count);
+  const std::size_t count = std::min<std::size_t>(from.size(), size - 1);
+  from.copy(text, count);
   text[count] = L'\0';
   return static_cast<DWORD>(count);
+}
+
+}  // namespace
+
+DWORD GetDeviceFailureW(LPWSTR text, DWORD size) {
+  return copy_text(kov02::devices::t_device_failure, text, size);
+}
+
+DWORD GetRegistryFileW(LPWSTR text, DWORD size) {
+  return copy_text(kov02::devices::registry_file_phrase(), text, size);
 }

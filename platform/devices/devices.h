@@ -26,18 +26,29 @@ std::vector<std::string> split_command(std::string_view command);
 // Waiting is a consent point. Exit status 0: TRUE. Any other end: FALSE with ERROR_GEN_FAILURE;
 // a program that cannot be started: ERROR_FILE_NOT_FOUND; one still running after the time limit
 // is killed with every process of its group (a hook runs in a group of its own): ERROR_TIMEOUT.
-BOOL run_hook(const std::vector<std::string>& argv, DWORD code);
+// A failure also gives `reason`, when wanted, in words for a reason line ("hook /usr/sbin/x
+// exited with status 3", "hook /usr/sbin/x timed out after 30 s").
+BOOL run_hook(const std::vector<std::string>& argv, DWORD code, std::string* reason = nullptr);
 
 // Whether a hook may run: ERROR_SUCCESS, or ERROR_ACCESS_DENIED while the registry file is not
 // trusted or when the program or its folder is not (one warning on stderr naming the file and
-// why), or ERROR_FILE_NOT_FOUND for an empty command.
-DWORD hook_refusal(const std::vector<std::string>& argv);
+// why), or ERROR_FILE_NOT_FOUND for an empty command. A refusal gives `reason`, when wanted, as
+// "hook PROGRAM refused: WHY".
+DWORD hook_refusal(const std::vector<std::string>& argv, std::string* reason = nullptr);
 
 // The hook time limit, 30 s unless changed (tests shorten it).
 void set_hook_time_limit(std::chrono::milliseconds limit);
 
 // The control code as a hook argument: "0x03001F88".
 std::string format_control_code(DWORD code);
+
+// Why the calling thread's last device open, device control or kernel control failed, as one
+// line for the user in Linux words ("RIL1: not mapped in /etc/kov02tool/kov02tool.reg"); read
+// through GetDeviceFailureW. Each open and control clears it as it starts; a failure sets it.
+void set_device_failure(std::wstring line);
+
+// The registry file in use for reason lines: its path, or "no registry file".
+std::wstring registry_file_phrase();
 
 }  // namespace kov02::devices
 

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 #include "devices/devices.h"
 #include "kernel/handles.h"
@@ -115,6 +116,19 @@ int spawn(const std::vector<std::string>& args, int output, pid_t* pid) {
   return result;
 }
 
+// "30 s", or "250 ms" for a limit that is no whole number of seconds (tests shorten it).
+std::string time_limit_text() {
+  const auto ms = g_time_limit_ms.load();
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+// How a hook that ended did not succeed, after "hook PROGRAM ".
+std::string end_text(int status) {
+  if (status != -1 && WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
+  if (status != -1 && WIFSIGNALED(status)) return "was ended by signal " + std::to_string(WTERMSIG(status));
+  return "ended, but its status was lost";
+}
+
 int remaining_ms(Clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
@@ -139,32 +153,42 @@ std::string format_control_code(DWORD code) {
   return text;
 }
 
-DWORD hook_refusal(const std::vector<std::string>& argv) {
-  if (!registry::hooks_allowed()) return ERROR_ACCESS_DENIED;
+DWORD hook_refusal(const std::vector<std::string>& argv, std::string* reason) {
   if (argv.empty()) return ERROR_FILE_NOT_FOUND;
+  const auto refuse = [&](const std::string& why) {
+    if (reason) *reason = "hook " + argv.front() + " refused: " + why;
+    return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+  };
+  if (!registry::hooks_allowed()) return refuse(registry::hooks_refused_reason());
   // What is not a program at all is left to fail as not found when it is run.
   struct stat program {};
   if (::stat(argv.front().c_str(), &program) != 0 || !S_ISREG(program.st_mode)) return ERROR_SUCCESS;
-  const std::string reason = registry::untrusted_reason(argv.front());
-  if (reason.empty()) return ERROR_SUCCESS;
-  std::fprintf(stderr, "kov02tool: warning: %s; the exec: hook is refused\n", reason.c_str());
-  return ERROR_ACCESS_DENIED;
+  const std::string why = registry::untrusted_reason(argv.front());
+  if (why.empty()) return ERROR_SUCCESS;
+  std::fprintf(stderr, "kov02tool: warning: hook %s: %s; the exec: hook is refused\n", argv.front().c_str(),
+               why.c_str());
+  return refuse(why);
 }
 
 void set_hook_time_limit(std::chrono::milliseconds limit) {
   g_time_limit_ms = limit.count();
 }
 
-BOOL run_hook(const std::vector<std::string>& argv, DWORD code) {
+BOOL run_hook(const std::vector<std::string>& argv, DWORD code, std::string* reason) {
   if (argv.empty()) {
+    if (reason) *reason = "no hook program named";
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
+  const auto say = [&](const std::string& what) {
+    if (reason) *reason = "hook " + argv.front() + " " + what;
+  };
   std::vector<std::string> args = argv;
   args.push_back(format_control_code(code));
   int output[2];
   // pipe2: 0, or -1 with errno (out of descriptors).
   if (::pipe2(output, O_CLOEXEC) != 0) {
+    say(std::string("could not be started: ") + strerrordesc_np(errno));
     SetLastError(kernel::error_from_errno(errno));
     return FALSE;
   }
@@ -174,6 +198,7 @@ BOOL run_hook(const std::vector<std::string>& argv, DWORD code) {
   ::close(output[1]);
   if (error != 0) {
     ::close(output[0]);
+    say(std::string("could not be started: ") + strerrordesc_np(error));
     SetLastError(error == ENOENT || error == EACCES || error == ENOEXEC ? ERROR_FILE_NOT_FOUND
                                                                         : kernel::error_from_errno(error));
     return FALSE;
@@ -183,11 +208,13 @@ BOOL run_hook(const std::vector<std::string>& argv, DWORD code) {
   int status = 0;
   while (!child.wait(remaining_ms(deadline), &status)) {
     if (Clock::now() >= deadline) {
+      say("timed out after " + time_limit_text());
       SetLastError(ERROR_TIMEOUT);
       return FALSE;  // ~Child kills and reaps it
     }
   }
   if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) return TRUE;
+  say(end_text(status));
   SetLastError(ERROR_GEN_FAILURE);
   return FALSE;
 }

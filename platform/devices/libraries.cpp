@@ -61,20 +61,46 @@ BOOL FreeLibrary(HMODULE module) {
   return FALSE;
 }
 
+namespace {
+
+// The reboot's reason lines start so.
+void set_reboot_failure(std::string_view reason) {
+  kov02::devices::set_device_failure(L"Reboot: " + kov02::kernel::from_utf8(reason));
+}
+
+// Why the Reboot setting names no hook, for its reason line; empty when it names one.
+std::wstring missing_reboot_hook(const std::optional<std::wstring>& hook) {
+  const std::wstring where =
+      L"under [HKEY_LOCAL_MACHINE\\Platform\\Kernel] in " + kov02::devices::registry_file_phrase();
+  if (!hook) return L"Reboot: no \"Reboot\" value " + where;
+  if (!hook->starts_with(L"exec:")) return L"Reboot: the \"Reboot\" value " + where + L" is no exec: command";
+  return {};
+}
+
+}  // namespace
+
 BOOL KernelIoControl(DWORD code, LPVOID, DWORD, LPVOID, DWORD, LPDWORD returned) {
   if (returned) *returned = 0;
-  const std::optional<std::wstring> hook =
-      code == IOCTL_HAL_REBOOT ? kov02::registry::lookup_string(L"Platform\\Kernel", L"Reboot")
-                               : std::nullopt;
-  if (!hook || !hook->starts_with(L"exec:")) {
+  kov02::devices::set_device_failure({});
+  if (code != IOCTL_HAL_REBOOT) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  const std::optional<std::wstring> hook = kov02::registry::lookup_string(L"Platform\\Kernel", L"Reboot");
+  if (std::wstring missing = missing_reboot_hook(hook); !missing.empty()) {
+    kov02::devices::set_device_failure(std::move(missing));
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
   }
   const std::vector<std::string> argv =
       kov02::devices::split_command(kov02::kernel::native_bytes(hook->substr(5)));
-  if (const DWORD refused = kov02::devices::hook_refusal(argv); refused != ERROR_SUCCESS) {
+  std::string reason;
+  if (const DWORD refused = kov02::devices::hook_refusal(argv, &reason); refused != ERROR_SUCCESS) {
+    set_reboot_failure(reason.empty() ? "no hook program named" : reason);
     SetLastError(refused);
     return FALSE;
   }
-  return kov02::devices::run_hook(argv, code);
+  const BOOL done = kov02::devices::run_hook(argv, code, &reason);
+  if (!done) set_reboot_failure(reason);
+  return done;
 }

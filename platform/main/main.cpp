@@ -2,6 +2,7 @@
 // start-up, then the program's WinMain. The program itself reads no arguments; everything it
 // needs comes from the registry file.
 #include <kov02/ce.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -11,14 +12,25 @@
 #include "kernel/module.h"
 #include "main/startup.h"
 #include "windowing/single_instance.h"
+#include "registry/registry.h"
 
 namespace {
 
-// The folder of this program's file, where the program looks for the firmware package.
+// The folder of this program's file, where the program looks for the firmware package unless
+// the registry names another.
 std::string program_folder() {
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
   return error ? std::string("the folder of the kov02tool file") : self.parent_path().string();
+}
+
+// The registry file that start-up would use, or where it would look. Nothing is loaded: help is
+// printed even when the file is broken.
+std::string registry_help() {
+  for (const std::string& place : kov02::registry::registry_places()) {
+    if (::access(place.c_str(), F_OK) == 0) return "Registry file in use: " + place + "\n";
+  }
+  return "No registry file found; looked in " + kov02::registry::registry_places_text() + "\n";
 }
 
 void print_help(std::FILE* to) {
@@ -29,17 +41,24 @@ void print_help(std::FILE* to) {
                "module's UART and a second port, and suspends, resumes or resets the radio. Without\n"
                "arguments it opens its window; it takes no other arguments.\n"
                "\n"
+               "Configuration: the registry file (REGEDIT4; see kov02tool.reg(5)) is the first that\n"
+               "exists of $KOV02_REGISTRY (when set, only it), $XDG_CONFIG_HOME/kov02tool/kov02tool.reg\n"
+               "(~/.config when unset), FOLDER/kov02tool/kov02tool.reg for each folder of\n"
+               "$XDG_CONFIG_DIRS (/etc/xdg when unset), and /etc/kov02tool/kov02tool.reg. None: no\n"
+               "device exists. A sample: %s\n"
+               "%s"
+               "\n"
                "Environment:\n"
-               "  KOV02_REGISTRY   the registry file (REGEDIT4): device map, hooks, debug output.\n"
-               "                   Unset, the registry is empty and no device exists.\n"
-               "                   A sample: %s\n"
+               "  KOV02_REGISTRY   the one registry file to use\n"
                "  KOV02_UI         gtk or console; unset: gtk when a display is reachable, else console\n"
                "  XDG_RUNTIME_DIR  where the single-instance sockets live (unset: a private folder in /tmp)\n"
                "\n"
                "Firmware package: boot1_v3.bin, boot2_v3_KOV02A.bin and flash_only.bin (for EEP+Flash\n"
-               "also eep_flash.bin and file_size.bin) go beside the program's own file, in\n"
+               "also eep_flash.bin and file_size.bin) go in the folder that the registry's\n"
+               "[HKEY_LOCAL_MACHINE\\Platform\\Update] \"PackageDir\" names; without it, beside the\n"
+               "program's own file, in\n"
                "  %s\n",
-               KOV02_SAMPLE_REGISTRY, program_folder().c_str());
+               KOV02_SAMPLE_REGISTRY, registry_help().c_str(), program_folder().c_str());
 }
 
 bool known_option(std::string_view argument) {

@@ -8,8 +8,11 @@
 
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "kernel/debug_output.h"
 #include "registry/registry.h"
@@ -44,13 +47,27 @@ bool configure_debug_output(std::string* error) {
   return kernel::direct_debug_output(destination, error);
 }
 
+bool load_registry(std::string* error) {
+  const std::vector<std::string> places = registry::registry_places();
+  // KOV02_REGISTRY names the one file to use: missing, it is an error like any unreadable file.
+  const bool named = std::getenv("KOV02_REGISTRY") && *std::getenv("KOV02_REGISTRY");
+  for (const std::string& place : places) {
+    if (named || ::access(place.c_str(), F_OK) == 0) return registry::load_file(place, error);
+  }
+  registry::clear();
+  return true;
+}
+
 bool start_platform(std::string* error) {
   // A write to a pipe or pty whose reader has gone must fail with ERROR_BROKEN_PIPE, not end
   // the process.
   std::signal(SIGPIPE, SIG_IGN);
   hold_standard_descriptors();
-  const char* path = std::getenv("KOV02_REGISTRY");
-  if (path && *path && !registry::load_file(path, error)) return false;
+  if (!load_registry(error)) return false;
+  if (registry::file_in_use().empty()) {
+    std::fprintf(stderr, "notice: no configuration found (looked in %s)\n",
+                 registry::registry_places_text().c_str());
+  }
   return configure_debug_output(error);
 }
 

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <shared_mutex>
@@ -22,6 +24,9 @@ struct Store {
   std::shared_mutex mutex;
   Hive hive;
   std::atomic<bool> hooks_allowed{true};
+  // Both written under the mutex, with the hive they describe.
+  std::string file;
+  std::string distrust;
 };
 
 // Never destroyed: detached threads may read the registry while the process exits.
@@ -91,7 +96,9 @@ bool read_registry_file(const std::string& path, std::string* content, std::stri
   return reason->empty();
 }
 
-bool install(std::string_view text, std::string_view origin, std::string* error) {
+// Replaces the hive, and with it the file it came from and why its hooks are refused.
+bool install(std::string_view text, std::string_view origin, std::string file, std::string distrust,
+             std::string* error) {
   Hive hive;
   ParseError fault;
   if (!parse_registry(text, &hive, &fault)) {
@@ -100,7 +107,15 @@ bool install(std::string_view text, std::string_view origin, std::string* error)
   }
   std::unique_lock lock(store().mutex);
   store().hive = std::move(hive);
+  store().file = std::move(file);
+  store().distrust = std::move(distrust);
+  store().hooks_allowed = store().distrust.empty();
   return true;
+}
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
 }
 
 }  // namespace
@@ -111,25 +126,55 @@ bool load_file(const std::string& path, std::string* error) {
     if (error) *error = path + ": " + reason;
     return false;
   }
-  if (!install(content, path, error)) return false;
-  const std::string distrust = untrusted_reason(path);
-  store().hooks_allowed = distrust.empty();
-  if (!distrust.empty()) {
+  const std::string why = untrusted_reason(path);
+  const std::string distrust = why.empty() ? "" : "the registry file " + path + ": " + why;
+  if (!install(content, path, path, distrust, error)) return false;
+  if (!distrust.empty())
     std::fprintf(stderr, "kov02tool: warning: %s; exec: hooks are refused\n", distrust.c_str());
-  }
   return true;
 }
 
 bool load_string(std::string_view text, std::string* error, std::string_view origin) {
-  if (!install(text, origin, error)) return false;
-  store().hooks_allowed = true;
-  return true;
+  return install(text, origin, "", "", error);
 }
 
 void clear() {
   std::unique_lock lock(store().mutex);
   store().hive.clear();
+  store().file.clear();
+  store().distrust.clear();
   store().hooks_allowed = true;
+}
+
+std::string file_in_use() {
+  std::shared_lock lock(store().mutex);
+  return store().file;
+}
+
+std::vector<std::string> registry_places() {
+  if (const std::string named = environment("KOV02_REGISTRY"); !named.empty()) return {named};
+  constexpr const char* kName = "/kov02tool/kov02tool.reg";
+  std::vector<std::string> places;
+  // The XDG rules: an unset or empty variable takes its default, and only absolute paths count.
+  std::string home = environment("XDG_CONFIG_HOME");
+  if (!home.starts_with('/')) home = environment("HOME").empty() ? "" : environment("HOME") + "/.config";
+  if (!home.empty()) places.push_back(home + kName);
+  std::string dirs = environment("XDG_CONFIG_DIRS");
+  if (dirs.empty()) dirs = "/etc/xdg";
+  for (std::size_t start = 0; start <= dirs.size();) {
+    const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+    const std::string folder = dirs.substr(start, end - start);
+    if (folder.starts_with('/')) places.push_back(folder + kName);
+    start = end + 1;
+  }
+  places.push_back("/etc/kov02tool/kov02tool.reg");
+  return places;
+}
+
+std::string registry_places_text() {
+  std::string text;
+  for (const std::string& place : registry_places()) text += (text.empty() ? "" : ", ") + place;
+  return text;
 }
 
 bool key_exists(std::wstring_view key) {
@@ -172,6 +217,11 @@ std::optional<std::uint32_t> lookup_dword(std::wstring_view key, std::wstring_vi
 
 bool hooks_allowed() {
   return store().hooks_allowed;
+}
+
+std::string hooks_refused_reason() {
+  std::shared_lock lock(store().mutex);
+  return store().distrust;
 }
 
 }  // namespace kov02::registry

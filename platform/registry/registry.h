@@ -1,5 +1,5 @@
-// The platform's configuration store: one registry file in REGEDIT4 syntax, named by the
-// environment variable KOV02_REGISTRY and loaded once at start-up. Only HKEY_LOCAL_MACHINE is
+// The platform's configuration store: one registry file in REGEDIT4 syntax, found where Linux
+// keeps configuration (registry_places) and loaded once at start-up. Only HKEY_LOCAL_MACHINE is
 // kept. The handset's Reg* calls, the device map and the debug output all read it through here.
 #pragma once
 
@@ -30,8 +30,20 @@ bool load_file(const std::string& path, std::string* error);
 // As load_file, for text in hand; `origin` stands for the file name in errors. Hooks are allowed.
 bool load_string(std::string_view text, std::string* error, std::string_view origin = "<string>");
 
-// Empties the registry (what start-up has when KOV02_REGISTRY is not set).
+// Empties the registry (what start-up has when no registry file is found).
 void clear();
+
+// The registry file in use, as it was named to load_file; empty while none is (nothing loaded,
+// or a registry loaded from text).
+std::string file_in_use();
+
+// Where start-up looks for the registry file, first found first used: $KOV02_REGISTRY alone when
+// it is set (and not empty); otherwise $XDG_CONFIG_HOME/kov02tool/kov02tool.reg (~/.config when
+// unset), FOLDER/kov02tool/kov02tool.reg for each folder of $XDG_CONFIG_DIRS (/etc/xdg when
+// unset), then /etc/kov02tool/kov02tool.reg.
+std::vector<std::string> registry_places();
+// The places as one phrase for the notices: "A, B, C".
+std::string registry_places_text();
 
 // `key` is a path below HKEY_LOCAL_MACHINE ("Platform\\Devices"; the root may be written too);
 // `name` a value name ("" for the default value). Both are case-insensitive.
@@ -45,5 +57,8 @@ std::optional<std::uint32_t> lookup_dword(std::wstring_view key, std::wstring_vi
 // False while the loaded file could be changed by users other than root and this one: exec:
 // hooks run commands, so they are refused then.
 bool hooks_allowed();
+// Why hooks are refused, for a reason line ("the registry file /x.reg: its folder is writable by
+// others"); empty while they are allowed.
+std::string hooks_refused_reason();
 
 }  // namespace kov02::registry

@@ -101,7 +101,7 @@ TEST_F(BridgeLog, FailedSideBLeavesFfuartOpenWithoutPumpsAndSaysWhichHandleIsMis
   EXPECT_EQ(GetComs(hwnd()), 1);
   EXPECT_EQ(NewText(),
             L"Open FF(COM1:) failed.\r\nCOM1: is fake:b-ff: already open in this program\r\n"
-            L"Open IR(COM5:) failed.\r\nCOM5: not mapped in the registry file\r\n"
+            L"Open IR(COM5:) failed.\r\nCOM5: not mapped in no registry file\r\n"
             L"one of the handles is INVALID_HANDLE_VALUE\r\n");
   ReleaseComs(hwnd());
   EXPECT_FALSE(ff_->is_open());
@@ -113,7 +113,9 @@ TEST_F(BridgeLog, AnIndexWiderThanFourBytesGivesTheFailureLineWithAnEmptyName) {
   load_registry(setup_.text() +
                 "\n[HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial]\n\"Index\"=hex:01,00,00,00,00\n");
   EXPECT_EQ(OpenBridgePort(hwnd(), L"FFUART"), 0);
-  EXPECT_EQ(NewText(), L"Open FF() failed.\r\n");
+  EXPECT_EQ(NewText(),
+            L"Open FF() failed.\r\nFFUART: \"Index\" under [HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial] in "
+            L"no registry file is not a 32-bit number\r\n");
 }
 
 // Traffic in both directions under the start-up debug choice: a line for each direction, with

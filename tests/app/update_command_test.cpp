@@ -54,9 +54,14 @@ class UpdateCommand : public ::testing::Test {
 
 TEST_F(UpdateCommand, AMissingPackageFileShowsTheDirectoryOnlyWhileDebugIsOnAndStartsNothing) {
   window = std::make_unique<WinTestWindow>();
-  const std::wstring line =
-      L"Cannot get firmware files from " + std::wstring(g_szWorkDir) + L" directory\r\n";
-  for (const char* missing : {"boot1_v3.bin", "boot2_v3_KOV02A.bin", "flash_only.bin"}) {
+  const std::wstring dir(g_szWorkDir);
+  std::wstring folder = dir.substr(0, dir.size() - 1);
+  std::replace(folder.begin(), folder.end(), L'\\', L'/');
+  for (const std::string missing : {"boot1_v3.bin", "boot2_v3_KOV02A.bin", "flash_only.bin"}) {
+    const std::wstring line = L"Cannot get firmware files from " + dir +
+                              L" directory\r\nfirmware package folder " + folder + L": missing " +
+                              std::wstring(missing.begin(), missing.end()) +
+                              L" (PackageDir in no registry file)\r\n";
     rig.remove(missing);
     for (WORD command : {117, 118}) {
       SendMessageW(window->pane(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
@@ -78,7 +83,7 @@ TEST_F(UpdateCommand, ALongWorkingDirectoryIsCutToItsLineAndItsPathsCountAsMissi
   std::wmemset(g_szWorkDir, L'd', std::size(g_szWorkDir));  // not even terminated
   EXPECT_EQ(CheckFirmwarePackage(*FindUpdateMode(118)), 0);
   EXPECT_EQ(OnUpdateFirmware(window->hwnd(), 118), 1);
-  const std::wstring text = window->text();
+  const std::wstring text = window->text().substr(0, window->text().find(L"\r\n") + 2);
   EXPECT_EQ(text.size(), 99u) << "the 100-character buffer, terminator included";
   EXPECT_EQ(text.rfind(L"Cannot get firmware files from dddd", 0), 0u);
   EXPECT_EQ(text.substr(text.size() - 2), L"\r\n");

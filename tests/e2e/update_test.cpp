@@ -52,6 +52,7 @@ class UpdateEndToEnd : public ::testing::Test {
     wired.key(REG_KERNEL).sz("Reboot", sim->reboot_hook());
     wired.key("HKEY_LOCAL_MACHINE\\Platform\\Update");
     for (const auto& [name, value] : bounds) wired.dword(name, value);
+    if (!packageDir.empty()) wired.sz("PackageDir", packageDir);
     tool = folder.start(wired, {}, stderrPipeBytes);
     ASSERT_TRUE(ui_ready(*tool)) << tool->transcript();
   }
@@ -72,6 +73,7 @@ class UpdateEndToEnd : public ::testing::Test {
 
   // Platform\Update values for the next Start.
   std::map<std::string, std::uint32_t> bounds;
+  std::string packageDir;
   ProgramFolder folder;
   TempDir simDir{"kov02-sim"};
   std::unique_ptr<Sim> sim;
@@ -125,6 +127,42 @@ TEST_F(UpdateEndToEnd, FlashOnlySendsTheWholeImageAndNoLeavesTheModuleAsItIs) {
   EXPECT_EQ(run_outcomes(summary), std::vector<std::string>{"accepted"}) << summary;
   EXPECT_EQ(control_names(summary), (std::vector<std::string>{"suspend", "reset"})) << summary;
   EXPECT_TRUE(read_file(sim->received_image()) == read_file(folder / "flash_only.bin"));
+}
+
+// PackageDir names the package's folder: the files beside the program are a decoy never sent.
+TEST_F(UpdateEndToEnd, FlashOnlyTakesThePackageFromPackageDirAndNeverTheOneBesideTheProgram) {
+  TempDir package("kov02-package");
+  for (const char* name : {"boot1_v3.bin", "boot2_v3_KOV02A.bin", "flash_only.bin", "file_size.bin"}) {
+    fs::copy_file(folder / name, package / name);
+    folder.put(name, pattern_bytes(fs::file_size(package / name), 9));
+  }
+  packageDir = package.path().string();
+  Start();
+  tool->send_line("menu Tools/Update Firmware/Flash only");
+  ASSERT_TRUE(tool->wait_for(BOX, 60s)) << tool->transcript();
+  tool->send_line("answer no");
+  ExpectRunClosed();
+  EXPECT_TRUE(read_file(sim->received_image()) == read_file(package / "flash_only.bin"));
+}
+
+// Menu radio requests during the image do nothing; Get COMs waits until the run closes its port.
+TEST_F(UpdateEndToEnd, RadioRequestsDuringTheImageAreRefusedAndTheRunSucceeds) {
+  PutPackage(FULL_IMAGE);
+  Start();
+  tool->send_line("menu Tools/Update Firmware/Flash only");
+  ASSERT_TRUE(tool->wait_for("Sending Bootload2 succeed!!", 60s)) << tool->transcript();
+  for (const char* item : {"System/Reset RIL Module", "System/Suspend RIL", "System/Resume RIL"}) {
+    tool->send_line(std::string("menu ") + item);
+    EXPECT_TRUE(tool->wait_for("Firmware update running, radio requests refused", 20s)) << item;
+  }
+  ASSERT_TRUE(tool->wait_for(BOX, 120s)) << tool->transcript();
+  tool->send_line("menu System/Get COMs");
+  EXPECT_TRUE(tool->wait_for("Firmware update running, COMs stay closed", 20s)) << tool->transcript();
+  tool->send_line("answer no");
+  ExpectRunClosed();
+  const std::string summary = SummaryWith(2);
+  EXPECT_EQ(control_names(summary), (std::vector<std::string>{"suspend", "reset"})) << summary;
+  EXPECT_EQ(run_outcomes(summary), std::vector<std::string>{"accepted"}) << summary;
 }
 
 // A live lock file on the module's tty: the run stops at the open, and the pane says who holds it.
@@ -188,6 +226,10 @@ TEST_F(UpdateEndToEnd, AMissingPackageFileNamesTheDirectoryAndStartsNothing) {
   std::replace(dir.begin(), dir.end(), '/', '\\');
   tool->send_line("command 117");
   EXPECT_TRUE(tool->wait_for("Cannot get firmware files from " + dir + " directory")) << tool->transcript();
+  EXPECT_TRUE(tool->wait_for("firmware package folder " + folder.path().string() +
+                             ": missing flash_only.bin (PackageDir in " + folder.registry_file().string() +
+                             ")"))
+      << tool->transcript();
 
   // With the debug direction None the same command shows nothing at all: the About box, queued
   // behind it, is the next thing on the console.
@@ -197,8 +239,7 @@ TEST_F(UpdateEndToEnd, AMissingPackageFileNamesTheDirectoryAndStartsNothing) {
   ASSERT_TRUE(tool->wait_for("box: About"));
   const auto& lines = tool->lines();
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_NE(lines[lines.size() - 2].find("Cannot get firmware files"), std::string::npos)
-      << tool->transcript();
+  EXPECT_NE(lines[lines.size() - 2].find("firmware package folder"), std::string::npos) << tool->transcript();
   tool->send_line("answer ok");
   EXPECT_TRUE(control_names(sim->summary()).empty()) << sim->summary();
   EXPECT_EQ(folder.count_debug_lines("Open com port"), 0);
@@ -308,6 +349,8 @@ TEST_F(UpdateEndToEnd, AModuleSilentInTheImageFailsWithinItsBoundAndTheNextRunPa
   ASSERT_TRUE(eventually([&] { return folder.count_debug_lines("Write 4000 bytes!") >= 6; }, 60s));
   const auto silent_since = std::chrono::steady_clock::now();
   ASSERT_TRUE(tool->wait_for("Firmware update failed: no answer to the image", 10s)) << tool->transcript();
+  EXPECT_TRUE(tool->wait_for(
+      "The radio interface stays suspended until an update succeeds or Resume RIL is chosen.", 10s));
   ASSERT_TRUE(tool->wait_for(FailureBox("no answer to the image"), 10s)) << tool->transcript();
   EXPECT_LT(std::chrono::steady_clock::now() - silent_since, 3s);
   ExpectRunClosed();
@@ -439,9 +482,28 @@ TEST(UpdateProgramFolder, AProgramPathTooLongForItsBufferHasNoWorkingDirectory) 
   tool.send_line("answer ok");
   tool.send_line("command 118");
   EXPECT_TRUE(tool.wait_for("Cannot get firmware files from  directory", 20s)) << tool.transcript();
+  EXPECT_TRUE(
+      tool.wait_for("no firmware package folder (PackageDir in " + (top / "kov02.reg").string() + ")"));
   tool.send_line("command 101");
   EXPECT_EQ(tool.wait_exit(20s), 0);
   EXPECT_EQ(read_file(top / "debug.log").find("Open com port"), std::string::npos);
+}
+
+// A PackageDir too long for the 100-character working directory: none, not the program's folder.
+TEST(UpdateProgramFolder, APackageDirOfOneHundredCharactersIsNoWorkingDirectory) {
+  ProgramFolder folder;
+  for (const char* name : {"boot1_v3.bin", "boot2_v3_KOV02A.bin", "flash_only.bin"})
+    folder.put(name, "package");
+  const std::string tooLong = "/" + std::string(99, 'x');
+  Registry registry = folder.base_registry();
+  registry.key("HKEY_LOCAL_MACHINE\\Platform\\Update").sz("PackageDir", tooLong);
+  auto tool = folder.start(registry);
+  ASSERT_TRUE(tool->wait_for("box: WorkDir Error | " + tooLong, 20s)) << tool->transcript();
+  tool->send_line("answer ok");
+  tool->send_line("command 118");
+  EXPECT_TRUE(tool->wait_for("Cannot get firmware files from  directory", 20s)) << tool->transcript();
+  tool->send_line("command 101");
+  EXPECT_EQ(tool->wait_exit(20s), 0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "eventually.h"
 #include "kernel/paths.h"
+#include "kernel/text.h"
 #include "kernel/threads.h"
 #include "registry/registry.h"
 #include "temp_dir.h"
@@ -68,6 +69,12 @@ class HookTest : public ::testing::Test {
   }
   HANDLE open_ril() {
     return CreateFileW(L"RIL1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+  // The calling thread's reason line, as UTF-8.
+  static std::string failure() {
+    WCHAR text[512];
+    GetDeviceFailureW(text, 512);
+    return kernel::native_bytes(text);
   }
   TempDir dir_;
   std::string args_;
@@ -160,13 +167,13 @@ TEST_F(HookTest, HooksAreRefusedUnlessTheRegistryAndTheProgramAreTrusted) {
     uid_t registry_owner;  // 0: left as created
     std::string warning;
   };
+  const std::string shared = "the registry file " + dir_.file("shared.reg") + ": it is ";
   std::vector<Row> rows = {
-      {dir_.file("ok.sh"), 0664, 0, dir_.file("shared.reg") + " is writable by group or others"},
-      {dir_.file("shared.sh"), 0600, 0, dir_.file("shared.sh") + " is writable by group or others"},
-      {dir_.file("open/ok.sh"), 0600, 0, dir_.file("open") + " is writable by group or others"},
+      {dir_.file("ok.sh"), 0664, 0, shared + "writable by group or others"},
+      {dir_.file("shared.sh"), 0600, 0, "it is writable by others"},
+      {dir_.file("open/ok.sh"), 0600, 0, "its folder is writable by others"},
   };
-  if (::geteuid() == 0)
-    rows.push_back({dir_.file("ok.sh"), 0644, 4242, dir_.file("shared.reg") + " is owned by uid 4242"});
+  if (::geteuid() == 0) rows.push_back({dir_.file("ok.sh"), 0644, 4242, shared + "owned by uid 4242"});
   for (const Row& row : rows) {
     SCOPED_TRACE(row.warning);
     const std::string text =
@@ -181,8 +188,10 @@ TEST_F(HookTest, HooksAreRefusedUnlessTheRegistryAndTheProgramAreTrusted) {
     ASSERT_TRUE(registry::load_file(registry_file, &error)) << error;
     EXPECT_EQ(open_ril(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(failure(), "RIL1: hook " + row.program + " refused: " + row.warning);
     EXPECT_FALSE(KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(failure(), "Reboot: hook " + row.program + " refused: " + row.warning);
     EXPECT_NE(::testing::internal::GetCapturedStderr().find(row.warning), std::string::npos);
     ::unlink(registry_file.c_str());
   }
@@ -195,6 +204,25 @@ TEST_F(HookTest, HooksAreRefusedUnlessTheRegistryAndTheProgramAreTrusted) {
   HANDLE ril = open_ril();
   EXPECT_NE(ril, INVALID_HANDLE_VALUE);
   CloseHandle(ril);
+}
+
+// A hung hook and a reboot without its value leave reason lines (the pane tests show the rest).
+TEST_F(HookTest, AHungHookAndAMissingRebootValueLeaveReasonLines) {
+  const std::string file = dir_.write(
+      "kov02tool.reg",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"RIL1:\"=\"exec:" + dir_.file("hang.sh") + "\"\n");
+  std::string error;
+  ASSERT_TRUE(registry::load_file(file, &error)) << error;
+  set_hook_time_limit(200ms);
+  HANDLE ril = open_ril();
+  EXPECT_FALSE(DeviceIoControl(ril, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(failure(), "RIL1: hook " + dir_.file("hang.sh") + " timed out after 200 ms");
+  CloseHandle(ril);
+  EXPECT_FALSE(KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr));
+  EXPECT_EQ(failure(), "Reboot: no \"Reboot\" value under [HKEY_LOCAL_MACHINE\\Platform\\Kernel] in " + file);
+  registry::clear();
+  EXPECT_EQ(open_ril(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(failure(), "RIL1: not mapped in no registry file");
 }
 
 TEST_F(HookTest, RebootRunsTheConfiguredHookOrIsRefused) {

@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
+#include <optional>
+
 #include "registry/registry.h"
 #include "temp_dir.h"
 
@@ -15,12 +18,28 @@ namespace {
 class StartupTest : public ::testing::Test {
  protected:
   void TearDown() override {
+    for (const auto& [name, value] : saved_) {
+      if (value)
+        ::setenv(name.c_str(), value->c_str(), 1);
+      else
+        ::unsetenv(name.c_str());
+    }
     ::unsetenv("KOV02_REGISTRY");
     registry::clear();
     std::string ignored;
     start_platform(&ignored);
   }
+  // Sets (or with null unsets) a variable until the test ends.
+  void set(const std::string& name, const char* value) {
+    const char* old = std::getenv(name.c_str());
+    saved_.emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
+    if (value)
+      ::setenv(name.c_str(), value, 1);
+    else
+      ::unsetenv(name.c_str());
+  }
   test_support::TempDir dir_;
+  std::map<std::string, std::optional<std::string>> saved_;
 };
 
 // A descriptor 0 closed at start is held by /dev/null, so no port opened later takes its number.
@@ -66,6 +85,24 @@ TEST_F(StartupTest, TheRegistryFileIsLoadedAndItsFaultsOrAnUnopenableDebugFileSt
   ::setenv("KOV02_REGISTRY", debug.c_str(), 1);
   EXPECT_FALSE(start_platform(&error));
   EXPECT_NE(error.find(dir_.file("no/log")), std::string::npos) << error;
+}
+
+// The places follow the XDG rules (defaults, absolute folders only); KOV02_REGISTRY, when set,
+// is the only place, and a missing file there stops start-up.
+TEST_F(StartupTest, TheRegistryPlacesFollowTheXdgRulesAndKov02RegistryStandsAlone) {
+  set("XDG_CONFIG_HOME", nullptr);
+  set("XDG_CONFIG_DIRS", "/a:relative:/b");
+  set("HOME", "/home/u");
+  EXPECT_EQ(
+      registry::registry_places_text(),
+      "/home/u/.config/kov02tool/kov02tool.reg, /a/kov02tool/kov02tool.reg, /b/kov02tool/kov02tool.reg, "
+      "/etc/kov02tool/kov02tool.reg");
+  set("XDG_CONFIG_DIRS", nullptr);
+  EXPECT_EQ(registry::registry_places().at(1), "/etc/xdg/kov02tool/kov02tool.reg");
+  set("KOV02_REGISTRY", dir_.file("absent.reg").c_str());
+  std::string error;
+  EXPECT_FALSE(load_registry(&error));
+  EXPECT_EQ(error.find(dir_.file("absent.reg")), 0u) << error;
 }
 
 }  // namespace

@@ -444,7 +444,7 @@ TEST_F(TtyPort, OtherHoldersAreFoundInProcButAPtysPeerDoesNotKeepItsPortAway) {
 
 std::wstring open_failure() {
   WCHAR text[256];
-  const DWORD length = GetDeviceOpenFailureW(text, 256);
+  const DWORD length = GetDeviceFailureW(text, 256);
   return std::wstring(text, length);
 }
 
@@ -485,7 +485,7 @@ TEST_F(TtyPort, AFailedDeviceOpenSaysWhyInPlainWords) {
     std::wstring reason;
   } rows[] = {
       {L"COM2:", L"COM2: is /nonexistent/ttyS9: no such device"},
-      {L"COM4:", L"COM4: not mapped in the registry file"},
+      {L"COM4:", L"COM4: not mapped in no registry file"},
       {L"COM5:", L"COM5: is /dev/null: not a terminal device"},
       {L"COM6:", L"COM6: is " + kov02::kernel::from_utf8(file) + L": not a terminal device"},
   };

@@ -161,10 +161,14 @@ HANDLE FindFirstFileW(LPCWSTR name, LPWIN32_FIND_DATAW data);
 BOOL FindClose(HANDLE find);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR name, DWORD size);
 // This platform's extension, not a handset call: when the calling thread's last CreateFileW of a
-// device name ("COM1:") failed, why, in plain words naming the device and its mapping ("COM1: is
-// /dev/ttyUSB0: no such device"). Copies at most `size` - 1 characters and a terminator into
-// `text` and returns the count copied; 0 when that open succeeded or none was made.
-DWORD GetDeviceOpenFailureW(LPWSTR text, DWORD size);
+// device name ("COM1:"), DeviceIoControl or KernelIoControl failed, why, in plain Linux words
+// naming the device and where to change it ("COM1: is /dev/ttyUSB0: no such device", "RIL1: not
+// mapped in /etc/kov02tool/kov02tool.reg"). Copies at most `size` - 1 characters and a
+// terminator into `text` and returns the count copied; 0 when that call succeeded or none was made.
+DWORD GetDeviceFailureW(LPWSTR text, DWORD size);
+// This platform's extension: the registry file in use as a Linux path, or "no registry file".
+// Copies as GetDeviceFailureW does and returns the count copied.
+DWORD GetRegistryFileW(LPWSTR text, DWORD size);
 
 // ---- Threads ----
 inline constexpr DWORD STILL_ACTIVE = 259;

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "kernel/text.h"
+#include "registry/registry.h"
 #include "ui/gtk/gtk_menu_bar.h"
 #include "windowing/backend.h"
 #include "windowing/user_input.h"
@@ -324,6 +325,20 @@ class GtkBackend final : public Backend {
     window_changed(view.handle);
   }
 
+  // Started without a registry file, the window says so above the pane: a desktop launch has no
+  // terminal for the stderr notice, and without the file no device exists.
+  static void add_configuration_notice(const Frame& frame) {
+    if (!registry::file_in_use().empty()) return;
+    const std::string text =
+        "No configuration found; looked in " + registry::registry_places_text() + ". See kov02tool.reg(5).";
+    GtkWidget* notice = gtk_label_new(text.c_str());
+    gtk_label_set_line_wrap(GTK_LABEL(notice), TRUE);
+    gtk_label_set_xalign(GTK_LABEL(notice), 0);
+    gtk_widget_set_margin_start(notice, 6);
+    gtk_box_pack_start(GTK_BOX(frame.body), notice, FALSE, FALSE, 4);
+    if (gtk_widget_get_visible(frame.window)) gtk_widget_show(notice);
+  }
+
   void make_pane(const windowing::WindowView& view, const Frame& frame) {
     auto pane = std::make_unique<Pane>();
     pane->hwnd = view.handle;
@@ -342,6 +357,7 @@ class GtkBackend final : public Backend {
     gtk_text_view_set_cursor_visible(pane->view, TRUE);
     gtk_text_view_set_wrap_mode(pane->view, GTK_WRAP_WORD_CHAR);
     gtk_container_add(GTK_CONTAINER(pane->scroller), text);
+    add_configuration_notice(frame);
     gtk_box_pack_start(GTK_BOX(frame.body), pane->scroller, TRUE, TRUE, 0);
     g_signal_connect(pane->buffer, "mark-set", G_CALLBACK(on_mark_set), pane.get());
     if (gtk_widget_get_visible(frame.window)) gtk_widget_show_all(pane->scroller);
