@@ -115,7 +115,8 @@ bool load_file(const std::string& path, std::string* error) {
   const std::string distrust = untrusted_reason(path);
   store().hooks_allowed = distrust.empty();
   if (!distrust.empty()) {
-    std::fprintf(stderr, "kov02tool: warning: %s; exec: hooks are refused\n", distrust.c_str());
+    std::fprintf(stderr, "kov02tool: warning: registry file %s: %s; exec: hooks are refused\n", path.c_str(),
+                 distrust.c_str());
   }
   return true;
 }
