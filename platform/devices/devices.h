@@ -23,17 +23,20 @@ std::vector<std::string> split_command(std::string_view command);
 // Runs a hook: argv plus the control code as one last argument ("0x" and eight upper-case hex
 // digits), stdin from /dev/null, and its stdout and stderr passed on to the program's stderr
 // through its output queue (stdout belongs to the console UI; a stalled reader holds up no hook).
-// Waiting is a consent point. Exit status 0: TRUE. Any other end: FALSE with ERROR_GEN_FAILURE;
-// a program that cannot be started: ERROR_FILE_NOT_FOUND; one still running after the time limit
-// is killed with every process of its group (a hook runs in a group of its own): ERROR_TIMEOUT.
-// A failure also gives `reason`, when wanted, in words for a reason line ("hook /usr/sbin/x
-// exited with status 3", "hook /usr/sbin/x timed out after 30 s").
+// The program is checked as hook_refusal() does and started from the descriptor it was checked
+// through (ERROR_ACCESS_DENIED with one warning when it is no longer trusted). Waiting is a
+// consent point; on the UI thread the window stays alive meanwhile (kernel::keeping_poll). Exit
+// status 0: TRUE. Any other end: FALSE with ERROR_GEN_FAILURE; a program that cannot be started:
+// ERROR_FILE_NOT_FOUND; one still running after the time limit: ERROR_TIMEOUT. However it ends,
+// every process it started is killed and reaped with it (hook_descendants.h). A failure also
+// gives `reason`, when wanted, in words for a reason line ("hook /usr/sbin/x exited with status
+// 3", "hook /usr/sbin/x timed out after 30 s").
 BOOL run_hook(const std::vector<std::string>& argv, DWORD code, std::string* reason = nullptr);
 
 // Whether a hook may run: ERROR_SUCCESS, or ERROR_ACCESS_DENIED while the registry file is not
-// trusted or when the program or its folder is not (one warning on stderr naming the file and
-// why), or ERROR_FILE_NOT_FOUND for an empty command. A refusal gives `reason`, when wanted, as
-// "hook PROGRAM refused: WHY".
+// trusted or when the program or a folder above it is not (registry/trust.h; one warning on
+// stderr, "hook PATH refused: REASON"), or ERROR_FILE_NOT_FOUND for an empty command. A refusal
+// gives `reason`, when wanted, as "hook PROGRAM refused: WHY".
 DWORD hook_refusal(const std::vector<std::string>& argv, std::string* reason = nullptr);
 
 // The hook time limit, 30 s unless changed (tests shorten it).

@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -16,6 +15,7 @@
 #include <cstring>
 
 #include "devices/devices.h"
+#include "devices/hook_descendants.h"
 #include "kernel/handles.h"
 #include "kernel/output_queue.h"
 #include "kernel/threads.h"
@@ -29,43 +29,58 @@ using Clock = std::chrono::steady_clock;
 
 std::atomic<std::chrono::milliseconds::rep> g_time_limit_ms{30000};
 
-// Kills and reaps a child that is being abandoned (time-out, or the waiting thread terminated).
-// What the child writes comes through `output` (the read end of a pipe, non-blocking, taken
-// over) and is passed on to stderr through its output queue: a hook never waits for a reader of
-// the program's stderr, and so neither does the thread waiting for the hook.
+// One hook from start to end. What the child writes comes through `output` (the read end of a
+// pipe, non-blocking, taken over) and is passed on to stderr through its output queue: a hook
+// never waits for a reader of the program's stderr, and so neither does the thread waiting for
+// the hook. However the hook ends (exit, time-out, the waiting thread terminated), everything
+// it started is killed and reaped with it.
 class Child {
  public:
-  // The hook leads a process group of its own, so what it started goes with it. Until the
-  // leader is reaped its pid cannot be reused, so the group cannot be someone else's.
-  Child(pid_t pid, int output)
-      : pid_(pid), pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))), output_(output) {}
+  // The hook leads a process group of its own. Until the leader is reaped its pid cannot be
+  // reused, so the group cannot be someone else's; it is reaped last for that reason.
+  Child(pid_t pid, int output, HookDescendants& descendants)
+      : pid_(pid),
+        pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))),
+        output_(output),
+        descendants_(descendants) {
+    descendants_.started(pid);
+  }
   ~Child() {
     if (pidfd_ >= 0) ::close(pidfd_);
     if (output_ >= 0) ::close(output_);
-    if (reaped_) return;
     ::kill(-pid_, SIGKILL);
+    descendants_.end_all();
     ::waitpid(pid_, nullptr, 0);
   }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
-  // Waits up to `timeout_ms` for the end; true with `status` once it has ended.
+  // Waits up to `timeout_ms` for the end; true with the exit status (-1: killed by a signal, or
+  // reaped elsewhere) once it has ended. The hook is left unreaped for the destructor.
   bool wait(int timeout_ms, int* status) {
     // poll skips an fd of -1: the output once it has ended.
     pollfd ready[2] = {{output_, POLLIN, 0}, {pidfd_, POLLIN, 0}};
-    // Without pidfds (older kernels) the end is polled for.
-    kernel::consent_poll(ready, pidfd_ >= 0 ? 2 : 1, pidfd_ >= 0 ? timeout_ms : std::min(timeout_ms, 20));
+    // Without pidfds (older kernels) the end is polled for. What the hook started is looked at
+    // now and then as well, so that a process whose parent ends is still known as the hook's.
+    const int slice = std::min(timeout_ms, pidfd_ >= 0 ? kScanPeriodMs : 20);
+    kernel::keeping_poll(ready, pidfd_ >= 0 ? 2 : 1, slice);
     pass_on_output();
-    // waitpid: the pid once ended, 0 while running, -1 with errno (ECHILD: reaped elsewhere).
-    const pid_t result = ::waitpid(pid_, status, WNOHANG);
-    if (result == 0) return false;
-    reaped_ = true;
-    if (result < 0) *status = -1;
+    descendants_.scan();
+    siginfo_t end{};
+    // waitid: 0 (si_pid 0 while it runs), or -1 with errno (ECHILD: reaped elsewhere).
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &end, WEXITED | WNOHANG | WNOWAIT) != 0) {
+      *status = -1;
+      return true;
+    }
+    if (end.si_pid == 0) return false;
+    *status = end.si_code == CLD_EXITED ? end.si_status : -1;
     pass_on_output();
     return true;
   }
 
  private:
+  static constexpr int kScanPeriodMs = 100;
+
   void pass_on_output() {
     char buffer[4096];
     while (output_ >= 0) {
@@ -85,35 +100,65 @@ class Child {
   pid_t pid_;
   int pidfd_;
   int output_;
-  bool reaped_ = false;
+  HookDescendants& descendants_;
 };
 
-int spawn(const std::vector<std::string>& args, int output, pid_t* pid) {
+// The child's side of spawn(), between fork and exec. The parent has threads, so only
+// async-signal-safe calls are made here. The program starts from `program`, the descriptor it
+// was checked through (as fd 3: a script's interpreter reads it as /dev/fd/3, so a script's $0
+// is that name); an exec that fails sends its errno down `report`.
+[[noreturn]] void become_hook(int program, int output, int report, char* const* argv, char* const* envp) {
+  // The program ignores SIGPIPE and its threads may block signals; a hook starts clean.
+  struct sigaction standard {};
+  standard.sa_handler = SIG_DFL;
+  for (int signal = 1; signal < NSIG; ++signal) ::sigaction(signal, &standard, nullptr);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  ::setpgid(0, 0);
+  // Out of the way of the numbers they are moved to.
+  program = ::fcntl(program, F_DUPFD, 10);
+  output = ::fcntl(output, F_DUPFD, 10);
+  report = ::fcntl(report, F_DUPFD, 10);
+  const int null = ::open("/dev/null", O_RDONLY);
+  ::dup2(null, STDIN_FILENO);
+  ::dup2(output, STDOUT_FILENO);
+  ::dup2(output, STDERR_FILENO);
+  ::dup2(program, 3);
+  ::dup2(report, 4);
+  ::fcntl(4, F_SETFD, FD_CLOEXEC);
+  ::close_range(5, ~0U, 0);
+  ::fexecve(3, argv, envp);
+  const int error = errno;
+  [[maybe_unused]] const ssize_t sent = ::write(4, &error, sizeof error);
+  ::_exit(127);
+}
+
+// Starts the hook; 0, or the errno why it could not be run.
+int spawn(int program, const std::vector<std::string>& args, const std::string& mark, int output, pid_t* pid) {
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
-  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  // The program ignores SIGPIPE and its threads may block signals; a hook starts clean.
-  sigset_t all, none;
-  sigfillset(&all);
-  sigemptyset(&none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes,
-                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
-  // posix_spawn: 0, or an errno value (the program could not be run).
-  const int result = ::posix_spawn(pid, argv[0], &actions, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  return result;
+  std::vector<char*> envp;
+  for (char** entry = environ; *entry; ++entry)
+    if (std::string_view(*entry).substr(0, 11) != "KOV02_HOOK=") envp.push_back(*entry);
+  envp.push_back(const_cast<char*>(mark.c_str()));
+  envp.push_back(nullptr);
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return errno;
+  *pid = ::fork();
+  if (*pid == 0) become_hook(program, output, report[1], argv.data(), envp.data());
+  const int fork_error = *pid < 0 ? errno : 0;
+  ::close(report[1]);
+  int exec_error = 0;
+  // read: the errno of a failed exec, or 0 bytes once the exec closed the pipe.
+  ssize_t got;
+  do got = *pid > 0 ? ::read(report[0], &exec_error, sizeof exec_error) : 0;
+  while (got < 0 && errno == EINTR);
+  ::close(report[0]);
+  if (fork_error != 0) return fork_error;
+  if (got == sizeof exec_error) ::waitpid(*pid, nullptr, 0);
+  return got == sizeof exec_error ? exec_error : 0;
 }
 
 // "30 s", or "250 ms" for a limit that is no whole number of seconds (tests shorten it).
@@ -122,11 +167,9 @@ std::string time_limit_text() {
   return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
-// How a hook that ended did not succeed, after "hook PROGRAM ".
+// How a hook that ended did not succeed, after "hook PROGRAM ": `status` as Child::wait gives it.
 std::string end_text(int status) {
-  if (status != -1 && WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
-  if (status != -1 && WIFSIGNALED(status)) return "was ended by signal " + std::to_string(WTERMSIG(status));
-  return "ended, but its status was lost";
+  return status >= 0 ? "exited with status " + std::to_string(status) : "was ended by a signal";
 }
 
 int remaining_ms(Clock::time_point deadline) {
@@ -153,21 +196,26 @@ std::string format_control_code(DWORD code) {
   return text;
 }
 
+namespace {
+
+// ERROR_SUCCESS, or ERROR_ACCESS_DENIED with one warning (and `reason`, when wanted) when the
+// program is not trusted. What is not a program at all is left to fail as not found when run.
+DWORD refusal_of(const registry::TrustedFile& program, const std::string& path, std::string* reason) {
+  if (!program.found() || program.reason().empty()) return ERROR_SUCCESS;
+  std::fprintf(stderr, "kov02tool: warning: hook %s refused: %s\n", path.c_str(), program.reason().c_str());
+  if (reason) *reason = "hook " + path + " refused: " + program.reason();
+  return ERROR_ACCESS_DENIED;
+}
+
+}  // namespace
+
 DWORD hook_refusal(const std::vector<std::string>& argv, std::string* reason) {
   if (argv.empty()) return ERROR_FILE_NOT_FOUND;
-  const auto refuse = [&](const std::string& why) {
-    if (reason) *reason = "hook " + argv.front() + " refused: " + why;
-    return static_cast<DWORD>(ERROR_ACCESS_DENIED);
-  };
-  if (!registry::hooks_allowed()) return refuse(registry::hooks_refused_reason());
-  // What is not a program at all is left to fail as not found when it is run.
-  struct stat program {};
-  if (::stat(argv.front().c_str(), &program) != 0 || !S_ISREG(program.st_mode)) return ERROR_SUCCESS;
-  const std::string why = registry::untrusted_reason(argv.front());
-  if (why.empty()) return ERROR_SUCCESS;
-  std::fprintf(stderr, "kov02tool: warning: hook %s: %s; the exec: hook is refused\n", argv.front().c_str(),
-               why.c_str());
-  return refuse(why);
+  if (!registry::hooks_allowed()) {
+    if (reason) *reason = "hook " + argv.front() + " refused: " + registry::hooks_refused_reason();
+    return ERROR_ACCESS_DENIED;
+  }
+  return refusal_of(registry::TrustedFile(argv.front()), argv.front(), reason);
 }
 
 void set_hook_time_limit(std::chrono::milliseconds limit) {
@@ -183,6 +231,14 @@ BOOL run_hook(const std::vector<std::string>& argv, DWORD code, std::string* rea
   const auto say = [&](const std::string& what) {
     if (reason) *reason = "hook " + argv.front() + " " + what;
   };
+  // Checked once more here, through the descriptor the hook then starts from: the folders on
+  // its path may have changed since the device was opened, and may change again meanwhile.
+  const registry::TrustedFile program(argv.front());
+  const DWORD refused = program.found() ? refusal_of(program, argv.front(), reason) : ERROR_FILE_NOT_FOUND;
+  if (refused != ERROR_SUCCESS) {
+    SetLastError(refused);
+    return FALSE;
+  }
   std::vector<std::string> args = argv;
   args.push_back(format_control_code(code));
   int output[2];
@@ -193,8 +249,10 @@ BOOL run_hook(const std::vector<std::string>& argv, DWORD code, std::string* rea
     return FALSE;
   }
   ::fcntl(output[0], F_SETFL, O_NONBLOCK);
+  const SubreaperRole role;  // from before the start until all the hook started is gone
+  HookDescendants descendants;
   pid_t pid = 0;
-  const int error = spawn(args, output[1], &pid);
+  const int error = spawn(program.fd(), args, descendants.mark(), output[1], &pid);
   ::close(output[1]);
   if (error != 0) {
     ::close(output[0]);
@@ -203,17 +261,17 @@ BOOL run_hook(const std::vector<std::string>& argv, DWORD code, std::string* rea
                                                                         : kernel::error_from_errno(error));
     return FALSE;
   }
-  Child child(pid, output[0]);
+  Child child(pid, output[0], descendants);
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(g_time_limit_ms.load());
   int status = 0;
   while (!child.wait(remaining_ms(deadline), &status)) {
     if (Clock::now() >= deadline) {
       say("timed out after " + time_limit_text());
       SetLastError(ERROR_TIMEOUT);
-      return FALSE;  // ~Child kills and reaps it
+      return FALSE;  // ~Child kills and reaps it, and all it started
     }
   }
-  if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) return TRUE;
+  if (status == 0) return TRUE;
   say(end_text(status));
   SetLastError(ERROR_GEN_FAILURE);
   return FALSE;

@@ -5,11 +5,13 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/epoll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <climits>
 #include <memory>
 
@@ -126,6 +128,32 @@ int consent_poll(pollfd* fds, std::size_t count, int timeout_ms) {
     if (set[count].revents != 0) continue;
     return ready;
   }
+}
+
+namespace {
+thread_local WaitKeeper* t_keeper = nullptr;
+}  // namespace
+
+void set_wait_keeper(WaitKeeper* keeper) {
+  t_keeper = keeper;
+}
+
+int keeping_poll(pollfd* fds, std::size_t count, int timeout_ms) {
+  // The keeper waits for one descriptor: an epoll set that turns readable with any of `fds`.
+  const int set = t_keeper ? ::epoll_create1(EPOLL_CLOEXEC) : -1;
+  if (set < 0) return consent_poll(fds, count, timeout_ms);
+  for (std::size_t i = 0; i < count; ++i) {
+    epoll_event event{};
+    event.events = static_cast<std::uint32_t>(fds[i].events);
+    if (fds[i].fd >= 0) ::epoll_ctl(set, EPOLL_CTL_ADD, fds[i].fd, &event);
+  }
+  // The keeper's wait is a consent point: a terminated thread unwinds from it.
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{set};
+  t_keeper->wait(set, timeout_ms);
+  return consent_poll(fds, count, 0);
 }
 
 void consent_point() {

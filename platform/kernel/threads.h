@@ -23,6 +23,25 @@ namespace kov02::kernel {
 // honoured inside; EINTR is retried.
 int consent_poll(pollfd* fds, std::size_t count, int timeout_ms);
 
+// What a thread keeps alive while it waits long for something else: the UI thread's window,
+// which is repainted and answers sent messages while a hook runs on that thread. The keeper is
+// installed by the windowing layer (the kernel knows no windows).
+class WaitKeeper {
+ public:
+  virtual ~WaitKeeper() = default;
+  // Returns when `fd` turns readable or `timeout_ms` passes (-1: no limit), serving the thread's
+  // own business meanwhile but taking no input from the person.
+  virtual void wait(int fd, int timeout_ms) = 0;
+};
+
+// Sets the calling thread's keeper (null: none); it must outlive the thread's waits.
+void set_wait_keeper(WaitKeeper* keeper);
+
+// consent_poll for a wait that may last long (a hook): on a thread with a keeper, the keeper
+// waits (for any of `fds` readable) and keeps the thread's window alive meanwhile. Returns as
+// consent_poll does.
+int keeping_poll(pollfd* fds, std::size_t count, int timeout_ms);
+
 // Honours a pending suspend or terminate request without blocking otherwise.
 void consent_point();
 

@@ -24,7 +24,7 @@ struct Value {
 // `error` receives one line naming the file, the line and the fault ("/etc/x.reg:12: unterminated
 // string"), or the file and why it cannot be read. Only a regular file of at most 4 MiB is read,
 // and opening it never blocks. Warns once on stderr, and refuses exec: hooks from then on, when
-// the file or its folder could be changed by someone other than root and this user (trust.h).
+// the file or a folder above it could be changed by someone other than root and this user (trust.h).
 bool load_file(const std::string& path, std::string* error);
 
 // As load_file, for text in hand; `origin` stands for the file name in errors. Hooks are allowed.

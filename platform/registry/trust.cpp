@@ -1,7 +1,8 @@
-// The trust check of registry files and hook programs: owner and write permissions of the file
-// and of its folder.
+// The trust walk: from / down to a file, one step at a time below the descriptor of the step
+// before, so a folder renamed or replaced while the walk runs cannot slip another file in.
 #include "registry/trust.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,34 +10,99 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace kov02::registry {
 namespace {
 
-// Why `path` could be changed by someone else, as "SUBJECT is ..."; empty when it cannot.
-std::string file_reason(const std::string& path, const std::string& subject) {
-  struct stat status {};
-  // stat: 0, or -1 with errno.
-  if (::stat(path.c_str(), &status) != 0) return subject + " cannot be looked at: " + strerrordesc_np(errno);
-  if (status.st_uid != 0 && status.st_uid != ::geteuid()) {
-    return subject + " is owned by uid " + std::to_string(status.st_uid);
-  }
-  if (status.st_mode & S_IWOTH) return subject + " is writable by others";
-  if (status.st_mode & S_IWGRP) return subject + " is writable by group or others";
+bool ours(uid_t owner) {
+  return owner == 0 || owner == ::geteuid();
+}
+
+std::string writers(mode_t mode) {
+  return (mode & S_IWOTH) ? "others" : "its group";
+}
+
+// What is wrong with the folder `who` names ("its folder", "the folder /srv above it"), given
+// the step below it; empty when nothing is.
+std::string folder_reason(const struct stat& folder, const struct stat& next, const std::string& who) {
+  if (!ours(folder.st_uid)) return who + " is owned by uid " + std::to_string(folder.st_uid);
+  if (!(folder.st_mode & (S_IWGRP | S_IWOTH))) return {};
+  // In a sticky folder only a name's owner (or the folder's) may remove or rename it.
+  if ((folder.st_mode & S_ISVTX) && ours(next.st_uid)) return {};
+  return who + " is writable by " + writers(folder.st_mode);
+}
+
+std::string file_reason(const struct stat& file) {
+  if (!ours(file.st_uid)) return "it is owned by uid " + std::to_string(file.st_uid);
+  if (file.st_mode & (S_IWGRP | S_IWOTH)) return "it is writable by group or others";
   return {};
+}
+
+std::vector<std::string> steps_of(const std::string& path) {
+  std::vector<std::string> steps;
+  for (std::size_t start = 0; start < path.size();) {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    if (end > start) steps.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return steps;
 }
 
 }  // namespace
 
-std::string untrusted_reason(const std::string& path) {
+TrustedFile::TrustedFile(const std::string& path) {
   char resolved[PATH_MAX];
   // realpath: the absolute path without links, or nullptr with errno.
-  if (!::realpath(path.c_str(), resolved))
-    return std::string("it cannot be looked at: ") + strerrordesc_np(errno);
-  const std::string file(resolved);
-  if (std::string reason = file_reason(file, "it"); !reason.empty()) return reason;
-  const std::size_t slash = file.find_last_of('/');
-  return file_reason(slash == 0 ? "/" : file.substr(0, slash), "its folder");
+  if (::realpath(path.c_str(), resolved)) {
+    walk(resolved);
+  } else {
+    refuse(strerrordesc_np(errno), false);
+  }
+}
+
+TrustedFile::~TrustedFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void TrustedFile::refuse(std::string reason, bool found) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  reason_ = std::move(reason);
+  found_ = found;
+}
+
+void TrustedFile::walk(const std::string& resolved) {
+  const std::vector<std::string> steps = steps_of(resolved);
+  // open: a descriptor, or -1 with errno. O_NOFOLLOW: a link put in after realpath is not
+  // followed but opened as itself, and then fails the checks below.
+  fd_ = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat here {};
+  if (fd_ < 0 || ::fstat(fd_, &here) != 0) return refuse(strerrordesc_np(errno), false);
+  std::string folder = "/";
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    if (!S_ISDIR(here.st_mode)) return refuse(strerrordesc_np(ENOTDIR), false);
+    const int next = ::openat(fd_, steps[i].c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat below {};
+    if (next < 0 || ::fstat(next, &below) != 0) {
+      const int error = errno;
+      if (next >= 0) ::close(next);
+      return refuse(strerrordesc_np(error), false);
+    }
+    ::close(fd_);
+    fd_ = next;
+    const bool last = i + 1 == steps.size();
+    std::string why = folder_reason(here, below, last ? "its folder" : "the folder " + folder + " above it");
+    if (!why.empty()) return refuse(std::move(why));
+    folder += (folder.size() > 1 ? "/" : "") + steps[i];
+    here = below;
+  }
+  if (!S_ISREG(here.st_mode)) return refuse("it is not a regular file", false);
+  if (std::string why = file_reason(here); !why.empty()) refuse(std::move(why));
+}
+
+std::string untrusted_reason(const std::string& path) {
+  return TrustedFile(path).reason();
 }
 
 }  // namespace kov02::registry

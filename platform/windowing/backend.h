@@ -40,6 +40,10 @@ class Backend {
   // Blocks until `wake_fd` turns readable or `timeout_ms` passes (-1: no limit), keeping the
   // person's side alive meanwhile.
   virtual void wait(int wake_fd, int timeout_ms) = 0;
+  // As wait(), while the UI thread is busy with something slow of its own (a hook): the window
+  // is still shown and repainted, but what the person does is held, and acted on only once
+  // wait() is called again.
+  virtual void wait_holding_input(int wake_fd, int timeout_ms);
 
   // A window was made (before its WM_CREATE), changed (shown, hidden, retitled, given the title
   // bar's OK button) or destroyed (before its WM_DESTROY).

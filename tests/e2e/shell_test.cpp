@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <sstream>
+#include <thread>
 
 #include "e2e_tool.h"
+#include "eventually.h"
 #include "serial_pty.h"
 
 namespace {
@@ -16,7 +18,7 @@ using namespace e2e;
 // An executable hook script in the program folder that exits with `status`.
 std::string hook(const ProgramFolder& folder, std::string_view name, int status) {
   fs::path path = folder / name;
-  write_file(path, "#!/bin/sh\necho \"$@\" >> \"$0.calls\"\nexit " + std::to_string(status) + "\n");
+  write_file(path, "#!/bin/sh\necho \"$@\" >> '" + path.string() + ".calls'\nexit " + std::to_string(status) + "\n");
   ::chmod(path.c_str(), 0755);
   return path.string();
 }
@@ -277,6 +279,30 @@ TEST(ShellEndToEnd, RebootRunsTheConfiguredHookWithTheRebootCode) {
   EXPECT_EQ(tool->transcript().find("reboot!"), std::string::npos);
   quit(*tool);
   EXPECT_EQ(read_file(reboot + ".calls"), "0x0101003C\n");
+}
+
+// A radio hook runs on the UI thread; while a slow one runs, the window still answers what only
+// shows and holds what would act until the hook has returned.
+TEST(ShellEndToEnd, WhileASlowHookRunsTheWindowAnswersAndHoldsInput) {
+  ProgramFolder folder;
+  const fs::path calls = folder / "ril-slow.calls";
+  folder.put("ril-slow", "#!/bin/sh\necho \"$@\" >> '" + calls.string() +
+                             "'\n[ \"$1\" = 0x03001F80 ] && sleep 5\nexit 0\n");
+  ::chmod((folder / "ril-slow").c_str(), 0755);
+  auto tool = folder.start(folder.base_registry().key(REG_DEVICES).sz("RIL1:", "exec:" + (folder / "ril-slow").string()));
+  wait_ready(*tool);
+  tool->send_line("menu System/Suspend RIL");
+  ASSERT_TRUE(test_support::eventually([&] { return !read_file(calls).empty(); }));
+  const auto asked = std::chrono::steady_clock::now();
+  tool->send_line("show menu");
+  ASSERT_TRUE(tool->wait_for("Flash only = 118", 10s)) << tool->transcript();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 200ms);
+  tool->send_line("menu System/Resume RIL");
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(read_file(calls), "0x03001F80\n") << "a request ran while the hook did";
+  EXPECT_TRUE(tool->wait_for("RIL has been resumed", 20s)) << tool->transcript();
+  EXPECT_EQ(read_file(calls), "0x03001F80\n0x03001F84\n");
+  quit(*tool);
 }
 
 TEST(ShellEndToEnd, GrayedItemsAreRefusedButTheirCommandsStillDispatch) {

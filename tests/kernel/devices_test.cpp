@@ -1,12 +1,15 @@
 #include "devices/devices.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <sstream>
 #include <vector>
 
@@ -167,11 +170,15 @@ TEST_F(HookTest, HooksAreRefusedUnlessTheRegistryAndTheProgramAreTrusted) {
     uid_t registry_owner;  // 0: left as created
     std::string warning;
   };
+  // A root-owned folder in a folder anyone may write: anyone can replace the folder itself.
+  ::mkdir(dir_.file("open/sub").c_str(), 0755);
+  dir_.write("open/sub/ok.sh", "#!/bin/sh\nexit 0\n", 0700);
   const std::string shared = "the registry file " + dir_.file("shared.reg") + ": it is ";
   std::vector<Row> rows = {
       {dir_.file("ok.sh"), 0664, 0, shared + "writable by group or others"},
-      {dir_.file("shared.sh"), 0600, 0, "it is writable by others"},
+      {dir_.file("shared.sh"), 0600, 0, "it is writable by group or others"},
       {dir_.file("open/ok.sh"), 0600, 0, "its folder is writable by others"},
+      {dir_.file("open/sub/ok.sh"), 0600, 0, "the folder " + dir_.file("open") + " above it is writable by others"},
   };
   if (::geteuid() == 0) rows.push_back({dir_.file("ok.sh"), 0644, 4242, shared + "owned by uid 4242"});
   for (const Row& row : rows) {
@@ -204,6 +211,64 @@ TEST_F(HookTest, HooksAreRefusedUnlessTheRegistryAndTheProgramAreTrusted) {
   HANDLE ril = open_ril();
   EXPECT_NE(ril, INVALID_HANDLE_VALUE);
   CloseHandle(ril);
+  // In a sticky folder others may add names but not replace ours: a folder of ours there is trusted.
+  ::mkdir(dir_.file("sticky").c_str(), 0700);
+  ::chmod(dir_.file("sticky").c_str(), 01777);
+  ::mkdir(dir_.file("sticky/sub").c_str(), 0755);
+  dir_.write("sticky/sub/ok.sh", "#!/bin/sh\nexit 0\n", 0700);
+  EXPECT_EQ(hook_refusal({dir_.file("sticky/sub/ok.sh")}), static_cast<DWORD>(ERROR_SUCCESS));
+}
+
+// A thread swaps the hook's folder with one others may write, holding a program of the same
+// name, while hooks run: each run is refused or runs the trusted program, never the other.
+TEST_F(HookTest, AFolderSwappedWhileHooksRunNeverRunsAnotherProgram) {
+  const std::string ran = dir_.file("ran");
+  for (const char* folder : {"hook", "spare"}) ::mkdir(dir_.file(folder).c_str(), 0755);
+  ::chmod(dir_.file("spare").c_str(), 0777);
+  dir_.write("hook/run", "#!/bin/sh\necho trusted >> " + ran + "\n", 0700);
+  dir_.write("spare/run", "#!/bin/sh\necho other >> " + ran + "\n", 0700);
+  load("[HKEY_LOCAL_MACHINE\\Platform\\Kernel]\n\"Reboot\"=\"exec:" + dir_.file("hook/run") + "\"\n");
+  std::atomic<bool> swapping{true};
+  std::thread swapper([&] {
+    for (int i = 0; i < 1000; ++i) {
+      ::renameat2(AT_FDCWD, dir_.file("hook").c_str(), AT_FDCWD, dir_.file("spare").c_str(), RENAME_EXCHANGE);
+      std::this_thread::sleep_for(200us);
+    }
+    swapping = false;
+  });
+  ::testing::internal::CaptureStderr();
+  int runs = 0;
+  for (; swapping; ++runs) KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr);
+  swapper.join();
+  ::testing::internal::GetCapturedStderr();
+  const std::string lines = test_support::read_file(ran);
+  EXPECT_EQ(lines.find("other"), std::string::npos) << "of " << runs << " runs:\n" << lines;
+  EXPECT_NE(lines.find("trusted"), std::string::npos) << runs << " runs";
+}
+
+// What a hook started in a session of its own ends with the hook: at the time limit, and when
+// the hook itself ends first.
+TEST_F(HookTest, WhatAHookStartedInASessionOfItsOwnEndsWithIt) {
+  set_hook_time_limit(500ms);
+  const std::string pid_file = dir_.file("escaped");
+  dir_.write("escape.sh",
+             "#!/bin/sh\nsetsid sh -c 'echo $$ > " + pid_file + ".new; mv " + pid_file + ".new " + pid_file +
+                 "; exec sleep 100' &\nwhile [ ! -s " + pid_file + " ]; do sleep 0.01; done\n"
+                 "[ \"$1\" = hang ] && sleep 100\nexit 0\n",
+             0700);
+  for (const bool hang : {true, false}) {
+    SCOPED_TRACE(hang ? "at the limit" : "after the hook's end");
+    ::unlink(pid_file.c_str());
+    map_ril(dir_.file("escape.sh") + (hang ? " hang" : ""));
+    HANDLE ril = open_ril();
+    EXPECT_EQ(DeviceIoControl(ril, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr), hang ? FALSE : TRUE);
+    EXPECT_EQ(GetLastError(), hang ? ERROR_TIMEOUT : GetLastError());
+    CloseHandle(ril);
+    const pid_t escaped = std::stoi("0" + test_support::read_file(pid_file));
+    ASSERT_GT(escaped, 0);
+    EXPECT_EQ(::kill(escaped, 0), -1) << "pid " << escaped << " outlived the hook";
+    ::kill(escaped, SIGKILL);
+  }
 }
 
 // A hung hook and a reboot without its value leave reason lines (the pane tests show the rest).

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <optional>
+#include <utility>
 #include <variant>
 
 #include "kernel/output_queue.h"
@@ -32,10 +34,21 @@ class ConsoleBackend final : public Backend {
   // The UI thread is idle here: the next input line runs now, else the thread sleeps.
   void wait(int wake_fd, int timeout_ms) override {
     input_.start();
-    if (auto line = input_.next()) {
-      if (line->too_long)
-        return error("line too long: at most " + std::to_string(LineReader::kLongestLine) + " bytes");
-      return run_line(line->text);
+    if (auto line = held_ ? std::exchange(held_, std::nullopt) : input_.next()) return run_input(*line);
+    pollfd fd{wake_fd, POLLIN, 0};
+    kernel::consent_poll(&fd, 1, timeout_ms);
+  }
+
+  // The UI thread is busy (a hook runs): lines that only show something are answered now; the
+  // first line that would act is held, and with it every line after it, so they keep their order.
+  void wait_holding_input(int wake_fd, int timeout_ms) override {
+    input_.start();
+    if (!held_) {
+      if (auto line = input_.next()) {
+        if (!line->too_long && only_shows(parse_line(line->text))) return run_line(line->text);
+        held_ = std::move(line);
+        return;
+      }
     }
     pollfd fd{wake_fd, POLLIN, 0};
     kernel::consent_poll(&fd, 1, timeout_ms);
@@ -68,6 +81,17 @@ class ConsoleBackend final : public Backend {
   }
 
  private:
+  void run_input(const InputLine& line) {
+    if (line.too_long)
+      return error("line too long: at most " + std::to_string(LineReader::kLongestLine) + " bytes");
+    run_line(line.text);
+  }
+
+  static bool only_shows(const ParsedLine& parsed) {
+    return std::holds_alternative<BlankLine>(parsed) || std::holds_alternative<ShowMenuCommand>(parsed) ||
+           std::holds_alternative<ShowPaneCommand>(parsed) || std::holds_alternative<HelpCommand>(parsed);
+  }
+
   void run_line(const std::string& line) {
     std::visit([this](const auto& command) { run(command); }, parse_line(line));
   }
@@ -205,6 +229,7 @@ class ConsoleBackend final : public Backend {
   LineReader input_;
   std::vector<HWND> windows_;
   std::vector<std::shared_ptr<Prompt>> prompts_;
+  std::optional<InputLine> held_;  // taken while input was held, run first once it is not
 };
 
 }  // namespace

@@ -176,6 +176,48 @@ class GtkBackend final : public Backend {
   }
 
   void wait(int wake_fd, int timeout_ms) override {
+    // Input held while a hook ran is acted on now, in the order it came.
+    for (GdkEvent* event : held_) {
+      gdk_event_put(event);
+      gdk_event_free(event);
+    }
+    held_.clear();
+    iterate(wake_fd, timeout_ms);
+  }
+
+  // Events are handled as usual (drawing, resizing) except the person's input, which is kept.
+  void wait_holding_input(int wake_fd, int timeout_ms) override {
+    gdk_event_handler_set(hold_input, this, nullptr);
+    iterate(wake_fd, timeout_ms);
+    gdk_event_handler_set([](GdkEvent* event, gpointer) { gtk_main_do_event(event); }, nullptr, nullptr);
+    // `wake_fd` is the caller's for this wait only.
+    g_source_remove(wake_source_);
+    wake_source_ = 0;
+    wake_fd_ = -1;
+  }
+
+  static void hold_input(GdkEvent* event, gpointer data) {
+    switch (event->type) {
+      case GDK_KEY_PRESS:
+      case GDK_KEY_RELEASE:
+      case GDK_BUTTON_PRESS:
+      case GDK_2BUTTON_PRESS:
+      case GDK_3BUTTON_PRESS:
+      case GDK_BUTTON_RELEASE:
+      case GDK_SCROLL:
+      case GDK_TOUCH_BEGIN:
+      case GDK_TOUCH_UPDATE:
+      case GDK_TOUCH_END:
+      case GDK_TOUCH_CANCEL:
+      case GDK_DELETE:
+        static_cast<GtkBackend*>(data)->held_.push_back(gdk_event_copy(event));
+        return;
+      default:
+        gtk_main_do_event(event);
+    }
+  }
+
+  void iterate(int wake_fd, int timeout_ms) {
     if (wake_fd != wake_fd_) {
       if (wake_source_ != 0) g_source_remove(wake_source_);
       wake_source_ = g_unix_fd_add(wake_fd, G_IO_IN, on_wake, nullptr);
@@ -445,6 +487,7 @@ class GtkBackend final : public Backend {
 
   guint wake_source_ = 0;
   int wake_fd_ = -1;
+  std::vector<GdkEvent*> held_;  // input that came while a hook ran
   std::map<HWND, Frame> frames_;
   std::map<HWND, std::unique_ptr<Pane>> panes_;
   std::map<HWND, std::pair<HWND, std::unique_ptr<GtkMenuBarView>>> bars_;
