@@ -162,6 +162,9 @@ static int RunHandshake(HWND hwnd) {
     NoteUpdateFailure(UPDATE_NO_ANSWER);
     Trace(L"!Cast 55h!\r\n");
     Sleep(1000);
+    // Only an answer to this reset may start stage 1: a 0xA0 that came before it (a late answer
+    // to an earlier cycle) would send the stage to a module still restarting.
+    DiscardReceived();
     ResetRadioModule(nullptr);
     if (!AwaitRomReady()) continue;
     SuspendThread(Caster());

@@ -2,6 +2,8 @@
 // every update stage, and the caster thread that streams the sync byte.
 #include "update/update_port.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cwchar>
 #include <iterator>
 
@@ -154,22 +156,50 @@ static int ReadOneByte(HANDLE handle, BYTE* byte) {
   return 1;
 }
 
-// One WaitCommEvent that ends on an event (1), or on the silence bound or a lost port (0). A wake
+// Noted once per wait, whichever way its bound was found passed.
+static int BoundPassed() {
+  s_bTimedOut = 1;
+  Trace(L"No answer from the module in time\r\n");
+  return 0;
+}
+
+// A babbling line restarts the silence bound with every byte, so a bounded wait also has an
+// allowance in total, this many times its bound, that no byte extends. Tick counts are compared
+// as signed differences, so the allowance stays below half their range.
+static constexpr DWORD WAIT_ALLOWANCE_FACTOR = 4;
+static constexpr DWORD LONGEST_ALLOWANCE_MS = 0x7FFFFFFF;
+// The tick count at which the current bounded wait's allowance ends; the update thread only.
+static DWORD s_allowanceEnd = 0;
+
+static void StartAllowance(DWORD silenceMs) {
+  const auto allowance = std::min<std::uint64_t>(std::uint64_t{WAIT_ALLOWANCE_FACTOR} * silenceMs,
+                                                 LONGEST_ALLOWANCE_MS);
+  s_allowanceEnd = GetTickCount() + static_cast<DWORD>(allowance);
+}
+
+static DWORD AllowanceLeft() {
+  const auto left = static_cast<std::int32_t>(s_allowanceEnd - GetTickCount());
+  return left > 0 ? static_cast<DWORD>(left) : 0;
+}
+
+// Arms the watch for the silence bound, or for the end of the allowance when that comes first.
+static void ArmWithinAllowance(DWORD silenceMs) {
+  ArmAnswerWatch(silenceMs == INFINITE ? INFINITE : std::min(silenceMs, AllowanceLeft()));
+}
+
+// One WaitCommEvent that ends on an event (1), or on the wait's bound or a lost port (0). A wake
 // the watch meant for an earlier wait brings no event and is waited through.
 static int WaitForEvent(HANDLE handle, DWORD* events) {
   for (;;) {
-    if (AnswerWatchFired()) {
-      s_bTimedOut = 1;
-      Trace(L"No answer from the module in time\r\n");
-      return 0;
-    }
+    if (AnswerWatchFired()) return BoundPassed();
     if (!WaitCommEvent(handle, events, nullptr)) return PortLost();
     if (*events != 0) return 1;
   }
 }
 
 // Once a character event has come, bytes are consumed one at a time until the awaited one;
-// when none is there the thread blocks for the next event instead of polling.
+// when none is there the thread blocks for the next event instead of polling. Bytes that keep
+// coming may never leave the loop for the watch's wake, so the allowance is looked at here too.
 static int AwaitByte(HANDLE handle, BYTE byte, DWORD silenceMs) {
   DWORD events = 0;
   if (!WaitForEvent(handle, &events)) return 0;
@@ -187,7 +217,8 @@ static int AwaitByte(HANDLE handle, BYTE byte, DWORD silenceMs) {
     BYTE got = 0;
     if (ReadOneByte(handle, &got)) {
       if (got == byte) return 1;
-      ArmAnswerWatch(silenceMs);
+      if (silenceMs != INFINITE && AllowanceLeft() == 0) return BoundPassed();
+      ArmWithinAllowance(silenceMs);
       continue;
     }
     if (!WaitForEvent(handle, &events)) return 0;
@@ -203,7 +234,8 @@ int WaitForByte(BYTE byte, DWORD silenceMs) {
   Trace(L"Waiting for char -> %X h\r\n", static_cast<UINT>(byte));
   s_bTimedOut = 0;
   SetCommMask(handle, UPDATE_EVENT_MASK);
-  ArmAnswerWatch(silenceMs);
+  StartAllowance(silenceMs);
+  ArmWithinAllowance(silenceMs);
   const int result = AwaitByte(handle, byte, silenceMs);
   DisarmAnswerWatch();
   return result;

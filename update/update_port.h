@@ -25,8 +25,9 @@ void CloseUpdatePort();
 void SendByte(BYTE byte);
 int WaitForByte(BYTE byte);
 // As above, but gives up once the line has been silent for `silenceMs` (INFINITE: never): any
-// byte received starts the count again. A wait that ends on its bound returns 0 and leaves
-// AnswerTimedOut() at 1 until the next wait.
+// byte received starts the count again. Other bytes cannot hold it open for ever, though: it
+// also gives up 4 x `silenceMs` after it began, however many came. A wait that ends on either
+// bound returns 0 and leaves AnswerTimedOut() at 1 until the next wait.
 int WaitForByte(BYTE byte, DWORD silenceMs);
 int AnswerTimedOut();
 DWORD CasterThread(LPVOID parameter);

@@ -377,6 +377,35 @@ TEST_F(UpdateEndToEnd, AModuleThatNeverAnswersIsResetAsOftenAsAttemptsAllows) {
   EXPECT_EQ(tool->transcript().find("(attempt 4)"), std::string::npos);
 }
 
+// Noise that never stops restarts the silence bound for ever; each wait for 0xA0 still ends
+// within 4 x RomTimeout, and the run fails once the attempts are spent.
+TEST_F(UpdateEndToEnd, AModuleBabblingAfterEveryResetFailsWithinFourRomTimeoutsPerCycle) {
+  bounds = {{"RomTimeout", 500}, {"Attempts", 2}};
+  Start({"--babble"});
+  const auto started = std::chrono::steady_clock::now();
+  tool->send_line("command 118");
+  ASSERT_TRUE(tool->wait_for(FailureBox("the module did not answer"), 40s)) << tool->transcript();
+  // Per cycle 1 s of casting, the reset, then at most 4 x 500 ms of noise.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 2 * 3s + 4s);
+  ExpectRunClosed();
+  const auto names = control_names(sim->summary());
+  EXPECT_EQ(std::count(names.begin(), names.end(), "reset"), 2) << sim->summary();
+  EXPECT_EQ(folder.count_debug_lines("No answer from the module in time"), 2);
+  EXPECT_GT(folder.count_debug_lines("A byte got from KOV02A"), 200) << "the noise went on";
+}
+
+// A 0xA0 the module sends while the tool casts for its next reset is no answer to that reset.
+TEST_F(UpdateEndToEnd, ALateRomReadyBeforeEveryResetIsDiscardedAndTheRunSucceeds) {
+  bounds = {{"AnswerTimeout", 1000}, {"Attempts", 3}};
+  Start({"--late-a0"});
+  tool->send_line("command 118");
+  ASSERT_TRUE(tool->wait_for(BOX, 60s)) << tool->transcript();
+  tool->send_line("answer no");
+  ExpectRunClosed();
+  EXPECT_EQ(tool->transcript().find("(attempt 2)"), std::string::npos) << tool->transcript();
+  EXPECT_TRUE(read_file(sim->received_image()) == read_file(folder / "flash_only.bin"));
+}
+
 TEST_F(UpdateEndToEnd, AnExtraRecordAnswerDoesNotPassForTheImagesAcceptance) {
   bounds = {{"ChunkTimeout", 1000}};
   PutPackage(3000);

@@ -99,6 +99,36 @@ TEST(ModuleSync, NoiseBytesPrecedeRomReadyAndAreNeverRomReady) {
   EXPECT_THAT(Bytes(replies.begin(), replies.end() - 1), Each(Ne(kRomReady)));
 }
 
+// A babbling module answers no sync stream and sends noise on every tick, for good; a reset
+// starts the noise again.
+TEST(ModuleSync, ABabblingModuleSendsNoiseAfterEveryResetAndNeverRomReady) {
+  ModuleOptions options;
+  options.babble = true;
+  Line line(std::move(options));
+  line.control(ControlRequest::Ril, kRilReset);
+  EXPECT_THAT(line.send(Bytes(20, kSync), 10ms), IsEmpty());
+  line.now += 10s;
+  const Bytes noise = line.module.tick(line.now);
+  EXPECT_EQ(noise.size(), 2002u);  // every 5 ms from the reset, 10.01 s ago
+  EXPECT_THAT(noise, Each(Ne(kRomReady)));
+  EXPECT_EQ(line.module.phase(), Phase::RomSync);
+  EXPECT_EQ(line.module.next_deadline(), line.now + 5ms);
+}
+
+// A late 0xA0 comes once in the middle of a sync stream in normal mode, and again after a reset.
+TEST(ModuleSync, ALateRomReadyAnswersTheSyncStreamInNormalModeOnceAfterEachReset) {
+  ModuleOptions options;
+  options.late_answer = true;
+  Line line(std::move(options));
+  EXPECT_THAT(line.send(Bytes(9, kSync)), IsEmpty());
+  EXPECT_THAT(line.send({kSync}), ElementsAre(kRomReady));
+  EXPECT_THAT(line.send(Bytes(30, kSync)), IsEmpty());
+  line.control(ControlRequest::Ril, kRilReset);
+  line.idle(3s);  // no stream after the reset: back to normal mode
+  EXPECT_THAT(line.send(Bytes(10, kSync)), ElementsAre(kRomReady));
+  EXPECT_THAT(line.catch_rom(), ElementsAre(kRomReady)) << "the boot ROM itself still answers";
+}
+
 // A sync byte written by the tool's caster just before it stopped may still reach the
 // module after 0xA0, right before the stage-1 frame, at once or after the tool's long wait; a
 // loaded tool may leave several.

@@ -44,6 +44,12 @@ Faults (--withhold-ack, --wrong-ack, --extra-ack, all repeatable):
   --drop-after N: once, after N image bytes, the module closes its pty (the tool's port
   hangs up). The links move at once to a new pty, where the module answers again a
   second later. A --tty that hangs up is reopened the same way.
+  --babble: after every reset the module sends a noise byte (never 0xA0) every 5 ms
+  and never catches the sync stream, until the next reset (a line that never falls
+  silent).
+  --late-a0: in normal mode, after 10 consecutive 0x55, the module sends one 0xA0, and
+  again after each reset: a boot ROM's answer that arrives late, while the tool is
+  already casting for its next reset.
 
 Summary:
   Stage sizes, checksums seen and computed, the file-size record, 0x55 counts, pauses,
@@ -127,6 +133,9 @@ void add_fault_options(CLI::App& app, SimOptions& options, FaultArgs& faults) {
       ->check(CLI::PositiveNumber)
       ->type_name("BYTES");
   app.add_flag("--fail-ril", options.module.fail_ril, "Refuse every RIL request");
+  app.add_flag("--babble", options.module.babble, "After each reset send noise for ever, never 0xA0");
+  app.add_flag("--late-a0", options.module.late_answer,
+               "Answer the 0x55 stream in normal mode with one late 0xA0, again after each reset");
 }
 
 bool apply_faults(const FaultArgs& faults, ModuleOptions& module) {

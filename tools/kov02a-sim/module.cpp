@@ -89,13 +89,23 @@ void Module::on_byte(std::uint8_t byte, Micros arrival) {
 }
 
 void Module::on_normal(std::uint8_t byte) {
+  if (options_.late_answer) answer_late(byte);
   const Bytes reply = at_.feed(byte);
   out_.insert(out_.end(), reply.begin(), reply.end());
   summary_.sync_in_normal = at_.sync_dropped();
   summary_.at_commands = at_.commands();
 }
 
+// A boot ROM's answer that comes late: the handset is already casting for its next reset.
+void Module::answer_late(std::uint8_t byte) {
+  normal_sync_ = byte == kSync ? normal_sync_ + 1 : 0;
+  if (late_answered_ || normal_sync_ < options_.late_after_sync) return;
+  late_answered_ = true;
+  out_.push_back(kRomReady);
+}
+
 void Module::on_sync(std::uint8_t byte) {
+  if (options_.babble) return;  // a babbling module never catches the stream
   sync_streak_ = byte == kSync ? sync_streak_ + 1 : 0;
   if (byte == kSync) ++sync_seen_;
   if (sync_streak_ < options_.sync_needed) return;
@@ -122,6 +132,9 @@ void Module::restart_rom() {
   set_phase(Phase::RomSync);
   at_.clear_line();
   reset_at_ = now_;
+  babble_next_ = now_ + options_.babble_every;
+  normal_sync_ = 0;
+  late_answered_ = false;
   sync_streak_ = 0;
   sync_seen_ = 0;
   pause_.reset();
@@ -252,25 +265,35 @@ bool Module::mid_frame() const {
 }
 
 std::optional<Micros> Module::next_deadline() const {
-  if (phase_ == Phase::RomSync) return reset_at_ + options_.boot_window;
+  if (phase_ == Phase::RomSync) return options_.babble ? babble_next_ : reset_at_ + options_.boot_window;
   if (mid_frame() && !owed_ack_ && !stall_reported_) return last_arrival_ + options_.stall_after;
   return std::nullopt;
 }
 
-void Module::tick(Micros now) {
+Bytes Module::tick(Micros now) {
   now_ = now;
   const std::optional<Micros> deadline = next_deadline();
-  if (!deadline || now < *deadline) return;
+  if (!deadline || now < *deadline) return {};
+  if (phase_ == Phase::RomSync && options_.babble) return babble(now);
   if (phase_ == Phase::RomSync) {
     set_phase(Phase::Normal);  // no sync stream: the ROM starts the firmware as usual
-    return;
+    return {};
   }
   if (phase_ == Phase::Stage1 && field_.size() >= field_[0] + std::size_t{2}) {
     field_.resize(field_[0] + std::size_t{2});  // an 85-byte frame, no stray in front after all
     finish_stage1();
-    return;
+    return {};
   }
   report_stall();
+  return {};
+}
+
+// One noise byte for each period that has passed (a late tick sends the ones it owes), never
+// 0xA0, until the next reset.
+Bytes Module::babble(Micros now) {
+  Bytes noise;
+  for (; babble_next_ <= now; babble_next_ += options_.babble_every) noise.push_back(noise_byte());
+  return noise;
 }
 
 void Module::report_stall() {

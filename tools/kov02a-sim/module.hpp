@@ -30,6 +30,10 @@ struct ModuleOptions {
   bool fail_ril = false;                      // refuse every RIL request
   std::optional<std::uint64_t> drop_after;    // leave the line after this many image bytes, once
   std::optional<std::uint64_t> silent_after;  // answer nothing after this many image chunks, once
+  bool babble = false;       // after each reset, noise for ever instead of the boot ROM's answer
+  bool late_answer = false;  // in normal mode, a 0x55 stream gets one 0xA0, again after each reset
+  Micros babble_every{5000};                  // one noise byte this often while babbling
+  std::uint32_t late_after_sync = 10;         // consecutive 0x55 in normal mode before the late 0xA0
   std::uint32_t sync_needed = 3;              // consecutive 0x55 after a reset that catch the boot ROM
   Micros tolerance{2000};                     // accepted shortfall on the required pauses
   Micros boot_window{2'000'000};              // a reset seeing no sync stream this long boots normally
@@ -68,8 +72,9 @@ class Module {
   // codes only, and no RIL request while told to refuse them. Every request is recorded.
   bool control(ControlRequest request, std::uint32_t code, Micros now);
 
-  // Time passing without bytes: the boot ROM's window and frames that stop half way.
-  void tick(Micros now);
+  // Time passing without bytes: the boot ROM's window, frames that stop half way, and the noise
+  // of a babbling module, which it returns.
+  Bytes tick(Micros now);
   // The answers fed so far left for the line at `at`. A chunk's turnaround then counts from
   // the write; without this call it counts from the feed that produced the answer.
   void answers_sent(Micros at);
@@ -121,6 +126,8 @@ class Module {
   void on_byte(std::uint8_t byte, Micros arrival);
   void on_normal(std::uint8_t byte);
   void on_sync(std::uint8_t byte);
+  void answer_late(std::uint8_t byte);
+  Bytes babble(Micros now);
   void on_stage1(std::uint8_t byte, Micros arrival);
   void finish_stage1();
   void on_stage2_size(std::uint8_t byte, Micros arrival);
@@ -178,6 +185,9 @@ class Module {
   std::uint32_t sync_streak_ = 0;
   std::uint32_t sync_seen_ = 0;
   std::uint32_t noise_state_ = 0x2545F491;
+  Micros babble_next_{};            // when a babbling module sends its next noise byte
+  std::uint32_t normal_sync_ = 0;   // consecutive 0x55 in normal mode
+  bool late_answered_ = false;      // the late 0xA0 went out since the last reset
   bool run_active_ = false;
   bool run_ended_ = false;
   bool drop_requested_ = false;

@@ -256,7 +256,8 @@ void Simulator::wait() {
 
 void Simulator::service(Micros now) {
   if (module_present()) service_module(now);
-  module_.tick(now);
+  const Bytes babble = module_.tick(now);
+  if (module_present()) module_line_->send(babble, now);
   if (module_.take_drop_request()) leave_line(now, false);
   if (module_.take_image_ready()) save_image();
   if (module_.take_run_ended()) publish(true);

@@ -19,6 +19,11 @@ LineReader::LineReader(int in_fd)
     : in_fd_(in_fd), usable_(::fcntl(in_fd, F_GETFD) != -1), stop_fd_(windowing::make_eventfd()) {}
 
 LineReader::~LineReader() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  taken_.notify_all();
   windowing::signal_eventfd(stop_fd_);
   if (thread_.joinable()) thread_.join();
   if (stop_fd_ >= 0) ::close(stop_fd_);
@@ -33,10 +38,18 @@ std::optional<InputLine> LineReader::next() {
   if (lines_.empty()) return std::nullopt;
   InputLine line = std::move(lines_.front());
   lines_.pop_front();
+  if (lines_.size() < kMostWaiting) taken_.notify_one();
   return line;
 }
 
+bool LineReader::room_for_more() {
+  std::unique_lock lock(mutex_);
+  taken_.wait(lock, [this] { return stopping_ || lines_.size() < kMostWaiting; });
+  return !stopping_;
+}
+
 void LineReader::deliver(InputLine line) {
+  if (line.too_long) line.text = {};
   {
     std::lock_guard lock(mutex_);
     lines_.push_back(std::move(line));
@@ -49,6 +62,7 @@ void LineReader::run() {
   InputLine pending;
   char buffer[4096];
   for (;;) {
+    if (!room_for_more()) return;
     pollfd fds[2] = {{in_fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
     // poll: ready count, or -1 with errno (EINTR: a signal, look again).
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
