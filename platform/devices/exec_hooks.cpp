@@ -17,6 +17,7 @@
 #include "devices/devices.h"
 #include "kernel/handles.h"
 #include "kernel/output_queue.h"
+#include "kernel/stderr_lines.h"
 #include "kernel/threads.h"
 #include "registry/registry.h"
 #include "registry/trust.h"
@@ -147,7 +148,7 @@ DWORD hook_refusal(const std::vector<std::string>& argv) {
   if (::stat(argv.front().c_str(), &program) != 0 || !S_ISREG(program.st_mode)) return ERROR_SUCCESS;
   const std::string reason = registry::untrusted_reason(argv.front());
   if (reason.empty()) return ERROR_SUCCESS;
-  std::fprintf(stderr, "kov02tool: warning: %s; the exec: hook is refused\n", reason.c_str());
+  kernel::stderr_line("warning: " + reason + "; the exec: hook is refused");
   return ERROR_ACCESS_DENIED;
 }
 

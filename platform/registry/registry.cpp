@@ -7,11 +7,11 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <shared_mutex>
 
+#include "kernel/stderr_lines.h"
 #include "registry/reg_parser.h"
 #include "registry/trust.h"
 
@@ -115,7 +115,7 @@ bool load_file(const std::string& path, std::string* error) {
   const std::string distrust = untrusted_reason(path);
   store().hooks_allowed = distrust.empty();
   if (!distrust.empty()) {
-    std::fprintf(stderr, "kov02tool: warning: %s; exec: hooks are refused\n", distrust.c_str());
+    kernel::stderr_line("warning: " + distrust + "; exec: hooks are refused");
   }
   return true;
 }
@@ -124,6 +124,13 @@ bool load_string(std::string_view text, std::string* error, std::string_view ori
   if (!install(text, origin, error)) return false;
   store().hooks_allowed = true;
   return true;
+}
+
+void set_string(std::wstring_view key, std::wstring_view name, std::wstring_view text) {
+  Value value{REG_SZ, std::vector<BYTE>((text.size() + 1) * sizeof(wchar_t), 0)};
+  std::memcpy(value.data.data(), text.data(), text.size() * sizeof(wchar_t));
+  std::unique_lock lock(store().mutex);
+  store().hive[normalise_key(key)][fold(name)] = std::move(value);
 }
 
 void clear() {

@@ -15,6 +15,9 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <string>
+
+#include "kernel/stderr_lines.h"
 
 namespace kov02::serial {
 namespace {
@@ -93,9 +96,8 @@ std::optional<PortUser> live_owner(const std::string& path) {
   const std::optional<long> pid = read_lock_pid(path);
   if (!pid || *pid == ::getpid()) return std::nullopt;
   if (alive(*pid)) return PortUser{*pid, process_name(proc_path(), *pid)};
-  std::fprintf(stderr,
-               "kov02tool: warning: %s names pid %ld, which is not running; the stale lock is taken over\n",
-               path.c_str(), *pid);
+  kernel::stderr_line("warning: " + path + " names pid " + std::to_string(*pid) +
+                      ", which is not running; the stale lock is taken over");
   ::unlink(path.c_str());
   return std::nullopt;
 }

@@ -15,6 +15,7 @@
 #include "ui/console/console_input.h"
 #include "ui/console/console_menu.h"
 #include "ui/console/console_output.h"
+#include "ui/console/console_player.h"
 #include "windowing/backend.h"
 #include "windowing/user_input.h"
 #include "windowing/windows.h"
@@ -26,11 +27,12 @@ using windowing::WindowKind;
 
 class ConsoleBackend final : public Backend {
  public:
-  ConsoleBackend(int in_fd, int out_fd, int err_fd)
-      : err_(kernel::fd_output(err_fd)), out_(out_fd), input_(in_fd) {}
+  ConsoleBackend(int in_fd, int out_fd, int err_fd, std::shared_ptr<Player> player = nullptr)
+      : err_(kernel::fd_output(err_fd)), out_(out_fd), input_(in_fd), player_(std::move(player)) {}
 
   // The UI thread is idle here: the next input line runs now, else the thread sleeps.
   void wait(int wake_fd, int timeout_ms) override {
+    if (player_) return wait_for_player(wake_fd, timeout_ms);
     input_.start();
     if (auto line = input_.next()) {
       if (line->too_long)
@@ -42,10 +44,14 @@ class ConsoleBackend final : public Backend {
   }
 
   void window_created(HWND hwnd) override { windows_.push_back(hwnd); }
-  void window_changed(HWND) override {}
+  void window_changed(HWND hwnd) override {
+    if (!player_) return;
+    if (auto view = windowing::window_view(hwnd)) player_->window_changed(*view);
+  }
   void window_destroyed(HWND hwnd) override { std::erase(windows_, hwnd); }
   void edit_replaced(HWND, std::size_t, std::size_t, std::wstring_view inserted) override {
     out_.text(inserted);
+    if (player_) player_->pane_text(inserted);
   }
   void edit_selected(HWND, std::size_t, std::size_t) override {}
 
@@ -54,6 +60,7 @@ class ConsoleBackend final : public Backend {
     const char* buttons = prompt->buttons == Buttons::yes_no ? "yes/no" : "ok";
     out_.line("box: " + kernel::to_utf8(one_line(prompt->caption)) + " | " +
               kernel::to_utf8(one_line(prompt->text)) + " | " + buttons);
+    if (player_) player_->prompt_opened(*prompt);
   }
   void prompt_closed(const std::shared_ptr<Prompt>& prompt) override { std::erase(prompts_, prompt); }
 
@@ -65,9 +72,34 @@ class ConsoleBackend final : public Backend {
     if (!view) return;
     out_.line_between("progress: " + kernel::to_utf8(view->title) + " " +
                       std::to_string(view->progress_done) + "/" + std::to_string(view->progress_range));
+    if (player_) player_->progress_moved(*view);
   }
 
  private:
+  // As wait(), with the player's lines in place of stdin's.
+  void wait_for_player(int wake_fd, int timeout_ms) {
+    const bool box_holds_input =
+        std::any_of(prompts_.begin(), prompts_.end(), [](const auto& p) { return p->modal; });
+    const MenuLookup lookup = [this](std::wstring_view path) -> std::optional<WORD> {
+      auto bar = windowing::menu_bar_of(newest_menu_bar());
+      if (!bar) return std::nullopt;
+      auto resolved = resolve_menu_path(*bar, split_path(path), true);
+      if (const WORD* id = std::get_if<WORD>(&resolved)) return *id;
+      return std::nullopt;
+    };
+    if (auto line = player_->next_line(box_holds_input, lookup)) return run_line(*line);
+    pollfd fds[2] = {{wake_fd, POLLIN, 0}, {player_->wake_fd(), POLLIN, 0}};
+    kernel::consent_poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout_ms);
+  }
+
+  static std::vector<std::wstring> split_path(std::wstring_view path) {
+    std::vector<std::wstring> steps;
+    for (std::size_t slash; (slash = path.find(L'/')) != std::wstring_view::npos; path.remove_prefix(slash + 1))
+      steps.emplace_back(path.substr(0, slash));
+    steps.emplace_back(path);
+    return steps;
+  }
+
   void run_line(const std::string& line) {
     std::visit([this](const auto& command) { run(command); }, parse_line(line));
   }
@@ -203,6 +235,7 @@ class ConsoleBackend final : public Backend {
   const std::shared_ptr<kernel::OutputQueue> err_;
   ConsoleOutput out_;
   LineReader input_;
+  const std::shared_ptr<Player> player_;
   std::vector<HWND> windows_;
   std::vector<std::shared_ptr<Prompt>> prompts_;
 };
@@ -218,5 +251,14 @@ std::unique_ptr<Backend> make_console_backend(int in_fd, int out_fd, int err_fd)
   std::signal(SIGPIPE, SIG_IGN);
   return std::make_unique<console::ConsoleBackend>(in_fd, out_fd, err_fd);
 }
+
+namespace console {
+
+std::unique_ptr<Backend> make_console_backend(int out_fd, int err_fd, std::shared_ptr<Player> player) {
+  std::signal(SIGPIPE, SIG_IGN);
+  return std::make_unique<ConsoleBackend>(-1, out_fd, err_fd, std::move(player));
+}
+
+}  // namespace console
 
 }  // namespace kov02::ui
