@@ -148,7 +148,7 @@ DWORD hook_refusal(const std::vector<std::string>& argv) {
   if (::stat(argv.front().c_str(), &program) != 0 || !S_ISREG(program.st_mode)) return ERROR_SUCCESS;
   const std::string reason = registry::untrusted_reason(argv.front());
   if (reason.empty()) return ERROR_SUCCESS;
-  kernel::stderr_line("warning: " + reason + "; the exec: hook is refused");
+  kernel::stderr_notice("warning: " + reason + "; the exec: hook is refused");
   return ERROR_ACCESS_DENIED;
 }
 

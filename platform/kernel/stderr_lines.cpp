@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 
@@ -79,6 +80,11 @@ void stderr_line(std::string_view line) {
   out += line;
   out += '\n';
   fd_output(STDERR_FILENO)->push(out, OutputQueue::Kind::line);
+}
+
+void stderr_notice(std::string_view line) {
+  if (g_json) return stderr_line(line);
+  std::fprintf(stderr, "kov02tool: %.*s\n", static_cast<int>(line.size()), line.data());
 }
 
 void use_json_on_stderr() {

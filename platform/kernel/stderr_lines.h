@@ -11,6 +11,9 @@ namespace kov02::kernel {
 
 // One line of the program's own on stderr, "kov02tool: LINE", queued: never waits for a reader.
 void stderr_line(std::string_view line);
+// The same, written at once while stderr is plain text (a warning as a port or file is opened, so
+// it stands before what follows); queued like any other line while stderr carries JSON.
+void stderr_notice(std::string_view line);
 
 // From now on every line on stderr is one JSON object, and debug output bound for stderr is left
 // out. Call it before anything is written to stderr.

@@ -115,7 +115,7 @@ bool load_file(const std::string& path, std::string* error) {
   const std::string distrust = untrusted_reason(path);
   store().hooks_allowed = distrust.empty();
   if (!distrust.empty()) {
-    kernel::stderr_line("warning: " + distrust + "; exec: hooks are refused");
+    kernel::stderr_notice("warning: " + distrust + "; exec: hooks are refused");
   }
   return true;
 }

@@ -96,7 +96,7 @@ std::optional<PortUser> live_owner(const std::string& path) {
   const std::optional<long> pid = read_lock_pid(path);
   if (!pid || *pid == ::getpid()) return std::nullopt;
   if (alive(*pid)) return PortUser{*pid, process_name(proc_path(), *pid)};
-  kernel::stderr_line("warning: " + path + " names pid " + std::to_string(*pid) +
+  kernel::stderr_notice("warning: " + path + " names pid " + std::to_string(*pid) +
                       ", which is not running; the stale lock is taken over");
   ::unlink(path.c_str());
   return std::nullopt;

@@ -359,7 +359,7 @@ std::string plain_reason(int error) {
 DWORD refuse_busy(const std::string& path, const PortUser& user, std::string* reason) {
   *reason = "in use by " + user.name + " (pid " + std::to_string(user.pid) + ")";
   const std::string line = path + " is " + *reason;
-  kernel::stderr_line(line);
+  kernel::stderr_notice(line);
   OutputDebugStringW(kernel::from_utf8(line + "\r\n").c_str());
   return ERROR_ACCESS_DENIED;
 }
