@@ -137,6 +137,16 @@ TEST_F(ScriptedUpdate, AModuleSilentInTheImageFailsWithItsReasonWithinTheBound) 
   EXPECT_EQ(result["bytes"], 24000);
 }
 
+TEST_F(ScriptedUpdate, ARetryIsAnEventAndCountsInTheResult) {
+  PutPackage(folder, 8000);
+  Wire({"--withhold-ack", "stage1:once"}, {{"AnswerTimeout", 2000}});
+  auto run = Start({"--update", "flash-only", "--progress", "json"});
+  ASSERT_EQ(Finish(*run), 0) << err << run->transcript();
+  const auto events = Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), json{{"event", "retry"}, {"attempt", 2}}), 1) << err;
+  EXPECT_EQ(Result()["attempts"], 2) << err;
+}
+
 // What keeps a run from starting is told by the run itself: its pane line, status 3.
 TEST_F(ScriptedUpdate, ABusyPortAnIncompletePackageAndABadOptionEachSayWhy) {
   PutPackage(folder, 8000);
