@@ -106,7 +106,7 @@ int run_update(const kov02::CommandLine& line) {
   if (line.registry) ::setenv("KOV02_REGISTRY", line.registry->c_str(), 1);
   windowing::keep_windows_private();
   ui::console::ScriptedOptions options;
-  options.command = line.mode == "eep-flash" ? L"Tools/Update Firmware/EEP+Flash" : L"Tools/Update Firmware/Flash only";
+  options.command = line.mode == "eep-flash" ? "Tools/Update Firmware/EEP+Flash" : "Tools/Update Firmware/Flash only";
   options.reboot = line.reboot;
   options.json = line.json;
   auto run = std::make_shared<ScriptedRun>(options);

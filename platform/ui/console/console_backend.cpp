@@ -80,24 +80,18 @@ class ConsoleBackend final : public Backend {
   void wait_for_player(int wake_fd, int timeout_ms) {
     const bool box_holds_input =
         std::any_of(prompts_.begin(), prompts_.end(), [](const auto& p) { return p->modal; });
-    const MenuLookup lookup = [this](std::wstring_view path) -> std::optional<WORD> {
+    const MenuLookup lookup = [this](std::string_view path) -> std::optional<WORD> {
       auto bar = windowing::menu_bar_of(newest_menu_bar());
-      if (!bar) return std::nullopt;
-      auto resolved = resolve_menu_path(*bar, split_path(path), true);
+      const ParsedLine parsed = parse_line("menu " + std::string(path));
+      const auto* menu = std::get_if<MenuCommand>(&parsed);
+      if (!bar || !menu) return std::nullopt;
+      auto resolved = resolve_menu_path(*bar, menu->path, true);
       if (const WORD* id = std::get_if<WORD>(&resolved)) return *id;
       return std::nullopt;
     };
     if (auto line = player_->next_line(box_holds_input, lookup)) return run_line(*line);
     pollfd fds[2] = {{wake_fd, POLLIN, 0}, {player_->wake_fd(), POLLIN, 0}};
     kernel::consent_poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout_ms);
-  }
-
-  static std::vector<std::wstring> split_path(std::wstring_view path) {
-    std::vector<std::wstring> steps;
-    for (std::size_t slash; (slash = path.find(L'/')) != std::wstring_view::npos; path.remove_prefix(slash + 1))
-      steps.emplace_back(path.substr(0, slash));
-    steps.emplace_back(path);
-    return steps;
   }
 
   void run_line(const std::string& line) {

@@ -18,7 +18,7 @@ namespace kov02::ui::console {
 
 // The command id of a menu item named by its captions ("Tools/Update Firmware/Flash only"),
 // grayed or not; nullopt when there is no such item.
-using MenuLookup = std::function<std::optional<WORD>(std::wstring_view path)>;
+using MenuLookup = std::function<std::optional<WORD>(std::string_view path)>;
 
 class Player {
  public:

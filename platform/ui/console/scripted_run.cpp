@@ -171,7 +171,7 @@ std::optional<std::string> ScriptedRun::next_line(bool box_holds_input, const Me
     case Stage::start: {
       if (interrupted_) return finish(SCRIPTED_INTERRUPTED, "interrupted");
       const std::optional<WORD> id = lookup(options_.command);
-      if (!id) return finish(SCRIPTED_NOT_STARTED, "no menu item " + kernel::to_utf8(options_.command));
+      if (!id) return finish(SCRIPTED_NOT_STARTED, "no menu item " + options_.command);
       stage_ = Stage::commanded;
       command_sent_ = Clock::now();
       return "command " + std::to_string(*id);

@@ -24,7 +24,7 @@ enum ScriptedStatus : int {
 };
 
 struct ScriptedOptions {
-  std::wstring command;  // the menu item that starts the run: "Tools/Update Firmware/Flash only"
+  std::string command;  // the menu item that starts the run: "Tools/Update Firmware/Flash only"
   bool reboot = false;   // the answer to "Successful": Yes (reset and reboot) or No
   bool json = false;     // progress and result as JSON objects, else text lines
 };
