@@ -137,14 +137,19 @@ TEST_F(ScriptedUpdate, AModuleSilentInTheImageFailsWithItsReasonWithinTheBound) 
   EXPECT_EQ(result["bytes"], 24000);
 }
 
+// With debug output configured as stderr, its lines are left out of the JSON there.
 TEST_F(ScriptedUpdate, ARetryIsAnEventAndCountsInTheResult) {
   PutPackage(folder, 8000);
   Wire({"--withhold-ack", "stage1:once"}, {{"AnswerTimeout", 2000}});
+  std::string registry = read_file(folder.registry_file());
+  registry.replace(registry.find("file:"), folder.debug_log().string().size() + 5, "stderr");
+  write_file(folder.registry_file(), registry);
   auto run = Start({"--update", "flash-only", "--progress", "json"});
   ASSERT_EQ(Finish(*run), 0) << err << run->transcript();
   const auto events = Events();
   EXPECT_EQ(std::count(events.begin(), events.end(), json{{"event", "retry"}, {"attempt", 2}}), 1) << err;
   EXPECT_EQ(Result()["attempts"], 2) << err;
+  EXPECT_EQ(err.find("Cast 55h"), std::string::npos) << err;
 }
 
 // What keeps a run from starting is told by the run itself: its pane line, status 3.
