@@ -4,7 +4,7 @@
 # tool's turnaround after each chunk acknowledgement over a pty echo's round trip), then a
 # 256 KiB image with the simulator pacing the line at 115200 baud (achieved rate over the
 # line's), then a module that goes silent mid-image (time to the failure box over the bound,
-# CPU waiting).
+# CPU waiting), then the scripted update's wall time over the interactive run's.
 #
 # Usage: bench/update.sh [--runs N | --quick]   (default 3 runs; --quick: one run, a 16 KiB
 # paced image, 1 s idle). Programs as bench/build.sh says.
@@ -22,3 +22,4 @@ bench=("$build/bench/update_bench" --tool "$build/kov02tool" --sim "$build/tools
 "${bench[@]}" "${runs[@]}"
 "${bench[@]}" --baud 115200 "${paced[@]}"
 "${bench[@]}" --silent "${idle[@]}"
+"${bench[@]}" --scripted "${runs[@]}" "${paced[@]}"

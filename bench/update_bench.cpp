@@ -11,6 +11,10 @@
 //   update_bench --tool PATH --sim PATH --baud 115200 [--image BYTES]
 //     The simulator paces both directions at the given rate (10 bits a byte): the byte rate
 //     achieved during the image phase over the line's rate.
+//   update_bench --tool PATH --sim PATH --scripted [--runs N] [--image BYTES]
+//     The same Flash-only run, once driven over the console's stdin as a person would and once
+//     as `kov02tool --update flash-only --progress json`, alternately: each one's wall time from
+//     the tool's start to its exit, the scripted over the interactive.
 //   update_bench --tool PATH --sim PATH --silent [--idle-seconds N]
 //     A module that goes silent after five image chunks: the time from the last chunk to the
 //     failure box over the chunk bound (15000 ms by default), and the tool's CPU while it waits
@@ -49,14 +53,15 @@ struct Options {
   std::size_t image = 0;
   int idleSeconds = 5;
   bool silent = false;
+  bool scripted = false;
 };
 
 Options Parse(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string key = argv[i];
-    if (key == "--silent") {
-      o.silent = true;
+    if (key == "--silent" || key == "--scripted") {
+      (key == "--silent" ? o.silent : o.scripted) = true;
       continue;
     }
     if (i + 1 == argc) break;
@@ -318,6 +323,59 @@ void Silent(const Options& o) {
   tool->wait_exit(30s);
 }
 
+// A program folder with the package and a registry wired to a fresh simulator, for one run.
+struct Bench {
+  explicit Bench(const Options& o) : folder(o.tool), sim(o.sim, simDir.path(), {}) {
+    folder.put("boot1_v3.bin", pattern_bytes(200, 1));
+    folder.put("boot2_v3_KOV02A.bin", pattern_bytes(9500, 2));
+    folder.put("flash_only.bin", pattern_bytes(o.image, 3));
+    folder.put("file_size.bin", std::string("\x3F\xA0\x00", 3));
+    Registry registry = folder.base_registry();
+    registry.key(REG_DEVICES).sz("COM1:", sim.module_pty()).sz("RIL1:", sim.ril_hook());
+    write_file(folder.registry_file(), registry.text());
+  }
+  bool Intact() { return read_file(sim.received_image()) == read_file(folder / "flash_only.bin"); }
+  ProgramFolder folder;
+  TempDir simDir{"kov02-bench-sim"};
+  Sim sim;
+};
+
+// Start to exit of a run a person drives at the console: the menu command, No, Exit.
+double InteractiveMs(const Options& o) {
+  Bench b(o);
+  const auto t0 = Clock::now();
+  auto tool = b.folder.spawn();
+  if (!ui_ready(*tool)) throw std::runtime_error("the tool did not start: " + tool->transcript());
+  tool->send_line("menu Tools/Update Firmware/Flash only");
+  if (!tool->wait_for("box: Successful", 600s)) throw std::runtime_error("no closing question");
+  tool->send_line("answer no");
+  eventually([&] { return b.folder.count_debug_lines(" Communication Port Closed!!") == 2; }, 30s);
+  tool->send_line("command 101");
+  if (tool->wait_exit(30s) != 0 || !b.Intact()) throw std::runtime_error("the interactive run failed");
+  return MsSince(t0);
+}
+
+// Start to exit of `kov02tool --update flash-only --progress json`.
+double ScriptedMs(const Options& o) {
+  Bench b(o);
+  const auto t0 = Clock::now();
+  auto tool = b.folder.spawn({}, 1 << 20, {"--update", "flash-only", "--progress", "json"});
+  if (tool->wait_exit(600s) != 0 || !b.Intact())
+    throw std::runtime_error("the scripted run failed: " + tool->drain_stderr(100ms));
+  return MsSince(t0);
+}
+
+void Scripted(const Options& o) {
+  std::vector<double> scripted, interactive;
+  for (int i = 0; i < o.runs; ++i) {
+    interactive.push_back(InteractiveMs(o));
+    scripted.push_back(ScriptedMs(o));
+  }
+  std::printf("update scripted over interactive: %zu-byte image, scripted %.0f ms, interactive %.0f ms, start to "
+              "exit = %.3f (median of %d each)\n",
+              o.image, Median(scripted), Median(interactive), Median(scripted) / Median(interactive), o.runs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -325,6 +383,8 @@ int main(int argc, char** argv) {
     Options o = Parse(argc, argv);
     if (o.silent)
       Silent(o);
+    else if (o.scripted)
+      Scripted(o);
     else if (o.baud)
       Paced(o);
     else

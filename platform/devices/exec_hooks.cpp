@@ -18,6 +18,7 @@
 #include "devices/hook_descendants.h"
 #include "kernel/handles.h"
 #include "kernel/output_queue.h"
+#include "kernel/stderr_lines.h"
 #include "kernel/threads.h"
 #include "registry/registry.h"
 #include "registry/trust.h"
@@ -202,7 +203,7 @@ namespace {
 // program is not trusted. What is not a program at all is left to fail as not found when run.
 DWORD refusal_of(const registry::TrustedFile& program, const std::string& path, std::string* reason) {
   if (!program.found() || program.reason().empty()) return ERROR_SUCCESS;
-  std::fprintf(stderr, "kov02tool: warning: hook %s refused: %s\n", path.c_str(), program.reason().c_str());
+  kernel::stderr_notice("warning: hook " + path + " refused: " + program.reason());
   if (reason) *reason = "hook " + path + " refused: " + program.reason();
   return ERROR_ACCESS_DENIED;
 }

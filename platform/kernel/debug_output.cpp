@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "kernel/output_queue.h"
+#include "kernel/stderr_lines.h"
 #include "kernel/text.h"
 #include "kernel/threads.h"
 
@@ -31,6 +32,17 @@ struct DebugOutput {
   std::shared_ptr<OutputQueue> queue;  // nullptr until first used or configured: stderr
   std::shared_ptr<const Hook> hook;
 };
+
+// Where debug lines bound for stderr go: stderr, or nowhere while stderr carries JSON objects.
+std::shared_ptr<OutputQueue> debug_stderr() {
+  class Discard final : public OutputSink {
+   public:
+    void write(std::string_view) override {}
+  };
+  if (!json_on_stderr()) return fd_output(STDERR_FILENO);
+  static auto* discard = new std::shared_ptr<OutputQueue>(OutputQueue::make(std::make_unique<Discard>()));
+  return *discard;
+}
 
 // Never destroyed: threads may still trace while the process exits.
 DebugOutput& output() {
@@ -232,7 +244,7 @@ class LogFileSink final : public OutputSink {
 // device) gives stderr, with one warning line.
 std::shared_ptr<OutputQueue> open_destination(const std::wstring& setting, std::uint64_t max_bytes,
                                               std::string* error) {
-  if (setting == L"stderr") return fd_output(STDERR_FILENO);
+  if (setting == L"stderr") return debug_stderr();
   if (!setting.starts_with(L"file:") || setting.size() == 5) {
     *error = "HKEY_LOCAL_MACHINE\\Platform\\Debug \"Output\" must be \"stderr\" or \"file:PATH\", not \"" +
              to_utf8(setting) + "\"";
@@ -249,7 +261,7 @@ std::shared_ptr<OutputQueue> open_destination(const std::wstring& setting, std::
           ->push(
               "kov02tool: warning: debug output " + path + " " + why + "; writing debug output to stderr\n",
               OutputQueue::Kind::line);
-      return fd_output(STDERR_FILENO);
+      return debug_stderr();
     case Opened::failed:
       break;
   }
@@ -294,7 +306,7 @@ void OutputDebugStringW(LPCWSTR text) {
   {
     std::lock_guard lock(out.mutex);
     hook = out.hook;
-    if (!out.queue) out.queue = kov02::kernel::fd_output(STDERR_FILENO);
+    if (!out.queue) out.queue = kov02::kernel::debug_stderr();
     queue = out.queue;
   }
   // Outside the lock, so a hook may trace or change the hook itself.

@@ -232,6 +232,12 @@ std::shared_ptr<OutputQueue> fd_output(int fd) {
   return r.by_fd.try_emplace(fd, std::move(queue)).first->second;
 }
 
+void replace_fd_output(int fd, std::shared_ptr<OutputQueue> queue) {
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  r.by_fd[fd] = std::move(queue);
+}
+
 void flush_outputs(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   std::vector<std::shared_ptr<OutputQueue>> live;

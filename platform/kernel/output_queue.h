@@ -105,6 +105,8 @@ class OutputQueue : public std::enable_shared_from_this<OutputQueue> {
 // The queue in front of descriptor `fd` (stdout, stderr), one per descriptor for the process's
 // life, so the debug output and the console's error lines on stderr keep one order.
 std::shared_ptr<OutputQueue> fd_output(int fd);
+// Puts `queue` in front of `fd` from now on (stderr in another form); before anything is written.
+void replace_fd_output(int fd, std::shared_ptr<OutputQueue> queue);
 
 // Waits until every queue has written what it holds, for at most `limit` in all. Runs by itself
 // at normal process exit (bounded, so a reader that never reads cannot keep the process alive).

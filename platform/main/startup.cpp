@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "kernel/debug_output.h"
+#include "kernel/stderr_lines.h"
 #include "registry/registry.h"
 
 namespace kov02 {
@@ -65,8 +66,13 @@ bool start_platform(std::string* error) {
   hold_standard_descriptors();
   if (!load_registry(error)) return false;
   if (registry::file_in_use().empty()) {
-    std::fprintf(stderr, "notice: no configuration found (looked in %s)\n",
-                 registry::registry_places_text().c_str());
+    const std::string notice = "notice: no configuration found (looked in " + registry::registry_places_text() + ")";
+    // Without the program's prefix as plain text; a scripted run's JSON stderr wraps it as any line.
+    if (kernel::json_on_stderr()) {
+      kernel::stderr_line(notice);
+    } else {
+      std::fprintf(stderr, "%s\n", notice.c_str());
+    }
   }
   return configure_debug_output(error);
 }

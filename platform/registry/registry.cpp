@@ -14,6 +14,7 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "kernel/stderr_lines.h"
 #include "registry/reg_parser.h"
 #include "registry/trust.h"
 
@@ -130,12 +131,19 @@ bool load_file(const std::string& path, std::string* error) {
   const std::string distrust = why.empty() ? "" : "the registry file " + path + ": " + why;
   if (!install(content, path, path, distrust, error)) return false;
   if (!distrust.empty())
-    std::fprintf(stderr, "kov02tool: warning: %s; exec: hooks are refused\n", distrust.c_str());
+    kernel::stderr_notice("warning: " + distrust + "; exec: hooks are refused");
   return true;
 }
 
 bool load_string(std::string_view text, std::string* error, std::string_view origin) {
   return install(text, origin, "", "", error);
+}
+
+void set_string(std::wstring_view key, std::wstring_view name, std::wstring_view text) {
+  Value value{REG_SZ, std::vector<BYTE>((text.size() + 1) * sizeof(wchar_t), 0)};
+  std::memcpy(value.data.data(), text.data(), text.size() * sizeof(wchar_t));
+  std::unique_lock lock(store().mutex);
+  store().hive[normalise_key(key)][fold(name)] = std::move(value);
 }
 
 void clear() {

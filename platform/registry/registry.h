@@ -30,6 +30,10 @@ bool load_file(const std::string& path, std::string* error);
 // As load_file, for text in hand; `origin` stands for the file name in errors. Hooks are allowed.
 bool load_string(std::string_view text, std::string* error, std::string_view origin = "<string>");
 
+// Sets string value `name` of `key` in memory (the file is not written), creating the key: a
+// setting given for one run, over what the file says.
+void set_string(std::wstring_view key, std::wstring_view name, std::wstring_view text);
+
 // Empties the registry (what start-up has when no registry file is found).
 void clear();
 

@@ -20,4 +20,8 @@ int remember_port(int fd, const termios& found, const std::string& lock_path, bo
 // Drops an entry before its tty is restored and closed normally.
 void forget_port(int entry);
 
+// Gives every tty still held its settings as found and removes the lock files, at once; safe in
+// a signal handler. For a handler of the ending signals other than this file's own.
+void leave_ports_as_found();
+
 }  // namespace kov02::serial

@@ -25,6 +25,8 @@
 #include <utility>
 #include <vector>
 
+#include "kernel/stderr_lines.h"
+
 namespace kov02::serial {
 namespace {
 
@@ -184,16 +186,15 @@ std::optional<PortUser> live_owner(const std::string& path, bool* usable) {
   if (alive(lock.pid)) return PortUser{lock.pid, process_name(proc_path(), lock.pid)};
   if (lock.being_written) return PortUser{0, "the program writing " + path};
   if (!lock.ours_to_remove) {
-    std::fprintf(
-        stderr, "kov02tool: warning: %s %s; it is left alone and no lock file is written there\n",
-        path.c_str(),
-        lock.regular ? "belongs to another user and names no running program" : "is not a regular file");
+    kernel::stderr_notice("warning: " + path + " " +
+                          (lock.regular ? "belongs to another user and names no running program"
+                                        : "is not a regular file") +
+                          "; it is left alone and no lock file is written there");
     *usable = false;
     return std::nullopt;
   }
-  std::fprintf(stderr,
-               "kov02tool: warning: %s names pid %ld, which is not running; the stale lock is taken over\n",
-               path.c_str(), lock.pid);
+  kernel::stderr_notice("warning: " + path + " names pid " + std::to_string(lock.pid) +
+                        ", which is not running; the stale lock is taken over");
   ::unlink(path.c_str());
   return std::nullopt;
 }

@@ -22,6 +22,7 @@
 #include <string>
 
 #include "kernel/handles.h"
+#include "kernel/stderr_lines.h"
 #include "kernel/text.h"
 #include "serial/claims.h"
 #include "serial/comm_timeouts.h"
@@ -358,7 +359,7 @@ std::string plain_reason(int error) {
 DWORD refuse_busy(const std::string& path, const PortUser& user, std::string* reason) {
   *reason = "in use by " + user.name + (user.pid > 0 ? " (pid " + std::to_string(user.pid) + ")" : "");
   const std::string line = path + " is " + *reason;
-  std::fprintf(stderr, "kov02tool: %s\n", line.c_str());
+  kernel::stderr_notice(line);
   OutputDebugStringW(kernel::from_utf8(line + "\r\n").c_str());
   return ERROR_ACCESS_DENIED;
 }

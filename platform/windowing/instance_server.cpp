@@ -150,6 +150,7 @@ class InstanceServer {
 }  // namespace
 
 void publish_class(const std::wstring& class_name) {
+  if (windows_private()) return;
   static InstanceServer server;
   server.publish(class_name);
   drop_claim(class_name);

@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -250,6 +251,21 @@ std::optional<std::string> read_line(int fd, int timeout_ms, std::size_t limit) 
 using namespace kov02;
 using namespace kov02::windowing;
 
+namespace kov02::windowing {
+namespace {
+std::atomic<bool> g_private{false};
+}  // namespace
+
+void keep_windows_private() {
+  g_private = true;
+}
+
+bool windows_private() {
+  return g_private;
+}
+
+}  // namespace kov02::windowing
+
 HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
   if (className == nullptr || IS_INTRESOURCE(className)) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -258,6 +274,7 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
   const std::wstring title = windowName != nullptr ? windowName : L"";
   if (WindowPtr local = find_top_level(className, windowName != nullptr ? &title : nullptr))
     return local->handle;
+  if (windows_private()) return nullptr;
   // Without the claim (no private folder, or a start that hangs) the question is still asked.
   take_claim(className);
   const std::string request = windowName != nullptr ? "find\t" + kernel::to_utf8(title) : "find";

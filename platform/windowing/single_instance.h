@@ -23,6 +23,11 @@
 
 namespace kov02::windowing {
 
+// From now on this process neither looks for other instances' windows nor answers for its own:
+// a one-shot run that must leave an open window elsewhere as it is.
+void keep_windows_private();
+bool windows_private();
+
 // Asks the window's thread to bring it to the front.
 void raise_window(const WindowPtr& window);
 

@@ -15,6 +15,7 @@ expected=(
   "^update turnaround 0xAA -> next chunk: median [0-9.]+ ms, p99 [0-9.]+ ms .*pty echo round trip median [0-9.]+ ms.* turnaround/echo [0-9.]+ x; goal median <= 0.100 ms $verdict"
   "^update paced at 115200 baud: .* = [0-9.]+ \(goal >= 0.99\) (met|MISSED), image received intact"
   "^update silent module: .* = [0-9.]+ \(goal <= bound \+ 2 s\) (met|MISSED)"
+  "^update scripted over interactive: [0-9]+-byte image, .* = [0-9.]+ \(median of [0-9]+ each\)$"
   "^throughput ratio tool/socat \(worse direction\) [0-9.]+ x +goal >= 1.00 +$verdict"
   "^throughput ratio tool/socat -b 1024 \(worse direction\) [0-9.]+ x +goal >= 1.00 +$verdict"
   "^throughput ratio with \"Bi-direction\" lines over without \(worse direction\) [0-9.]+ x +goal >= 0.50 +$verdict"

@@ -126,13 +126,14 @@ class ProgramFolder {
     return spawn(std::move(env), stderr_pipe_bytes);
   }
   // Starts the tool again with the registry file as it is (rewriting it could cut it short under
-  // a tool still reading it). `env` adds or replaces variables.
-  std::unique_ptr<Child> spawn(std::map<std::string, std::string> env = {}, int stderr_pipe_bytes = 0) const {
+  // a tool still reading it). `env` adds or replaces variables; `args` follow the program's name.
+  std::unique_ptr<Child> spawn(std::map<std::string, std::string> env = {}, int stderr_pipe_bytes = 0,
+                               std::vector<std::string> args = {}) const {
     env.emplace("KOV02_UI", "console");
     env.emplace("KOV02_REGISTRY", registry_file().string());
     env.emplace("XDG_RUNTIME_DIR", (dir_ / "run").string());
-    return std::make_unique<Child>(
-        Spawn{{program().string()}, env, dir_.path(), stderr_file(), stderr_pipe_bytes});
+    args.insert(args.begin(), program().string());
+    return std::make_unique<Child>(Spawn{args, env, dir_.path(), stderr_file(), stderr_pipe_bytes});
   }
 
   // Lines of the debug output file that contain `text`.

@@ -17,6 +17,7 @@
 #include "ui/console/console_input.h"
 #include "ui/console/console_menu.h"
 #include "ui/console/console_output.h"
+#include "ui/console/console_player.h"
 #include "windowing/backend.h"
 #include "windowing/user_input.h"
 #include "windowing/windows.h"
@@ -28,11 +29,12 @@ using windowing::WindowKind;
 
 class ConsoleBackend final : public Backend {
  public:
-  ConsoleBackend(int in_fd, int out_fd, int err_fd)
-      : err_(kernel::fd_output(err_fd)), out_(out_fd), input_(in_fd) {}
+  ConsoleBackend(int in_fd, int out_fd, int err_fd, std::shared_ptr<Player> player = nullptr)
+      : err_(kernel::fd_output(err_fd)), out_(out_fd), input_(in_fd), player_(std::move(player)) {}
 
   // The UI thread is idle here: the next input line runs now, else the thread sleeps.
   void wait(int wake_fd, int timeout_ms) override {
+    if (player_) return wait_for_player(wake_fd, timeout_ms);
     input_.start();
     if (auto line = held_ ? std::exchange(held_, std::nullopt) : input_.next()) return run_input(*line);
     pollfd fd{wake_fd, POLLIN, 0};
@@ -42,8 +44,8 @@ class ConsoleBackend final : public Backend {
   // The UI thread is busy (a hook runs): lines that only show something are answered now; the
   // first line that would act is held, and with it every line after it, so they keep their order.
   void wait_holding_input(int wake_fd, int timeout_ms) override {
-    input_.start();
-    if (!held_) {
+    if (!player_) input_.start();
+    if (!held_ && !player_) {
       if (auto line = input_.next()) {
         if (!line->too_long && only_shows(parse_line(line->text))) return run_line(line->text);
         held_ = std::move(line);
@@ -55,10 +57,14 @@ class ConsoleBackend final : public Backend {
   }
 
   void window_created(HWND hwnd) override { windows_.push_back(hwnd); }
-  void window_changed(HWND) override {}
+  void window_changed(HWND hwnd) override {
+    if (!player_) return;
+    if (auto view = windowing::window_view(hwnd)) player_->window_changed(*view);
+  }
   void window_destroyed(HWND hwnd) override { std::erase(windows_, hwnd); }
   void edit_replaced(HWND, std::size_t, std::size_t, std::wstring_view inserted) override {
     out_.text(inserted);
+    if (player_) player_->pane_text(inserted);
   }
   void edit_selected(HWND, std::size_t, std::size_t) override {}
 
@@ -67,6 +73,7 @@ class ConsoleBackend final : public Backend {
     const char* buttons = prompt->buttons == Buttons::yes_no ? "yes/no" : "ok";
     out_.line("box: " + kernel::to_utf8(one_line(prompt->caption)) + " | " +
               kernel::to_utf8(one_line(prompt->text)) + " | " + buttons);
+    if (player_) player_->prompt_opened(*prompt);
   }
   void prompt_closed(const std::shared_ptr<Prompt>& prompt) override { std::erase(prompts_, prompt); }
 
@@ -78,6 +85,7 @@ class ConsoleBackend final : public Backend {
     if (!view) return;
     out_.line_between("progress: " + kernel::to_utf8(view->title) + " " +
                       std::to_string(view->progress_done) + "/" + std::to_string(view->progress_range));
+    if (player_) player_->progress_moved(*view);
   }
 
  private:
@@ -90,6 +98,24 @@ class ConsoleBackend final : public Backend {
   static bool only_shows(const ParsedLine& parsed) {
     return std::holds_alternative<BlankLine>(parsed) || std::holds_alternative<ShowMenuCommand>(parsed) ||
            std::holds_alternative<ShowPaneCommand>(parsed) || std::holds_alternative<HelpCommand>(parsed);
+  }
+
+  // As wait(), with the player's lines in place of stdin's.
+  void wait_for_player(int wake_fd, int timeout_ms) {
+    const bool box_holds_input =
+        std::any_of(prompts_.begin(), prompts_.end(), [](const auto& p) { return p->modal; });
+    const MenuLookup lookup = [this](std::string_view path) -> std::optional<WORD> {
+      auto bar = windowing::menu_bar_of(newest_menu_bar());
+      const ParsedLine parsed = parse_line("menu " + std::string(path));
+      const auto* menu = std::get_if<MenuCommand>(&parsed);
+      if (!bar || !menu) return std::nullopt;
+      auto resolved = resolve_menu_path(*bar, menu->path, true);
+      if (const WORD* id = std::get_if<WORD>(&resolved)) return *id;
+      return std::nullopt;
+    };
+    if (auto line = player_->next_line(box_holds_input, lookup)) return run_line(*line);
+    pollfd fds[2] = {{wake_fd, POLLIN, 0}, {player_->wake_fd(), POLLIN, 0}};
+    kernel::consent_poll(fds, fds[1].fd >= 0 ? 2 : 1, timeout_ms);
   }
 
   void run_line(const std::string& line) {
@@ -227,6 +253,7 @@ class ConsoleBackend final : public Backend {
   const std::shared_ptr<kernel::OutputQueue> err_;
   ConsoleOutput out_;
   LineReader input_;
+  const std::shared_ptr<Player> player_;
   std::vector<HWND> windows_;
   std::vector<std::shared_ptr<Prompt>> prompts_;
   std::optional<InputLine> held_;  // taken while input was held, run first once it is not
@@ -243,5 +270,14 @@ std::unique_ptr<Backend> make_console_backend(int in_fd, int out_fd, int err_fd)
   std::signal(SIGPIPE, SIG_IGN);
   return std::make_unique<console::ConsoleBackend>(in_fd, out_fd, err_fd);
 }
+
+namespace console {
+
+std::unique_ptr<Backend> make_console_backend(int out_fd, int err_fd, std::shared_ptr<Player> player) {
+  std::signal(SIGPIPE, SIG_IGN);
+  return std::make_unique<ConsoleBackend>(-1, out_fd, err_fd, std::move(player));
+}
+
+}  // namespace console
 
 }  // namespace kov02::ui

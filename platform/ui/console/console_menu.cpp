@@ -41,7 +41,7 @@ void format_items(HMENU menu, int depth, std::string* out) {
 }  // namespace
 
 std::variant<WORD, std::string> resolve_menu_path(const windowing::MenuBarState& bar,
-                                                  const std::vector<std::wstring>& path) {
+                                                  const std::vector<std::wstring>& path, bool grayed_too) {
   const std::string name = joined(path);
   const auto button =
       std::find_if(bar.buttons.begin(), bar.buttons.end(),
@@ -56,7 +56,7 @@ std::variant<WORD, std::string> resolve_menu_path(const windowing::MenuBarState&
     if (item == items.end()) return "no menu item " + name;
     if (step + 1 == path.size()) {
       if (item->submenu != nullptr) break;
-      if (item->grayed) return "menu item " + name + " is grayed";
+      if (item->grayed && !grayed_too) return "menu item " + name + " is grayed";
       return item->id;
     }
     if (item->submenu == nullptr) return "no menu item " + name;
