@@ -21,6 +21,10 @@ void LogPaneIfDebug(HWND hwnd, LPCWSTR text);
 // when the platform has no reason. Call it on the thread that made the open.
 void LogDeviceOpenFailure(HWND hwnd, void (*log)(HWND, LPCWSTR));
 
+// Every line the platform has about a held port's adapter (pulled, put back) into the log pane.
+// Call it on the UI thread when the main window gets WM_DEVICECHANGE.
+void LogDeviceNotices(HWND hwnd);
+
 // The longest debug line Trace formats; a longer one is cut, never overrun.
 inline constexpr int TRACE_LINE_CHARS = 512;
 

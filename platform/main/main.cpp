@@ -10,6 +10,7 @@
 
 #include "kernel/module.h"
 #include "main/startup.h"
+#include "ports/list_ports.h"
 
 namespace {
 
@@ -22,11 +23,12 @@ std::string program_folder() {
 
 void print_help(std::FILE* to) {
   std::fprintf(to,
-               "Usage: kov02tool [--help | --version]\n"
+               "Usage: kov02tool [--help | --version | --list-ports [--json]]\n"
                "\n"
                "Updates a GSM radio module's firmware over a serial port, bridges bytes between the\n"
                "module's UART and a second port, and suspends, resumes or resets the radio. Without\n"
-               "arguments it opens its window; it takes no other arguments.\n"
+               "arguments it opens its window. --list-ports lists the serial ports present (--json: as\n"
+               "a JSON array) with their labels, registry names and users.\n"
                "\n"
                "Environment:\n"
                "  KOV02_REGISTRY   the registry file (REGEDIT4): device map, hooks, debug output.\n"
@@ -42,7 +44,15 @@ void print_help(std::FILE* to) {
 }
 
 bool known_option(std::string_view argument) {
-  return argument == "--help" || argument == "--version";
+  return argument == "--help" || argument == "--version" || argument == "--list-ports";
+}
+
+// --list-ports [--json]. The registry is read for the names that map to each port; one that
+// cannot be read is said, and the ports are listed without names.
+int list_ports_command(bool json) {
+  std::string error;
+  if (!kov02::start_platform(&error)) std::fprintf(stderr, "kov02tool: %s\n", error.c_str());
+  return kov02::ports::list_ports(json);
 }
 
 // Answers --help and --version, and refuses any other argument (or more than one) with the help
@@ -50,6 +60,8 @@ bool known_option(std::string_view argument) {
 int handle_arguments(int argc, char** argv) {
   if (argc <= 1) return -1;
   const std::string_view option = argv[1];
+  if (option == "--list-ports" && (argc == 2 || (argc == 3 && std::string_view(argv[2]) == "--json")))
+    return list_ports_command(argc == 3);
   if (argc == 2 && option == "--help") {
     print_help(stdout);
     return 0;

@@ -149,6 +149,19 @@ std::optional<PortUser> other_holder(dev_t device) {
   return std::nullopt;
 }
 
+std::optional<PortUser> current_user(const std::string& device_path) {
+  const std::string name = lock_file_name(device_path);
+  for (const char* folder : kLockFolders) {
+    if (name.empty()) break;
+    const std::optional<long> pid = read_lock_pid(std::string(folder) + "/" + name);
+    if (pid && *pid != ::getpid() && alive(*pid)) return PortUser{*pid, process_name(proc_path(), *pid)};
+  }
+  struct stat info {};
+  if (::stat(device_path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode) || is_pseudo_terminal(info.st_rdev))
+    return std::nullopt;
+  return other_holder(info.st_rdev);
+}
+
 bool is_pseudo_terminal(dev_t device) {
   // Unix98 pty slaves use majors 136 to 143; the legacy BSD slaves major 3.
   const unsigned kind = major(device);
