@@ -25,3 +25,14 @@ void LogDeviceFailure(HWND hwnd, void (*log)(HWND, LPCWSTR)) {
   line[length + 2] = L'\0';
   log(hwnd, line);
 }
+
+void LogDeviceNotices(HWND hwnd) {
+  constexpr DWORD NOTICE_CHARS = 384;
+  WCHAR line[NOTICE_CHARS + 2];
+  while (DWORD length = GetDeviceNoticeW(line, NOTICE_CHARS)) {
+    line[length] = L'\r';
+    line[length + 1] = L'\n';
+    line[length + 2] = L'\0';
+    LogPane(hwnd, line);
+  }
+}

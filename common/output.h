@@ -25,6 +25,10 @@ void LogDeviceFailure(HWND hwnd, void (*log)(HWND, LPCWSTR));
 // The longest registry file name the app's own reason lines show.
 inline constexpr DWORD REGISTRY_FILE_CHARS = 256;
 
+// Every line the platform has about a held port's adapter (pulled, put back) into the log pane.
+// Call it on the UI thread when the main window gets WM_DEVICECHANGE.
+void LogDeviceNotices(HWND hwnd);
+
 // The longest debug line Trace formats; a longer one is cut, never overrun.
 inline constexpr int TRACE_LINE_CHARS = 512;
 

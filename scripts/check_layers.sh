@@ -17,7 +17,7 @@ cd "${1:-"$(dirname "$0")/.."}"
 app_folders="shell update bridge device common"
 # Platform folders from top to bottom: each may include those after it, never those before.
 # The CE face comes last: every folder may include it, it includes no other.
-platform_order="main pocketshell ui windowing devices serial registry kernel include"
+platform_order="main pocketshell ui windowing devices ports serial registry kernel include"
 
 # All the work is one awk run over every source file, since a tree of a few hundred include
 # lines would otherwise mean thousands of processes.

@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev          # unit tests
   nlohmann-json3-dev                 # the tests read the simulator's JSON summary with it
   libgtk-3-dev                       # the GUI front-end
+  libgudev-1.0-dev                   # the serial ports present and the hot-plug watch (udev)
+  umockdev libumockdev-dev           # the port tests: a fake /sys and /dev with uevents
   libcli11-dev                       # the simulator's command line
   xvfb xdotool imagemagick           # the GUI smoke test: virtual display, keys, screenshot
   picocom                            # the demo: a terminal for the bridge's far end

@@ -15,7 +15,7 @@ const MessageRow g_MsgTable[] = {
     {WM_COMMAND, OnCommand},      {WM_SETTINGCHANGE, OnShellNotify},
     {WM_ACTIVATE, OnShellNotify}, {WM_SETFOCUS, OnSetFocus},
     {WM_DESTROY, OnDestroy},      {WM_TIMER, OnTimer},
-    {WM_CLOSE, OnClose},
+    {WM_CLOSE, OnClose},          {WM_DEVICECHANGE, OnDeviceChange},
 };
 const std::size_t g_MsgTableSize = std::size(g_MsgTable);
 
@@ -114,6 +114,7 @@ LRESULT OnCreate(HWND hwnd, UINT, WPARAM, LPARAM) {
   SHINITDLGINFO shidi = {SHIDIM_FLAGS, hwnd, SHIDIF_DONEBUTTON};
   SHInitDialog(&shidi);
   SetTimer(hwnd, IDT_IDLE_RESET, IDLE_RESET_PERIOD_MS, nullptr);
+  RequestDeviceNotices(hwnd);
   InitWorkDir();
   Trace(L"get current dir %s\r\n", g_szWorkDir);
   return 0;
@@ -217,6 +218,13 @@ LRESULT OnSetFocus(HWND hwnd, UINT, WPARAM, LPARAM) {
 LRESULT OnTimer(HWND, UINT, WPARAM, LPARAM) {
   SystemIdleTimerReset();
   keybd_event(0x15, 0, KEYEVENTF_KEYUP | KEYEVENTF_SILENT, 0);
+  return 0;
+}
+
+// A held port's adapter was pulled or put back: the platform's lines go to the pane. Nothing is
+// reopened or resumed; the person chooses what to do next.
+LRESULT OnDeviceChange(HWND hwnd, UINT, WPARAM, LPARAM) {
+  LogDeviceNotices(hwnd);
   return 0;
 }
 

@@ -41,6 +41,7 @@ LRESULT OnSetFocus(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT OnClose(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT OnDestroy(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT OnTimer(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT OnDeviceChange(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Fills g_szWorkDir with the directory of the program's own file (ending in '\').
 void InitWorkDir();

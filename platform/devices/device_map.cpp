@@ -12,6 +12,8 @@
 #include "kernel/handles.h"
 #include "kernel/paths.h"
 #include "kernel/text.h"
+#include "ports/port_watch.h"
+#include "ports/present_ports.h"
 #include "registry/registry.h"
 #include "serial/serial.h"
 
@@ -69,6 +71,25 @@ std::string plain_reason(std::string_view target, DWORD error) {
   }
 }
 
+bool tty_target(const std::string& target) {
+  return !target.starts_with("exec:") && !target.starts_with("fake:");
+}
+
+// While the program holds a tty, its adapter is watched for being pulled and put back.
+void watch_held_tty(HANDLE handle, std::wstring_view name, const std::string& path) {
+  std::shared_ptr<void> watch = ports::watch_port(kernel::to_utf8(name), path);
+  if (!watch) return;
+  if (auto object = kernel::lookup_handle(handle)) object->keep_until_close(std::move(watch));
+}
+
+// A tty that is not there may be an adapter that came back under another name, or a path
+// mistyped: the ports that are there are named, so the person sees what to map.
+std::string with_ports_present(std::string reason) {
+  if (reason != "no such device") return reason;
+  const std::string present = ports::present_ports_text();
+  return present.empty() ? reason : reason + "; ports present: " + present;
+}
+
 HANDLE open_mapped(std::wstring_view name, const std::string& target, std::string* reason,
                    std::string* refusal) {
   if (target.starts_with("exec:")) return open_exec_device(name, std::string_view(target).substr(5), refusal);
@@ -87,12 +108,16 @@ HANDLE open_device(std::wstring_view name) {
   const std::string text = kernel::native_bytes(*target);
   std::string reason, refusal;
   HANDLE handle = open_mapped(name, text, &reason, &refusal);
-  if (handle != INVALID_HANDLE_VALUE) return handle;
+  if (handle != INVALID_HANDLE_VALUE) {
+    if (tty_target(text)) watch_held_tty(handle, name, text);
+    return handle;
+  }
   const DWORD error = GetLastError();
   if (!refusal.empty()) {
     t_device_failure = std::wstring(name) + L" " + kernel::from_utf8(refusal);
   } else {
     if (reason.empty()) reason = plain_reason(text, error);
+    if (tty_target(text)) reason = with_ports_present(std::move(reason));
     t_device_failure = std::wstring(name) + L" is " + *target + L": " + kernel::from_utf8(reason);
   }
   SetLastError(error);

@@ -50,9 +50,20 @@ KernelObject::~KernelObject() {
 void KernelObject::close() {
   if (closed_.exchange(true, std::memory_order_acq_rel)) return;
   on_close();
+  std::shared_ptr<void> companion;
+  {
+    std::lock_guard lock(companion_mutex_);
+    companion.swap(companion_);
+  }
+  companion.reset();  // outside the lock: letting go may wait for a thread
   // eventfd write: 8 bytes, fails only when the counter would overflow, which one write cannot.
   const std::uint64_t one = 1;
   [[maybe_unused]] ssize_t written = ::write(close_fd_, &one, sizeof one);
+}
+
+void KernelObject::keep_until_close(std::shared_ptr<void> companion) {
+  std::lock_guard lock(companion_mutex_);
+  companion_ = std::move(companion);
 }
 
 BOOL KernelObject::read(void*, DWORD, DWORD*) {

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace kov02::kernel {
 
@@ -34,6 +35,10 @@ class KernelObject : public std::enable_shared_from_this<KernelObject> {
   virtual BOOL write(const void* buffer, DWORD size, DWORD* put);
   virtual DWORD file_size(DWORD* high);
 
+  // Keeps `companion` (something that belongs to this open, such as a watch on its device)
+  // until the object is closed.
+  void keep_until_close(std::shared_ptr<void> companion);
+
  protected:
   // Called once from close(), before waiters are woken: let go of what must go at once.
   virtual void on_close() {}
@@ -41,6 +46,8 @@ class KernelObject : public std::enable_shared_from_this<KernelObject> {
  private:
   std::atomic<bool> closed_{false};
   int close_fd_;
+  std::mutex companion_mutex_;
+  std::shared_ptr<void> companion_;
 };
 
 // Enters an object and returns its new handle; nullptr (with ERROR_TOO_MANY_OPEN_FILES) when

@@ -24,14 +24,21 @@ CommandLine usage(std::string error, bool json = false) {
   return line;
 }
 
-// --help and --version, each alone; anything else is refused.
+// --help and --version, each alone, and --list-ports with or without --json; anything else is
+// refused.
 CommandLine informational(const std::vector<std::string_view>& arguments) {
   CommandLine line;
   if (arguments.size() == 1 && arguments[0] == "--help") line.kind = CommandLine::Kind::help;
   if (arguments.size() == 1 && arguments[0] == "--version") line.kind = CommandLine::Kind::version;
+  if (!arguments.empty() && arguments[0] == "--list-ports" &&
+      (arguments.size() == 1 || (arguments.size() == 2 && arguments[1] == "--json"))) {
+    line.kind = CommandLine::Kind::list_ports;
+    line.json = arguments.size() == 2;
+  }
   if (line.kind != CommandLine::Kind::window) return line;
   for (std::string_view argument : arguments)
-    if (argument != "--help" && argument != "--version") return usage("unknown argument: " + std::string(argument));
+    if (argument != "--help" && argument != "--version" && argument != "--list-ports" && argument != "--json")
+      return usage("unknown argument: " + std::string(argument));
   return usage("one option at a time");
 }
 

@@ -1,4 +1,5 @@
-// The program's command line: nothing (the window), --help, --version, or a scripted update
+// The program's command line: nothing (the window), --help, --version, --list-ports [--json],
+// or a scripted update
 // (--update MODE and its options). Parsing is pure, so a table of cases tests it.
 #pragma once
 
@@ -10,11 +11,12 @@
 namespace kov02 {
 
 struct CommandLine {
-  enum class Kind { window, help, version, update, usage_error };
+  enum class Kind { window, help, version, list_ports, update, usage_error };
   Kind kind = Kind::window;
   std::string error;  // usage_error: the one line that says what is wrong
 
-  // A scripted update (`update`); `json` is also set for a usage error that asked for it.
+  // A scripted update (`update`); `json` is also set for a usage error that asked for it, and for
+  // --list-ports --json.
   std::string mode;  // "flash-only" or "eep-flash"
   bool reboot = false;
   std::optional<std::string> package;

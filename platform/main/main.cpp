@@ -22,6 +22,7 @@
 #include "ui/console/scripted_run.h"
 #include "windowing/backend.h"
 #include "windowing/single_instance.h"
+#include "ports/list_ports.h"
 
 namespace {
 
@@ -46,13 +47,14 @@ std::string registry_help() {
 
 void print_help(std::FILE* to) {
   std::fprintf(to,
-               "Usage: kov02tool [--help | --version]\n"
+               "Usage: kov02tool [--help | --version | --list-ports [--json]]\n"
                "       kov02tool --update flash-only|eep-flash [--reboot|--no-reboot] [--package DIR]\n"
                "                 [--registry FILE] [--progress text|json]\n"
                "\n"
                "Updates a GSM radio module's firmware over a serial port, bridges bytes between the\n"
                "module's UART and a second port, and suspends, resumes or resets the radio. Without\n"
-               "arguments it opens its window.\n"
+               "arguments it opens its window. --list-ports lists the serial ports present (--json: as\n"
+               "a JSON array) with their labels, registry names and users.\n"
                "\n"
                "Scripted update (--update): runs the menu command Tools > Update Firmware > Flash only\n"
                "or EEP+Flash on the console front-end (the log pane on stdout), answers the closing\n"
@@ -89,6 +91,14 @@ void print_help(std::FILE* to) {
                "program's own file, in\n"
                "  %s\n",
                KOV02_SAMPLE_REGISTRY, registry_help().c_str(), program_folder().c_str());
+}
+
+// --list-ports [--json]. The registry is read for the names that map to each port; one that
+// cannot be read is said, and the ports are listed without names.
+int list_ports_command(bool json) {
+  std::string error;
+  if (!kov02::start_platform(&error)) std::fprintf(stderr, "kov02tool: %s\n", error.c_str());
+  return kov02::ports::list_ports(json);
 }
 
 // A usage error: its line and the help on stderr, or, when JSON was asked for, one message event.
@@ -160,6 +170,8 @@ int main(int argc, char** argv) {
       return refuse(line);
     case kov02::CommandLine::Kind::update:
       return run_update(line);
+    case kov02::CommandLine::Kind::list_ports:
+      return list_ports_command(line.json);
     case kov02::CommandLine::Kind::window:
       break;
   }

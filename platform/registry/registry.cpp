@@ -223,6 +223,16 @@ std::optional<std::uint32_t> lookup_dword(std::wstring_view key, std::wstring_vi
   return number;
 }
 
+std::vector<std::wstring> value_names(std::wstring_view key) {
+  const std::wstring path = normalise_key(key);
+  std::shared_lock lock(store().mutex);
+  std::vector<std::wstring> names;
+  const auto found = store().hive.find(path);
+  if (found == store().hive.end()) return names;
+  for (const auto& [name, value] : found->second) names.push_back(name);
+  return names;
+}
+
 bool hooks_allowed() {
   return store().hooks_allowed;
 }

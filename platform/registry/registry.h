@@ -58,6 +58,9 @@ std::optional<std::wstring> lookup_string(std::wstring_view key, std::wstring_vi
 // The value as a number when it is a dword value; nullopt when missing or of another type.
 std::optional<std::uint32_t> lookup_dword(std::wstring_view key, std::wstring_view name);
 
+// The names of the values under `key`, folded (lower case), in order; empty when it has none.
+std::vector<std::wstring> value_names(std::wstring_view key);
+
 // False while the loaded file could be changed by users other than root and this one: exec:
 // hooks run commands, so they are refused then.
 bool hooks_allowed();

@@ -272,6 +272,21 @@ std::optional<PortUser> flock_holder(const struct stat& node) {
   return std::nullopt;
 }
 
+std::optional<PortUser> current_user(const std::string& device_path) {
+  const std::string name = lock_file_name(device_path);
+  for (const std::string& folder : lock_folders()) {
+    if (name.empty()) break;
+    const LockFile lock = read_lock(folder + "/" + name);
+    if (lock.exists && lock.pid > 0 && lock.pid != ::getpid() && alive(lock.pid))
+      return PortUser{lock.pid, process_name(proc_path(), lock.pid)};
+  }
+  struct stat info {};
+  if (::stat(device_path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return std::nullopt;
+  if (std::optional<PortUser> holder = flock_holder(info)) return holder;
+  if (is_pseudo_terminal(info.st_rdev)) return std::nullopt;
+  return other_holder(info.st_rdev);
+}
+
 bool is_pseudo_terminal(dev_t device) {
   // Unix98 pty slaves use majors 136 to 143; the legacy BSD slaves major 3.
   const unsigned kind = major(device);

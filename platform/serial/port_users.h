@@ -33,6 +33,11 @@ std::optional<PortUser> other_holder(dev_t device);
 // /proc/locks names it; nullopt when none is listed there.
 std::optional<PortUser> flock_holder(const struct stat& node);
 
+// Who else holds the device at `device_path` now, by its lock file or (not for a pty) by its
+// open files, without touching anything: a stale lock file is left for the next open to take
+// over. nullopt when nobody is seen.
+std::optional<PortUser> current_user(const std::string& device_path);
+
 // True for the slave side of a pseudo-terminal, whose peer commonly keeps it open.
 bool is_pseudo_terminal(dev_t device);
 

@@ -492,7 +492,9 @@ TEST_F(TtyPort, AFailedDeviceOpenSaysWhyInPlainWords) {
   for (const Row& row : rows) {
     EXPECT_EQ(open_device(row.device), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << row.reason;
-    EXPECT_EQ(open_failure(), row.reason);
+    // A missing device is followed by the ports this machine has, when it has any.
+    const std::wstring failure = open_failure();
+    EXPECT_EQ(failure.substr(0, failure.find(L"; ports present: ")), row.reason);
   }
   EXPECT_TRUE(child_without_access_sees(
       pty_.path(), L"COM1: is " + tty + L": permission denied (add yourself to the dialout group)"));

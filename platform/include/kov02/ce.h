@@ -351,6 +351,8 @@ inline constexpr UINT WM_CHAR = 0x0102;
 inline constexpr UINT WM_INITDIALOG = 0x0110;
 inline constexpr UINT WM_COMMAND = 0x0111;
 inline constexpr UINT WM_TIMER = 0x0113;
+inline constexpr UINT WM_DEVICECHANGE = 0x0219;
+inline constexpr WPARAM DBT_DEVNODES_CHANGED = 0x0007;
 inline constexpr UINT WM_USER = 0x0400;
 
 inline constexpr UINT EM_GETSEL = 0x00B0;
@@ -545,6 +547,14 @@ LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
+// This platform's extension, not a handset call: from now on `hwnd` is posted WM_DEVICECHANGE
+// (wParam DBT_DEVNODES_CHANGED) whenever the platform has a line about the adapter of a port the
+// program holds ("COM1: /dev/ttyUSB0 (FT232R USB UART) was unplugged", "… is back as
+// /dev/ttyUSB1"). The window takes the lines with GetDeviceNoticeW on its own thread.
+void RequestDeviceNotices(HWND hwnd);
+// The oldest line not yet taken, without a line break: copies at most `size` - 1 characters and
+// a terminator into `text` and returns the count copied; 0 when there is none.
+DWORD GetDeviceNoticeW(LPWSTR text, DWORD size);
 BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
 BOOL TranslateMessage(const MSG* msg);
 LRESULT DispatchMessageW(const MSG* msg);
