@@ -53,6 +53,7 @@ static void StartUpdateThread(HWND hwnd) {
   HANDLE previous = g_hUpdateThread.exchange(INVALID_HANDLE_VALUE, std::memory_order_relaxed);
   if (previous != INVALID_HANDLE_VALUE && previous != nullptr) CloseHandle(previous);
   g_bUpdateBusy.store(1, std::memory_order_relaxed);
+  PowerPolicyNotify(PPN_UNATTENDEDMODE, TRUE);  // no sleep or shutdown mid-flash
   ShowProgress(hwnd);
   g_hUpdateThread.store(CreateThread(nullptr, 0, UpdateThread, hwnd, 0, nullptr), std::memory_order_relaxed);
 }
@@ -187,6 +188,7 @@ static void CloseRun() {
 // The run is over: nothing more can harm the module, the bar goes, and a failure is told.
 static void SettleRun(HWND hwnd, UpdateFailure failure) {
   g_bUpdateBusy.store(0, std::memory_order_relaxed);
+  PowerPolicyNotify(PPN_UNATTENDEDMODE, FALSE);
   HideProgress(hwnd);
   if (failure != UPDATE_NOT_FAILED) ReportUpdateFailure(hwnd, failure);
 }
@@ -221,4 +223,5 @@ void StopUpdate() {
   TerminateThread(g_hUpdateThread.load(std::memory_order_relaxed), 1);
   CloseRun();
   g_bUpdateBusy.store(0, std::memory_order_relaxed);
+  PowerPolicyNotify(PPN_UNATTENDEDMODE, FALSE);
 }

@@ -66,6 +66,7 @@ BOOL KernelIoControl(DWORD code, LPVOID, DWORD, LPVOID, DWORD, LPDWORD returned)
   const std::optional<std::wstring> hook =
       code == IOCTL_HAL_REBOOT ? kov02::registry::lookup_string(L"Platform\\Kernel", L"Reboot")
                                : std::nullopt;
+  if (hook && *hook == L"logind:") return kov02::devices::logind_reboot();
   if (!hook || !hook->starts_with(L"exec:")) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
@@ -77,4 +78,9 @@ BOOL KernelIoControl(DWORD code, LPVOID, DWORD, LPVOID, DWORD, LPDWORD returned)
     return FALSE;
   }
   return kov02::devices::run_hook(argv, code);
+}
+
+DWORD PowerPolicyNotify(DWORD message, DWORD data) {
+  if (message == PPN_UNATTENDEDMODE) kov02::devices::hold_sleep_guard(data != 0);
+  return ERROR_SUCCESS;
 }
