@@ -14,6 +14,7 @@ packages=(
   dpkg-dev file                      # the Debian package: dpkg-buildflags, dpkg-shlibdeps
   desktop-file-utils man-db          # the package test: desktop entry and man page checks
   socat                              # the benchmarks' reference bridge (checked in CI too)
+  dbus-daemon python3-dbusmock       # the radio and reboot drivers' tests: ModemManager and logind mocks
   "$@"
 )
 
