@@ -13,13 +13,13 @@
 
 #include <kov02/ce.h>
 
-#include "kernel/handles.h"
-
 #include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "kernel/handles.h"
 
 namespace kov02::devices {
 

@@ -18,6 +18,10 @@ constexpr const char* kService = "org.freedesktop.login1";
 constexpr const char* kPath = "/org/freedesktop/login1";
 constexpr const char* kManager = "org.freedesktop.login1.Manager";
 
+// The guard is asked for on the UI thread as a run starts: a logind that does not answer soon
+// must not hold the window up for long.
+constexpr int kGuardTimeoutMs = 5000;
+
 std::atomic<bool> g_agent_can_ask{false};
 
 BOOL refuse(DWORD error, const std::string& why) {
@@ -92,14 +96,17 @@ void hold_sleep_guard(bool hold) {
   std::unique_ptr<bus::Connection> connection = bus::Connection::open(&failure);
   bus::Variant reply;
   if (connection) {
-    reply = connection->call({kService, kPath, kManager, "Inhibit",
-                              g_variant_new("(ssss)", "shutdown:sleep", "KOV02Tool", "Firmware update running", "block"),
-                              "(h)"},
-                             &failure, &held.fd);
+    reply = connection->call(
+        {kService, kPath, kManager, "Inhibit",
+         g_variant_new("(ssss)", "shutdown:sleep", "KOV02Tool", "Firmware update running", "block"), "(h)",
+         kGuardTimeoutMs},
+        &failure, &held.fd);
   }
   // Without logind there is nothing to guard against; a refusal is worth a debug line only.
   if (!reply && bus::classify(failure) != bus::Refusal::absent) {
-    OutputDebugStringW(kernel::from_utf8("logind refused the sleep and shutdown guard: " + failure.message + "\r\n").c_str());
+    OutputDebugStringW(
+        kernel::from_utf8("logind refused the sleep and shutdown guard: " + failure.message + "\r\n")
+            .c_str());
   }
   if (!reply && held.fd >= 0) {
     ::close(held.fd);

@@ -48,8 +48,8 @@ std::optional<std::string> owner_of(GVariant* interfaces, const std::string& por
 // The uid of the modem owning `port_name`; nullopt when none does, or the failure in `failure`.
 std::optional<std::string> find_uid(bus::Connection& connection, const std::string& port_name,
                                     bus::Failure* failure) {
-  bus::Variant reply = connection.call({kService, kPath, "org.freedesktop.DBus.ObjectManager", "GetManagedObjects",
-                                        nullptr, "(a{oa{sa{sv}}})"},
+  bus::Variant reply = connection.call({kService, kPath, "org.freedesktop.DBus.ObjectManager",
+                                        "GetManagedObjects", nullptr, "(a{oa{sa{sv}}})"},
                                        failure);
   if (!reply) return std::nullopt;
   bus::Variant objects(g_variant_get_child_value(reply.get(), 0));
@@ -65,8 +65,8 @@ std::optional<std::string> find_uid(bus::Connection& connection, const std::stri
 }
 
 bus::Variant inhibit(bus::Connection& connection, const std::string& uid, bool on, bus::Failure* failure) {
-  return connection.call({kService, kPath, kService, "InhibitDevice", g_variant_new("(sb)", uid.c_str(), on), "()",
-                          kInhibitTimeoutMs},
+  return connection.call({kService, kPath, kService, "InhibitDevice", g_variant_new("(sb)", uid.c_str(), on),
+                          "()", kInhibitTimeoutMs},
                          failure);
 }
 
@@ -90,7 +90,8 @@ DWORD ModemInhibition::take(const std::string& port_name, std::unique_ptr<ModemI
   }
   const bus::Refusal refusal = failure.name.empty() ? bus::Refusal::absent : bus::classify(failure);
   if (refusal == bus::Refusal::absent) {
-    *note = failure.name.empty() ? "no modem of ModemManager owns " + port_name : "ModemManager is not running";
+    *note =
+        failure.name.empty() ? "no modem of ModemManager owns " + port_name : "ModemManager is not running";
     return ERROR_SUCCESS;
   }
   *reason = refusal_words(refusal, failure);

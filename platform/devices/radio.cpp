@@ -89,7 +89,8 @@ BOOL suspend_modem(std::wstring_view rest) {
   std::string note, reason;
   const std::string name = tty->starts_with("/dev/") ? tty->substr(5) : *tty;
   const DWORD error = ModemInhibition::take(name, &held.inhibition, &note, &reason);
-  if (error != ERROR_SUCCESS) return refuse(error, "ModemManager refused to let go of " + *tty + ": " + reason);
+  if (error != ERROR_SUCCESS)
+    return refuse(error, "ModemManager refused to let go of " + *tty + ": " + reason);
   if (!held.inhibition) {
     debug_line(note + ": nothing to suspend");
     return TRUE;
@@ -110,7 +111,8 @@ BOOL resume_modem(const char* why) {
   std::unique_ptr<ModemInhibition> inhibition = std::move(held.inhibition);
   std::string reason;
   const DWORD error = inhibition->lift(&reason);
-  if (error != ERROR_SUCCESS) return refuse(error, "ModemManager did not take back " + held.tty + ": " + reason);
+  if (error != ERROR_SUCCESS)
+    return refuse(error, "ModemManager did not take back " + held.tty + ": " + reason);
   debug_line("ModemManager has " + held.tty + " back (" + why + ")");
   return TRUE;
 }
@@ -130,7 +132,8 @@ BOOL reset_module(const std::wstring& value) {
   if (value.starts_with(L"gpio:")) {
     error = pulse_gpio(kernel::native_bytes(value.substr(5)), shape, &reason);
   } else if (value.starts_with(L"rts:") || value.starts_with(L"dtr:")) {
-    error = pulse_modem_signal(value.starts_with(L"dtr:"), std::wstring_view(value).substr(4), shape, &reason);
+    error =
+        pulse_modem_signal(value.starts_with(L"dtr:"), std::wstring_view(value).substr(4), shape, &reason);
   } else {
     reason = "not a reset this driver knows";
   }
@@ -175,7 +178,8 @@ BOOL radio_control(DWORD code) {
   if (value.starts_with(L"modemmanager:")) {
     return code == kSuspend ? suspend_modem(std::wstring_view(value).substr(13)) : resume_modem("resumed");
   }
-  return refuse(ERROR_INVALID_PARAMETER, "\"Suspend\"=\"" + kernel::to_utf8(value) + "\" is not a suspension this driver knows");
+  return refuse(ERROR_INVALID_PARAMETER,
+                "\"Suspend\"=\"" + kernel::to_utf8(value) + "\" is not a suspension this driver knows");
 }
 
 void note_radio_port(kernel::KernelObject& object, const std::string& path) {

@@ -77,7 +77,8 @@ DWORD find_offset(int chip, const std::string& path, std::string_view line, std:
   const auto [end, parsed] = std::from_chars(line.data(), line.data() + line.size(), *offset);
   if (parsed == std::errc() && end == line.data() + line.size()) {
     if (*offset < chip_info.lines) return ERROR_SUCCESS;
-    *reason = path + " has no line " + std::string(line) + " (it has " + std::to_string(chip_info.lines) + ")";
+    *reason =
+        path + " has no line " + std::string(line) + " (it has " + std::to_string(chip_info.lines) + ")";
     return ERROR_FILE_NOT_FOUND;
   }
   for (std::uint32_t candidate = 0; candidate < chip_info.lines; ++candidate) {

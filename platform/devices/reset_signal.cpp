@@ -18,7 +18,8 @@ std::shared_ptr<serial::SerialPort> find_port(std::wstring_view name, HANDLE* op
   *opened = open_for_pulse(name);
   if (*opened == INVALID_HANDLE_VALUE) {
     WCHAR why[256];
-    *reason = GetDeviceOpenFailureW(why, 256) ? kernel::to_utf8(why) : kernel::to_utf8(text) + " cannot be opened";
+    *reason =
+        GetDeviceOpenFailureW(why, 256) ? kernel::to_utf8(why) : kernel::to_utf8(text) + " cannot be opened";
     return nullptr;
   }
   auto port = kernel::lookup_as<serial::SerialPort>(*opened);
@@ -36,7 +37,8 @@ DWORD pulse_modem_signal(bool dtr, std::wstring_view name, const PulseShape& sha
   if (!port) {
     error = opened == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_NOT_SUPPORTED;
   } else if (!port->has_modem_lines()) {
-    *reason = kernel::to_utf8(std::wstring(name)) + " has no modem lines: " + signal + " cannot reset the module";
+    *reason =
+        kernel::to_utf8(std::wstring(name)) + " has no modem lines: " + signal + " cannot reset the module";
     error = ERROR_NOT_SUPPORTED;
   } else {
     const DWORD raise = dtr ? SETDTR : SETRTS;

@@ -90,8 +90,9 @@ Connection::~Connection() {
 }
 
 Variant Connection::call(const Call& call, Failure* failure, int* fd) {
-  auto flags = static_cast<GDBusCallFlags>(G_DBUS_CALL_FLAGS_NO_AUTO_START |
-                                           (call.interactive ? G_DBUS_CALL_FLAGS_ALLOW_INTERACTIVE_AUTHORIZATION : 0));
+  auto flags =
+      static_cast<GDBusCallFlags>(G_DBUS_CALL_FLAGS_NO_AUTO_START |
+                                  (call.interactive ? G_DBUS_CALL_FLAGS_ALLOW_INTERACTIVE_AUTHORIZATION : 0));
   const GVariantType* type = call.reply_type ? G_VARIANT_TYPE(call.reply_type) : nullptr;
   const int timeout = call.timeout_ms < 0 ? G_MAXINT : call.timeout_ms;
   GError* error = nullptr;

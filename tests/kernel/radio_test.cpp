@@ -42,7 +42,8 @@ class RecordingGpio : public GpioCalls {
       if (busy) return errno = EBUSY, -1;
       events.push_back("request " + std::to_string(line->offsets[0]) + " " + line->consumer +
                        ((line->config.flags & GPIO_V2_LINE_FLAG_OUTPUT) ? " output" : "") +
-                       ((line->config.flags & GPIO_V2_LINE_FLAG_ACTIVE_LOW) ? " active-low" : "") + " starting " +
+                       ((line->config.flags & GPIO_V2_LINE_FLAG_ACTIVE_LOW) ? " active-low" : "") +
+                       " starting " +
                        std::to_string(line->config.attrs[0].attr.values & line->config.attrs[0].mask));
       line->fd = kRequest;
     } else if (request == GPIO_V2_LINE_SET_VALUES_IOCTL) {
@@ -76,8 +77,8 @@ class ResetTest : public ::testing::Test {
   std::string reason_;
 };
 
-const std::vector<std::string> kWholePulse = {"request 5 kov02tool output starting 0", "set 1", "set 0", "close 41",
-                                              "close 40"};
+const std::vector<std::string> kWholePulse = {"request 5 kov02tool output starting 0", "set 1", "set 0",
+                                              "close 41", "close 40"};
 
 TEST_F(ResetTest, GpioPulseByNameOrOffsetHoldsTheLineActiveThenInactiveThenReleasesIt) {
   ASSERT_EQ(pulse_gpio("gpiochip0:MODEM_RST", {150ms, false}, &reason_), ERROR_SUCCESS) << reason_;
@@ -98,9 +99,11 @@ TEST_F(ResetTest, GpioFailuresSayWhyAndLeaveNothingHeld) {
   };
   const Case cases[] = {
       {"gpiochip9:5", [](RecordingGpio&) {}, ERROR_FILE_NOT_FOUND, "no GPIO chip /dev/gpiochip9"},
-      {"gpiochip0:RADIO", [](RecordingGpio&) {}, ERROR_FILE_NOT_FOUND, "/dev/gpiochip0 has no line named RADIO"},
+      {"gpiochip0:RADIO", [](RecordingGpio&) {}, ERROR_FILE_NOT_FOUND,
+       "/dev/gpiochip0 has no line named RADIO"},
       {"gpiochip0:8", [](RecordingGpio&) {}, ERROR_FILE_NOT_FOUND, "/dev/gpiochip0 has no line 8 (it has 8)"},
-      {"gpiochip0", [](RecordingGpio&) {}, ERROR_INVALID_PARAMETER, "\"gpio:gpiochip0\" does not name CHIP:LINE"},
+      {"gpiochip0", [](RecordingGpio&) {}, ERROR_INVALID_PARAMETER,
+       "\"gpio:gpiochip0\" does not name CHIP:LINE"},
       {"gpiochip0:5", [](RecordingGpio& g) { g.open_error = EACCES; }, ERROR_ACCESS_DENIED,
        "/dev/gpiochip0: permission denied (see kov02tool.reg(5))"},
       {"gpiochip0:5", [](RecordingGpio& g) { g.busy = true; }, ERROR_BUSY,
@@ -185,16 +188,19 @@ TEST_F(ResetTest, RadioDriverAnswersTheThreeCodesFromItsRegistryValues) {
   EXPECT_FALSE(Control(0x03001F8Cu));
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
 
-  Load("[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"RIL1:\"=\"radio:\"\n[HKEY_LOCAL_MACHINE\\Platform\\Radio]\n"
-       "\"Reset\"=\"gpio:gpiochip0:MODEM_RST\"\n\"ResetPulse\"=dword:00000001\n\"ResetActiveLow\"=dword:00000001\n"
-       "\"Suspend\"=\"sleep:\"\n");
+  Load(
+      "[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"RIL1:\"=\"radio:\"\n[HKEY_LOCAL_MACHINE\\Platform\\Radio]\n"
+      "\"Reset\"=\"gpio:gpiochip0:MODEM_RST\"\n\"ResetPulse\"=dword:00000001\n\"ResetActiveLow\"=dword:"
+      "00000001\n"
+      "\"Suspend\"=\"sleep:\"\n");
   EXPECT_TRUE(Control(0x03001F88u));
   EXPECT_EQ(gpio_.events.front(), "request 5 kov02tool output active-low starting 0");
   gpio_.busy = true;
   EXPECT_FALSE(Control(0x03001F88u));
   EXPECT_EQ(GetLastError(), ERROR_BUSY);
   EXPECT_EQ(ReasonLine(),
-            L"RIL1: reset by gpio:gpiochip0:MODEM_RST failed: /dev/gpiochip0 line 5 is busy (used by \"modem-power\")");
+            L"RIL1: reset by gpio:gpiochip0:MODEM_RST failed: /dev/gpiochip0 line 5 is busy (used by "
+            L"\"modem-power\")");
   EXPECT_FALSE(Control(0x03001F80u));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
