@@ -59,6 +59,18 @@ class Process:
         assert found, f'no line with {text!r} in:\n' + '\n'.join(self.lines)
         return next(line for line in self.lines if text in line)
 
+    def quit(self):
+        '''Exit through the menu's command; the exit status (sanitizers' findings make it fail).'''
+        if self.child.poll() is None:
+            self.send('command 101')
+            try:
+                self.child.wait(30)
+            except subprocess.TimeoutExpired:
+                pass
+        status = self.child.poll()
+        self.stop()
+        return status
+
     def stop(self, sig=signal.SIGKILL):
         if self.child.poll() is None:
             self.child.send_signal(sig)
@@ -86,7 +98,9 @@ class Rig(dbusmock.DBusTestCase):
 
     def tearDown(self):
         if self.tool:
-            self.tool.stop()
+            killed = self.tool.child.poll() == -signal.SIGKILL
+            status = self.tool.quit()
+            self.assertEqual(status, -signal.SIGKILL if killed else 0, open(self.stderr_file).read())
         if getattr(self, 'sim', None):
             self.sim.stop(signal.SIGTERM)
         for mock in self.mocks:
@@ -122,10 +136,14 @@ class Rig(dbusmock.DBusTestCase):
             out.write('\n'.join(lines) + '\n')
         env = dict(os.environ, KOV02_UI='console', KOV02_REGISTRY=registry,
                    XDG_RUNTIME_DIR=os.path.join(self.dir, 'run'))
-        with open(os.path.join(self.dir, 'stderr.txt'), 'w') as stderr:
+        with open(self.stderr_file, 'w') as stderr:
             self.tool = Process([os.path.join(self.dir, 'kov02tool')], self.dir, env, stderr=stderr)
         self.tool.send('show menu')
         self.tool.wait_for('Flash only = 118', 20)
+
+    @property
+    def stderr_file(self):
+        return os.path.join(self.dir, 'stderr.txt')
 
     @property
     def debug_log(self):
@@ -237,7 +255,7 @@ class LogindReboot(Rig):
                     mock = self.mocks.pop()
                     mock.terminate()
                     mock.wait()
-                self.tool.stop()
+                self.assertEqual(self.tool.quit(), 0, open(self.stderr_file).read())
 
     def test_update_holds_the_sleep_inhibitor_while_it_runs(self):
         logind = self.start_mock('logind')
