@@ -96,6 +96,7 @@ static void StartUpdateThread(HWND hwnd) {
   if (previous != INVALID_HANDLE_VALUE && previous != nullptr) CloseHandle(previous);
   g_bUpdateBusy.store(1, std::memory_order_relaxed);
   g_bUpdatePortHeld.store(1, std::memory_order_relaxed);
+  PowerPolicyNotify(PPN_UNATTENDEDMODE, TRUE);  // no sleep or shutdown mid-flash
   ShowProgress(hwnd);
   g_hUpdateThread.store(CreateThread(nullptr, 0, UpdateThread, hwnd, 0, nullptr), std::memory_order_relaxed);
 }
@@ -238,6 +239,7 @@ static void SettleRun(HWND hwnd, UpdateFailure failure) {
   if (failure == UPDATE_NOT_FAILED) HideProgress(hwnd);
   g_bUpdateBusy.store(0, std::memory_order_relaxed);
   g_bUpdatePortHeld.store(0, std::memory_order_relaxed);
+  PowerPolicyNotify(PPN_UNATTENDEDMODE, FALSE);
   if (failure != UPDATE_NOT_FAILED) ReportUpdateFailure(hwnd, failure);
 }
 
@@ -272,4 +274,5 @@ void StopUpdate() {
   CloseRun();
   g_bUpdateBusy.store(0, std::memory_order_relaxed);
   g_bUpdatePortHeld.store(0, std::memory_order_relaxed);
+  PowerPolicyNotify(PPN_UNATTENDEDMODE, FALSE);
 }

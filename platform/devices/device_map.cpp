@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cwctype>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -15,6 +18,7 @@
 #include "ports/port_watch.h"
 #include "ports/present_ports.h"
 #include "registry/registry.h"
+#include "serial/port.h"
 #include "serial/serial.h"
 
 namespace kov02::devices {
@@ -58,6 +62,33 @@ HANDLE open_exec_device(std::wstring_view name, std::string_view command, std::s
   return handle ? handle : INVALID_HANDLE_VALUE;
 }
 
+std::wstring upper(std::wstring_view name) {
+  std::wstring out(name);
+  for (wchar_t& c : out) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+  return out;
+}
+
+// The serial ports open now, by the device name they were opened under: a reset by RTS or DTR
+// drives the port the program already holds, since a tty cannot be opened twice.
+struct HeldPorts {
+  std::mutex mutex;
+  std::map<std::wstring, std::weak_ptr<kernel::KernelObject>> ports;
+};
+
+HeldPorts& held_ports() {
+  static auto* instance = new HeldPorts;  // never destroyed: ports close while the process ends
+  return *instance;
+}
+
+void note_held(std::wstring_view name, HANDLE handle, const std::string& target) {
+  auto port = std::dynamic_pointer_cast<serial::SerialPort>(kernel::lookup_handle(handle));
+  if (!port) return;
+  note_radio_port(*port, target);
+  HeldPorts& held = held_ports();
+  std::lock_guard lock(held.mutex);
+  held.ports[upper(name)] = port;
+}
+
 // The plain words for a refused exec: or fake: device (a tty says its own).
 std::string plain_reason(std::string_view target, DWORD error) {
   const bool hook = target.starts_with("exec:");
@@ -93,11 +124,13 @@ std::string with_ports_present(std::string reason) {
 HANDLE open_mapped(std::wstring_view name, const std::string& target, std::string* reason,
                    std::string* refusal) {
   if (target.starts_with("exec:")) return open_exec_device(name, std::string_view(target).substr(5), refusal);
+  if (target == "radio:") return open_radio_device();
   if (target.starts_with("fake:")) return serial::open_fake(target.substr(5));
   return serial::open_tty(target, reason);
 }
 
-HANDLE open_device(std::wstring_view name) {
+// `hold`: the program holds the port now (a reset pulse's own brief open is not that).
+HANDLE open_device(std::wstring_view name, bool hold = true) {
   t_device_failure.clear();
   const std::optional<std::wstring> target = registry::lookup_string(kDeviceMapKey, name);
   if (!target || target->empty()) {
@@ -109,7 +142,8 @@ HANDLE open_device(std::wstring_view name) {
   std::string reason, refusal;
   HANDLE handle = open_mapped(name, text, &reason, &refusal);
   if (handle != INVALID_HANDLE_VALUE) {
-    if (tty_target(text)) watch_held_tty(handle, name, text);
+    if (hold) note_held(name, handle, text);
+    if (hold && tty_target(text)) watch_held_tty(handle, name, text);
     return handle;
   }
   const DWORD error = GetLastError();
@@ -133,6 +167,23 @@ void set_device_failure(std::wstring line) {
 std::wstring registry_file_phrase() {
   const std::string file = registry::file_in_use();
   return file.empty() ? L"no registry file" : kernel::from_utf8(file);
+}
+
+std::shared_ptr<kernel::KernelObject> held_device(std::wstring_view name) {
+  HeldPorts& held = held_ports();
+  std::lock_guard lock(held.mutex);
+  auto found = held.ports.find(upper(name));
+  if (found == held.ports.end()) return nullptr;
+  auto object = found->second.lock();
+  if (!object || object->closed()) {
+    held.ports.erase(found);
+    return nullptr;
+  }
+  return object;
+}
+
+HANDLE open_for_pulse(std::wstring_view name) {
+  return open_device(name, false);
 }
 
 }  // namespace kov02::devices
@@ -159,6 +210,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID, DWORD, LPVOID, DWORD, LP
   kov02::devices::t_device_failure.clear();
   auto object = kov02::kernel::lookup_handle(device);
   if (!object) return FALSE;
+  if (kov02::devices::is_radio_device(*object)) return kov02::devices::radio_control(code);
   auto exec = std::dynamic_pointer_cast<kov02::devices::ExecDevice>(object);
   if (!exec) {
     SetLastError(ERROR_NOT_SUPPORTED);

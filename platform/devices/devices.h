@@ -5,15 +5,21 @@
 //   "COM1:"="/dev/ttyUSB0"          a tty (platform/serial)
 //   "COM9:"="fake:NAME"             an in-process fake port (tests)
 //   "RIL1:"="exec:PROGRAM [ARGS]"   DeviceIoControl runs PROGRAM ARGS 0xCCCCCCCC
-// HKEY_LOCAL_MACHINE\Platform\Kernel "Reboot"="exec:..." serves KernelIoControl(IOCTL_HAL_REBOOT).
+//   "RIL1:"="radio:"                the built-in radio driver (radio.h), set up under
+//                                   HKEY_LOCAL_MACHINE\Platform\Radio
+// HKEY_LOCAL_MACHINE\Platform\Kernel "Reboot"="exec:..." or "logind:" serves
+// KernelIoControl(IOCTL_HAL_REBOOT).
 #pragma once
 
 #include <kov02/ce.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "kernel/handles.h"
 
 namespace kov02::devices {
 
@@ -38,6 +44,31 @@ BOOL run_hook(const std::vector<std::string>& argv, DWORD code, std::string* rea
 // stderr, "hook PATH refused: REASON"), or ERROR_FILE_NOT_FOUND for an empty command. A refusal
 // gives `reason`, when wanted, as "hook PROGRAM refused: WHY".
 DWORD hook_refusal(const std::vector<std::string>& argv, std::string* reason = nullptr);
+
+// The serial port this process holds open under device name `name` ("COM1:"), or null.
+std::shared_ptr<kernel::KernelObject> held_device(std::wstring_view name);
+
+// Opens device `name` through the device map for a moment (a reset pulse on a port the program
+// does not hold): as CreateFileW, without counting as held.
+HANDLE open_for_pulse(std::wstring_view name);
+
+// The built-in radio driver behind "radio:" (radio.cpp): its device object, and a control on it.
+HANDLE open_radio_device();
+bool is_radio_device(const kernel::KernelObject& object);
+BOOL radio_control(DWORD code);
+// The program opened a serial port on `path`: when ModemManager was made to let go of that tty,
+// it gets it back once the port is gone.
+void note_radio_port(kernel::KernelObject& port, const std::string& path);
+
+// logind's reboot (logind.cpp): CanReboot, then Reboot. "yes" reboots; "challenge" reboots with
+// interactive authorisation when a polkit agent can ask the user (the GTK front-end says so
+// through set_interactive_authorisation), and is refused otherwise; anything else, or no logind,
+// is refused. A refusal sets the reason line ("Reboot: ...") and the last error.
+BOOL logind_reboot();
+void set_interactive_authorisation(bool agent_can_ask);
+// Holds logind's "shutdown:sleep" block inhibitor ("KOV02Tool", "Firmware update running"), or
+// lets it go. Without logind nothing is held; holding twice holds one.
+void hold_sleep_guard(bool hold);
 
 // The hook time limit, 30 s unless changed (tests shorten it).
 void set_hook_time_limit(std::chrono::milliseconds limit);

@@ -73,7 +73,7 @@ std::wstring missing_reboot_hook(const std::optional<std::wstring>& hook) {
   const std::wstring where =
       L"under [HKEY_LOCAL_MACHINE\\Platform\\Kernel] in " + kov02::devices::registry_file_phrase();
   if (!hook) return L"Reboot: no \"Reboot\" value " + where;
-  if (!hook->starts_with(L"exec:")) return L"Reboot: the \"Reboot\" value " + where + L" is no exec: command";
+  if (!hook->starts_with(L"exec:")) return L"Reboot: the \"Reboot\" value " + where + L" is neither logind: nor an exec: command";
   return {};
 }
 
@@ -87,6 +87,7 @@ BOOL KernelIoControl(DWORD code, LPVOID, DWORD, LPVOID, DWORD, LPDWORD returned)
     return FALSE;
   }
   const std::optional<std::wstring> hook = kov02::registry::lookup_string(L"Platform\\Kernel", L"Reboot");
+  if (hook && *hook == L"logind:") return kov02::devices::logind_reboot();
   if (std::wstring missing = missing_reboot_hook(hook); !missing.empty()) {
     kov02::devices::set_device_failure(std::move(missing));
     SetLastError(ERROR_NOT_SUPPORTED);
@@ -103,4 +104,9 @@ BOOL KernelIoControl(DWORD code, LPVOID, DWORD, LPVOID, DWORD, LPDWORD returned)
   const BOOL done = kov02::devices::run_hook(argv, code, &reason);
   if (!done) set_reboot_failure(reason);
   return done;
+}
+
+DWORD PowerPolicyNotify(DWORD message, DWORD data) {
+  if (message == PPN_UNATTENDEDMODE) kov02::devices::hold_sleep_guard(data != 0);
+  return ERROR_SUCCESS;
 }

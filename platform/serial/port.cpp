@@ -69,8 +69,15 @@ SerialPort::SerialPort(const DCB& initial)
       input_limit_(kDefaultInputLimit),
       mask_wake_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
+// A derived line's destructor has closed its device by now.
 SerialPort::~SerialPort() {
   if (mask_wake_fd_ >= 0) ::close(mask_wake_fd_);
+  if (when_gone_) when_gone_();
+}
+
+void SerialPort::call_when_gone(std::function<void()> done) {
+  std::lock_guard lock(mutex_);
+  when_gone_ = std::move(done);
 }
 
 BOOL SerialPort::get_state(DCB* dcb) {
@@ -207,6 +214,12 @@ BOOL SerialPort::modem_status(DWORD* status) {
   const DWORD error = read_modem_lines(status);
   if (error == ERROR_NOT_SUPPORTED) return TRUE;
   return error == ERROR_SUCCESS ? TRUE : fail(error);
+}
+
+bool SerialPort::has_modem_lines() {
+  std::lock_guard lock(mutex_);
+  DWORD status = 0;
+  return read_modem_lines(&status) != ERROR_NOT_SUPPORTED;
 }
 
 void SerialPort::note_line_changes_locked() {

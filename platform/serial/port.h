@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 #include "kernel/handles.h"
@@ -34,6 +35,11 @@ class SerialPort : public kernel::KernelObject {
   BOOL wait_event(DWORD* events);
   BOOL clear_error(DWORD* errors, COMSTAT* status);
   BOOL modem_status(DWORD* status);
+  // Whether the line has modem lines at all: a pty has none, so RTS and DTR move nothing there.
+  bool has_modem_lines();
+  // Runs `done` once the port is gone: its device closed and let go, by whichever thread drops
+  // the port last. A service that waits for the device can be told then.
+  void call_when_gone(std::function<void()> done);
   BOOL read(void* buffer, DWORD size, DWORD* got) override;
   ~SerialPort() override;
 
@@ -112,6 +118,7 @@ class SerialPort : public kernel::KernelObject {
   // a modem line change signals without counting, so the wait looks again and goes on.
   std::uint64_t mask_sets_ = 0;
   const int mask_wake_fd_;
+  std::function<void()> when_gone_;  // set before the port is shared with other threads' work
 };
 
 // The error code a device that went away reports.

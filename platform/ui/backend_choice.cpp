@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "devices/devices.h"
 #include "windowing/backend.h"
 
 namespace kov02::ui {
@@ -26,7 +27,11 @@ std::unique_ptr<Backend> choose_backend() {
     std::fprintf(stderr, "KOV02_UI must be gtk or console, not \"%s\": choosing by display\n", variable);
   }
   if (choice != "console" && (choice == "gtk" || display_named())) {
-    if (auto gtk = make_gtk_backend()) return gtk;
+    if (auto gtk = make_gtk_backend()) {
+      // The desktop's polkit agent can ask for a password; the console's stdin cannot.
+      devices::set_interactive_authorisation(true);
+      return gtk;
+    }
     if (choice == "gtk") std::fprintf(stderr, "KOV02_UI=gtk: no display can be opened, using the console\n");
   }
   return make_console_backend(STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO);

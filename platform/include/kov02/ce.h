@@ -221,6 +221,11 @@ HMODULE LoadLibraryW(LPCWSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCWSTR name);  // the handset's takes a wide name
 BOOL FreeLibrary(HMODULE module);
 inline constexpr DWORD IOCTL_HAL_REBOOT = 0x0101003C;
+// Power manager notices. PPN_UNATTENDEDMODE with TRUE: work is under way that must not be cut
+// short, so the machine may not sleep or shut down (a desktop's own suspend or power-off is
+// held back where the system allows it); FALSE: it is over. Returns ERROR_SUCCESS.
+inline constexpr DWORD PPN_UNATTENDEDMODE = 0x0003;
+DWORD PowerPolicyNotify(DWORD message, DWORD data);
 
 // ---- Serial ports ----
 inline constexpr DWORD CBR_115200 = 115200;
