@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <optional>
 #include <utility>
@@ -80,15 +81,29 @@ class ConsoleBackend final : public Backend {
   void raise(HWND) override { out_.line("raised"); }
 
   // "progress: NAME DONE/RANGE", NAME the bar's window text.
+  // The bar follows the bytes several times a second for the window; the console's lines keep
+  // their documented pace: a step's start and end, and at most one a second between.
   void progress_moved(HWND hwnd) override {
     auto view = windowing::window_view(hwnd);
     if (!view) return;
-    out_.line_between("progress: " + kernel::to_utf8(view->title) + " " +
-                      std::to_string(view->progress_done) + "/" + std::to_string(view->progress_range));
-    if (player_) player_->progress_moved(*view);
+    const bool report = progress_line_due(*view);
+    if (report) {
+      out_.line_between("progress: " + kernel::to_utf8(view->title) + " " + std::to_string(view->progress_done) +
+                        "/" + std::to_string(view->progress_range));
+    }
+    if (player_) player_->progress_moved(*view, report);
   }
 
  private:
+  bool progress_line_due(const windowing::WindowView& bar) {
+    const auto now = std::chrono::steady_clock::now();
+    const bool edge = bar.title != progress_title_ || bar.progress_done == 0 || bar.progress_done >= bar.progress_range;
+    if (!edge && now - progress_said_ < std::chrono::seconds(1)) return false;
+    progress_title_ = bar.title;
+    progress_said_ = now;
+    return true;
+  }
+
   void run_input(const InputLine& line) {
     if (line.too_long)
       return error("line too long: at most " + std::to_string(LineReader::kLongestLine) + " bytes");
@@ -256,7 +271,9 @@ class ConsoleBackend final : public Backend {
   const std::shared_ptr<Player> player_;
   std::vector<HWND> windows_;
   std::vector<std::shared_ptr<Prompt>> prompts_;
-  std::optional<InputLine> held_;  // taken while input was held, run first once it is not
+  std::optional<InputLine> held_;
+  std::wstring progress_title_;                        // the step of the last progress line
+  std::chrono::steady_clock::time_point progress_said_;  // when it was written  // taken while input was held, run first once it is not
 };
 
 }  // namespace

@@ -28,7 +28,9 @@ class Player {
   virtual void pane_text(std::wstring_view text) = 0;
   virtual void prompt_opened(const Prompt& prompt) = 0;
   virtual void window_changed(const windowing::WindowView& view) = 0;
-  virtual void progress_moved(const windowing::WindowView& bar) = 0;
+  // The bar moved; `report` when a progress line is due (a step's start and end, and at most
+  // once a second between).
+  virtual void progress_moved(const windowing::WindowView& bar, bool report) = 0;
 
   // The program is idle: the next command line, or nullopt to wait. `box_holds_input` while a
   // modal box or dialog is shown.

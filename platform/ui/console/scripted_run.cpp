@@ -147,13 +147,14 @@ void ScriptedRun::window_changed(const windowing::WindowView& view) {
   if (!view.visible && bar_shown_) bar_hidden_ = true;
 }
 
-void ScriptedRun::progress_moved(const windowing::WindowView& bar) {
+void ScriptedRun::progress_moved(const windowing::WindowView& bar, bool due) {
   const std::string step = kernel::to_utf8(bar.title);
   if (step != step_ || bar.progress_done == 0) {
     step_ = step;
     step_started_ = Clock::now();
   }
   if (step == "image") image_sent_ = bar.progress_done;
+  if (!due) return;
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - step_started_);
   const std::string report = progress_report(step, bar.progress_done, bar.progress_range, elapsed, options_.json);
   kernel::stderr_record(report);

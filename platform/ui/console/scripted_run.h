@@ -54,7 +54,7 @@ class ScriptedRun final : public Player {
   void pane_text(std::wstring_view text) override;
   void prompt_opened(const Prompt& prompt) override;
   void window_changed(const windowing::WindowView& view) override;
-  void progress_moved(const windowing::WindowView& bar) override;
+  void progress_moved(const windowing::WindowView& bar, bool report) override;
   std::optional<std::string> next_line(bool box_holds_input, const MenuLookup& lookup) override;
   int wake_fd() const override;
 
