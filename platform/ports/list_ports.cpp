@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/stderr_lines.h"
 #include "kernel/text.h"
 #include "ports/present_ports.h"
 #include "registry/registry.h"
@@ -17,6 +18,8 @@
 
 namespace kov02::ports {
 namespace {
+
+using kernel::json_string;
 
 struct Listed {
   PresentPort port;
@@ -62,24 +65,6 @@ std::string line_of(const Listed& listed) {
   return line;
 }
 
-std::string json_string(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 std::string json_text_or_null(const std::string& text) {
   return text.empty() ? "null" : json_string(text);
 }
@@ -87,7 +72,10 @@ std::string json_text_or_null(const std::string& text) {
 std::string json_of(const Listed& listed) {
   const PresentPort& port = listed.port;
   std::string names;
-  for (const std::string& name : listed.names) names += (names.empty() ? "" : ",") + json_string(name);
+  for (const std::string& name : listed.names) {
+    if (!names.empty()) names += ',';
+    names += json_string(name);
+  }
   const std::string user = listed.user ? "{\"name\":" + json_string(listed.user->name) +
                                              ",\"pid\":" + std::to_string(listed.user->pid) + "}"
                                        : "null";
@@ -113,7 +101,10 @@ int list_ports(bool json) {
   if (listed.empty()) std::fprintf(stderr, "kov02tool: no serial ports found\n");
   if (json) {
     std::string array = "[";
-    for (std::size_t i = 0; i < listed.size(); ++i) array += (i ? ",\n " : "") + json_of(listed[i]);
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+      if (i > 0) array += ",\n ";
+      array += json_of(listed[i]);
+    }
     std::printf("%s]\n", array.c_str());
   } else {
     for (const Listed& entry : listed) std::printf("%s\n", line_of(entry).c_str());

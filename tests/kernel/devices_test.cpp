@@ -264,7 +264,8 @@ TEST_F(HookTest, WhatAHookStartedInASessionOfItsOwnEndsWithIt) {
     EXPECT_EQ(DeviceIoControl(ril, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr), hang ? FALSE : TRUE);
     EXPECT_EQ(GetLastError(), hang ? ERROR_TIMEOUT : GetLastError());
     CloseHandle(ril);
-    const pid_t escaped = std::stoi("0" + test_support::read_file(pid_file));
+    const std::string written = test_support::read_file(pid_file);
+    const pid_t escaped = written.empty() ? 0 : std::stoi(written);
     ASSERT_GT(escaped, 0);
     EXPECT_EQ(::kill(escaped, 0), -1) << "pid " << escaped << " outlived the hook";
     ::kill(escaped, SIGKILL);
