@@ -24,11 +24,11 @@ class UpdateCommand : public ::testing::Test {
     rig.put("boot2_v3_KOV02A.bin", upd::pattern(1500, 2));
     rig.put("flash_only.bin", upd::pattern(4000, 3));
     rig.put("file_size.bin", {0x3F, 0xA0, 0x00});
-    g_nDebugDir = 3;
+    g_nDebugDir = DEBUG_BOTH;
     g_hUpdateThread = INVALID_HANDLE_VALUE;
   }
   void TearDown() override {
-    g_nDebugDir = 3;
+    g_nDebugDir = DEBUG_BOTH;
     HANDLE thread = g_hUpdateThread.load();
     if (thread == INVALID_HANDLE_VALUE) return;
     rig.port().hang_up();
@@ -65,10 +65,10 @@ TEST_F(UpdateCommand, AMissingPackageFileShowsTheDirectoryOnlyWhileDebugIsOnAndS
     rig.remove(missing);
     for (WORD command : {117, 118}) {
       SendMessageW(window->pane(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
-      g_nDebugDir = 3;
+      g_nDebugDir = DEBUG_BOTH;
       EXPECT_EQ(OnUpdateFirmware(window->hwnd(), command), 1);
       EXPECT_EQ(window->text(), line) << missing;
-      g_nDebugDir = 0;
+      g_nDebugDir = DEBUG_NONE;
       EXPECT_EQ(OnUpdateFirmware(window->hwnd(), command), 1);
       EXPECT_EQ(window->text(), line) << missing << " with debug messages off";
     }
@@ -117,7 +117,7 @@ TEST_F(UpdateCommand, AModeAddedAsOneRowRunsAgainstTheSimulator) {
                                            &error))
       << error;
   window = std::make_unique<WinTestWindow>(DefWindowProcW, IDNO);
-  g_nDebugDir = 0;
+  g_nDebugDir = DEBUG_NONE;
   EXPECT_EQ(OnUpdateFirmware(window->hwnd(), TEST_MODE), 1);
   ASSERT_TRUE(RunEnded(60s));
   CloseHandle(g_hUpdateThread.exchange(INVALID_HANDLE_VALUE));
