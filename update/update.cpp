@@ -136,10 +136,17 @@ static HANDLE Caster() {
 
 // Waits until the boot ROM answers 0xA0. 0 when the port went away or the module stayed silent.
 static int AwaitRomReady() {
-  while (!WaitForByte(ROM_READY, g_UpdateBounds.romMs)) {
-    if (UpdatePortLost() || AnswerTimedOut()) return 0;
+  for (;;) {
+    switch (AwaitAnswer(ROM_READY, g_UpdateBounds.romMs)) {
+      case WaitEnd::BYTE_CAME:
+        return 1;
+      case WaitEnd::LINE_EVENT:
+        continue;  // a break or line error is no answer: wait again
+      case WaitEnd::SILENCE:
+      case WaitEnd::PORT_LOST:
+        return 0;
+    }
   }
-  return 1;
 }
 
 // Whether another handshake cycle may start after `cycle` cycles; says so in the pane.
