@@ -49,6 +49,8 @@ int SelectUpdateMode(WORD commandId) {
   return 1;
 }
 
+// Declared for the tests alone (their update_test_hooks.h): the program registers nothing.
+int RegisterUpdateMode(const UpdateMode& mode);
 int RegisterUpdateMode(const UpdateMode& mode) {
   if (FindUpdateMode(mode.commandId) != nullptr || s_registeredCount == std::size(s_registeredModes))
     return 0;

@@ -230,10 +230,6 @@ static WaitEnd AwaitByte(HANDLE handle, BYTE byte, DWORD silenceMs) {
   }
 }
 
-int WaitForByte(BYTE byte) {
-  return WaitForByte(byte, INFINITE);
-}
-
 int WaitForByte(BYTE byte, DWORD silenceMs) {
   return AwaitAnswer(byte, silenceMs) == WaitEnd::BYTE_CAME ? 1 : 0;
 }

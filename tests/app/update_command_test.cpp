@@ -7,6 +7,7 @@
 #include "common/output.h"
 #include "e2e_sim.h"
 #include "upd_rig.h"
+#include "update_test_hooks.h"
 #include "update/modes.h"
 #include "update/package.h"
 #include "update/update.h"
@@ -103,7 +104,12 @@ TEST_F(UpdateCommand, ALongWorkingDirectoryIsCutToItsLineAndItsPathsCountAsMissi
 TEST_F(UpdateCommand, AModeAddedAsOneRowRunsAgainstTheSimulator) {
   constexpr WORD TEST_MODE = 0x7E57;
   static constexpr LPCWSTR TEST_PACKAGE[] = {L"boot1_v3.bin", L"boot2_v3_KOV02A.bin", L"test_image.bin"};
-  RegisterUpdateMode({TEST_MODE, 0, L"test_image.bin", SIZE_FIXED, {0x12, 0x34, 0x56}, TEST_PACKAGE});
+  RegisterUpdateMode({.commandId = TEST_MODE,
+                      .flashOnly = 0,
+                      .image = L"test_image.bin",
+                      .sizeSource = SIZE_FIXED,
+                      .fixedSizeRecord = {0x12, 0x34, 0x56},
+                      .packageFiles = TEST_PACKAGE});
   ASSERT_NE(FindUpdateMode(TEST_MODE), nullptr);
   const Bytes testImage = upd::pattern(2 * 4000 + 321, 9);
   rig.put("test_image.bin", testImage);
