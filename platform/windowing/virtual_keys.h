@@ -19,11 +19,11 @@ struct NamedVirtualKey {
 };
 
 inline constexpr NamedVirtualKey NAMED_VIRTUAL_KEYS[] = {
-    {.name = "enter", .vk = 0x0D},  {.name = "return", .vk = 0x0D},   {.name = "escape", .vk = 0x1B},
-    {.name = "esc", .vk = 0x1B},    {.name = "space", .vk = 0x20},    {.name = "tab", .vk = 0x09},
+    {.name = "enter", .vk = 0x0D},     {.name = "return", .vk = 0x0D}, {.name = "escape", .vk = 0x1B},
+    {.name = "esc", .vk = 0x1B},       {.name = "space", .vk = 0x20},  {.name = "tab", .vk = 0x09},
     {.name = "backspace", .vk = 0x08}, {.name = "delete", .vk = 0x2E}, {.name = "left", .vk = 0x25},
-    {.name = "up", .vk = 0x26},     {.name = "right", .vk = 0x27},    {.name = "down", .vk = 0x28},
-    {.name = "home", .vk = 0x24},   {.name = "end", .vk = 0x23},
+    {.name = "up", .vk = 0x26},        {.name = "right", .vk = 0x27},  {.name = "down", .vk = 0x28},
+    {.name = "home", .vk = 0x24},      {.name = "end", .vk = 0x23},
 };
 
 // The code of the key called `name` (lower case), if a row has it.

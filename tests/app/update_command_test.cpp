@@ -7,10 +7,10 @@
 #include "common/output.h"
 #include "e2e_sim.h"
 #include "upd_rig.h"
-#include "update_test_hooks.h"
 #include "update/modes.h"
 #include "update/package.h"
 #include "update/update.h"
+#include "update_test_hooks.h"
 #include "win_test_window.h"
 
 namespace {

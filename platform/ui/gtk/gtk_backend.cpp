@@ -57,7 +57,8 @@ WORD virtual_key(guint keyval) {
   const gchar* name = gdk_keyval_name(keyval);
   if (name == nullptr) return 0;
   std::string lower(name);
-  std::ranges::transform(lower, lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::ranges::transform(lower, lower.begin(),
+                         [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return windowing::named_virtual_key(lower).value_or(0);
 }
 
