@@ -3,6 +3,25 @@
 
 #include <kov02/ce.h>
 
+#include <cstddef>
+
+#include "common/choices.h"
+
+// The commands that choose side B, one per row of g_SideBSources.
+inline constexpr WORD IDM_SRC_BTUART = 110;
+inline constexpr WORD IDM_SRC_RAWIR = 111;
+inline constexpr WORD IDM_SRC_IRDA = 116;
+
+// One port the bridge can take as side B: the command that chooses it, the g_nSource value it
+// sets, and what opens it. A new side-B port is one row here plus its menu item.
+struct SideBSource {
+  WORD commandId;
+  BridgeSource source;
+  int (*open)(HWND hwnd);
+};
+extern const SideBSource g_SideBSources[];
+extern const std::size_t g_SideBSourceCount;
+
 int GetComs(HWND hwnd, WORD id = 0, HWND control = nullptr, WORD code = 0);
 int ReleaseComs(HWND hwnd, WORD id = 0, HWND control = nullptr, WORD code = 0);
 void StopBridge();

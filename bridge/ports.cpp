@@ -6,6 +6,7 @@
 // on every pass.
 #include <cwchar>
 #include <iterator>
+#include <span>
 
 #include "bridge/bridge.h"
 #include "common/hex_trace.h"
@@ -155,20 +156,11 @@ static int OpenFixedPort(HWND hwnd, const FixedPort& port) {
   return 1;
 }
 
-// Opens side B as g_nSource chooses it; any other value opens nothing.
+// Opens side B as g_nSource chooses it; a value no row holds opens nothing.
 static void OpenSideB(HWND hwnd) {
-  switch (g_nSource.load(std::memory_order_relaxed)) {
-    case 1:
-      OpenBridgePort(hwnd, L"BTUART");
-      break;
-    case 2:
-      OpenRawIrPort(hwnd);
-      break;
-    case 3:
-      OpenIrdaPort(hwnd);
-      break;
-    default:
-      break;
+  const int chosen = g_nSource.load(std::memory_order_relaxed);
+  for (const SideBSource& row : std::span(g_SideBSources, g_SideBSourceCount)) {
+    if (row.source == chosen) row.open(hwnd);
   }
 }
 
@@ -199,6 +191,17 @@ int OpenIrdaPort(HWND hwnd) {
 int OpenRawIrPort(HWND hwnd) {
   return OpenFixedPort(hwnd, RAW_IR_PORT);
 }
+
+static int OpenBtUartPort(HWND hwnd) {
+  return OpenBridgePort(hwnd, L"BTUART");
+}
+
+const SideBSource g_SideBSources[] = {
+    {.commandId = IDM_SRC_BTUART, .source = SOURCE_BTUART, .open = OpenBtUartPort},
+    {.commandId = IDM_SRC_RAWIR, .source = SOURCE_RAW_IR, .open = OpenRawIrPort},
+    {.commandId = IDM_SRC_IRDA, .source = SOURCE_IRDA, .open = OpenIrdaPort},
+};
+const std::size_t g_SideBSourceCount = std::size(g_SideBSources);
 
 int GetComs(HWND hwnd, WORD, HWND, WORD) {
   // The bridge may hold the update port's own line: opening it now would break the run, and

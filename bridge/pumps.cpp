@@ -8,7 +8,6 @@
 
 static constexpr DWORD PUMP_CHUNK_BYTES = 1024;
 static constexpr int PUMP_LINE_CHARS = 128;
-static constexpr int DEBUG_BOTH = 3;
 
 namespace {
 // What makes a pump one direction or the other.
@@ -18,23 +17,28 @@ struct PumpRoute {
   std::atomic<LPCWSTR>* sourceName;
   std::atomic<LPCWSTR>* destinationName;
   LPCWSTR failText;     // the write-failure box, text and caption alike
-  int debugDir;         // the g_nDebugDir value that logs this direction (besides "both")
+  DebugDirection debugDir;  // the choice that logs this direction (besides "both")
   LPCWSTR lineFormat;   // the traffic line
   bool lineCountsRead;  // the line shows the count read rather than the count written
 };
 }  // namespace
 
-static const PumpRoute FF_TO_BT{&g_hFF,
-                                &g_hBT,
-                                &g_pszFFName,
-                                &g_pszBTName,
-                                L"Fail to write to BT/Irda\r\n",
-                                2,
-                                L"%d bytes <-BT<-FF<- <<<\r\n",
-                                false};
-static const PumpRoute BT_TO_FF{
-    &g_hBT, &g_hFF, &g_pszBTName, &g_pszFFName, L"Fail to write FF(GSM)", 1, L">>> %d bytes ->BT->FF->\r\n",
-    true};
+static const PumpRoute FF_TO_BT{.source = &g_hFF,
+                                .destination = &g_hBT,
+                                .sourceName = &g_pszFFName,
+                                .destinationName = &g_pszBTName,
+                                .failText = L"Fail to write to BT/Irda\r\n",
+                                .debugDir = DEBUG_FF_TO_BT,
+                                .lineFormat = L"%d bytes <-BT<-FF<- <<<\r\n",
+                                .lineCountsRead = false};
+static const PumpRoute BT_TO_FF{.source = &g_hBT,
+                                .destination = &g_hFF,
+                                .sourceName = &g_pszBTName,
+                                .destinationName = &g_pszFFName,
+                                .failText = L"Fail to write FF(GSM)",
+                                .debugDir = DEBUG_BT_TO_FF,
+                                .lineFormat = L">>> %d bytes ->BT->FF->\r\n",
+                                .lineCountsRead = true};
 
 namespace {
 // A pump thread and the word that holds its handle, in start and stop order.

@@ -12,7 +12,7 @@ void LogPane(HWND hwnd, LPCWSTR text) {
 }
 
 void LogPaneIfDebug(HWND hwnd, LPCWSTR text) {
-  if (g_nDebugDir.load(std::memory_order_relaxed) != 0) LogPane(hwnd, text);
+  if (g_nDebugDir.load(std::memory_order_relaxed) != DEBUG_NONE) LogPane(hwnd, text);
 }
 
 void LogDeviceFailure(HWND hwnd, void (*log)(HWND, LPCWSTR)) {

@@ -4,8 +4,8 @@
 HINSTANCE g_hInst = nullptr;
 HWND g_hwndMenuBar = nullptr;
 WCHAR g_szWorkDir[100] = {};
-std::atomic<int> g_nSource{3};
-std::atomic<int> g_nDebugDir{3};
+std::atomic<int> g_nSource{SOURCE_IRDA};
+std::atomic<int> g_nDebugDir{DEBUG_BOTH};
 std::atomic<int> g_bRun{1};
 std::atomic<HANDLE> g_hFF{INVALID_HANDLE_VALUE};
 std::atomic<HANDLE> g_hBT{INVALID_HANDLE_VALUE};

@@ -8,11 +8,13 @@
 
 #include <atomic>
 
+#include "common/choices.h"
+
 extern HINSTANCE g_hInst;                    // the program's instance; UI thread, once
 extern HWND g_hwndMenuBar;                   // the shell menu bar; UI thread at creation
 extern WCHAR g_szWorkDir[100];               // program directory ending in '\'; UI thread at creation
-extern std::atomic<int> g_nSource;           // bridge side B: 1 BTUART, 2 raw IR, 3 IrDA; UI thread
-extern std::atomic<int> g_nDebugDir;         // 0 None, 1 B->A, 2 A->B, 3 both; UI thread
+extern std::atomic<int> g_nSource;           // bridge side B, a BridgeSource; UI thread
+extern std::atomic<int> g_nDebugDir;         // traffic lines shown, a DebugDirection; UI thread
 extern std::atomic<int> g_bRun;              // bridge pump run flag; UI thread
 extern std::atomic<HANDLE> g_hFF;            // bridge side A port, -1 while closed; UI thread
 extern std::atomic<HANDLE> g_hBT;            // bridge side B port, -1 while closed; UI thread

@@ -1,6 +1,7 @@
 // The main window's commands: the command table, and the shell's own commands (Exit, About,
 // the choice of the bridge's second port and of the debug-message direction).
 #include <iterator>
+#include <span>
 
 #include "bridge/bridge.h"
 #include "common/state.h"
@@ -53,45 +54,57 @@ BOOL AboutDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
   return FALSE;
 }
 
-static constexpr WORD SOURCE_IDS[] = {IDM_SRC_BTUART, IDM_SRC_RAWIR, IDM_SRC_IRDA};
-static constexpr WORD DEBUG_IDS[] = {IDM_DBG_NONE, IDM_DBG_BT_TO_FF, IDM_DBG_FF_TO_BT, IDM_DBG_BOTH};
+namespace {
+// A command of the debug-message group and the direction it chooses.
+struct DebugChoice {
+  WORD commandId;
+  DebugDirection direction;
+};
+}  // namespace
 
-template <std::size_t N>
-static void MoveCheckMark(HMENU menu, const WORD (&group)[N], WORD chosen) {
-  for (WORD id : group) CheckMenuItem(menu, id, MF_BYCOMMAND | MF_UNCHECKED);
+static constexpr DebugChoice DEBUG_CHOICES[] = {
+    {.commandId = IDM_DBG_NONE, .direction = DEBUG_NONE},
+    {.commandId = IDM_DBG_BT_TO_FF, .direction = DEBUG_BT_TO_FF},
+    {.commandId = IDM_DBG_FF_TO_BT, .direction = DEBUG_FF_TO_BT},
+    {.commandId = IDM_DBG_BOTH, .direction = DEBUG_BOTH},
+};
+
+// Checks `chosen` and unchecks the other commands of its group.
+template <typename Row>
+static void MoveCheckMark(HMENU menu, std::span<const Row> group, WORD chosen) {
+  for (const Row& row : group) CheckMenuItem(menu, row.commandId, MF_BYCOMMAND | MF_UNCHECKED);
   CheckMenuItem(menu, chosen, MF_BYCOMMAND | MF_CHECKED);
 }
 
-static int SourceOf(WORD id) {
-  switch (id) {
-    case IDM_SRC_BTUART:
-      return 1;
-    case IDM_SRC_RAWIR:
-      return 2;
-    default:
-      return 3;
+static const SideBSource* SourceRowOf(WORD id) {
+  for (const SideBSource& row : std::span(g_SideBSources, g_SideBSourceCount)) {
+    if (row.commandId == id) return &row;
   }
+  return nullptr;
 }
 
-static bool IsSourceCommand(WORD id) {
-  return id == IDM_SRC_BTUART || id == IDM_SRC_RAWIR || id == IDM_SRC_IRDA;
+static DebugDirection DirectionOf(WORD id) {
+  for (const DebugChoice& row : DEBUG_CHOICES) {
+    if (row.commandId == id) return row.direction;
+  }
+  return DEBUG_BOTH;
 }
 
 // The source may change only while the bridge is closed (both port words -1); the debug
 // direction may change at any time and takes effect at the pumps' next transfer.
 int OnSelect(HWND hwnd, WORD id, HWND, WORD) {
   HMENU menu = CommandBar_GetMenu(g_hwndMenuBar, 0);
-  if (IsSourceCommand(id)) {
+  if (const SideBSource* source = SourceRowOf(id)) {
     if (g_hBT.load(std::memory_order_relaxed) != INVALID_HANDLE_VALUE ||
         g_hFF.load(std::memory_order_relaxed) != INVALID_HANDLE_VALUE) {
       MessageBoxW(hwnd, L"COMs should be released first", nullptr, MB_ICONHAND);
       return 1;
     }
-    MoveCheckMark(menu, SOURCE_IDS, id);
-    g_nSource.store(SourceOf(id), std::memory_order_relaxed);
+    MoveCheckMark(menu, std::span(g_SideBSources, g_SideBSourceCount), id);
+    g_nSource.store(source->source, std::memory_order_relaxed);
     return 0;
   }
-  MoveCheckMark(menu, DEBUG_IDS, id);
-  g_nDebugDir.store(id - IDM_DBG_NONE, std::memory_order_relaxed);
+  MoveCheckMark(menu, std::span<const DebugChoice>(DEBUG_CHOICES), id);
+  g_nDebugDir.store(DirectionOf(id), std::memory_order_relaxed);
   return 0;
 }

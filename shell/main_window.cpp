@@ -192,7 +192,7 @@ LRESULT OnSize(HWND hwnd, UINT, WPARAM, LPARAM) {
 // Exit, Ctrl+Q, the OK button and the window's close all come here. While an update run could
 // still leave the module without firmware, the user is asked first; No leaves the run alone.
 LRESULT OnClose(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (UpdateUnderWay()) {
+  if (ModuleMayLackFirmware()) {
     if (MessageBoxW(hwnd,
                     L"A firmware update is running. Quitting now leaves the module without working firmware. "
                     L"Quit anyway?",

@@ -35,7 +35,12 @@ int SendBootload1() {
 
 // Stage 2 goes on until a read gives no bytes: the size announced does not bound it.
 static constexpr ChunkPlan STAGE2_PLAN = {
-    STAGE2_CHUNK, MAXDWORD, L" The last section sent : %d chars!!\r\n", false, nullptr, false,
+    .chunk = STAGE2_CHUNK,
+    .limit = MAXDWORD,
+    .lastSectionFormat = L" The last section sent : %d chars!!\r\n",
+    .lastShowsWritten = false,
+    .emptyReadTrace = nullptr,
+    .reportEachChunk = false,
 };
 
 int SendBootload2() {

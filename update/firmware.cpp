@@ -12,12 +12,12 @@
 
 // The image stream stops at the size the file system reported, and reports every chunk.
 static ChunkPlan ImagePlan(DWORD size) {
-  return {IMAGE_CHUNK,
-          size,
-          L" The last section sent; %d chars!!\r\n",
-          true,
-          L" Break because dwBytesRead=0!!\r\n",
-          true};
+  return {.chunk = IMAGE_CHUNK,
+          .limit = size,
+          .lastSectionFormat = L" The last section sent; %d chars!!\r\n",
+          .lastShowsWritten = true,
+          .emptyReadTrace = L" Break because dwBytesRead=0!!\r\n",
+          .reportEachChunk = true};
 }
 
 // 0x54's record, as the mode makes it. 0 when file_size.bin does not open, whatever the mode.

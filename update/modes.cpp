@@ -12,9 +12,19 @@
 static constexpr LPCWSTR HANDSET_PACKAGE[] = {BOOT1_FILE, BOOT2_FILE, FLASH_ONLY_FILE};
 
 static const UpdateMode BUILT_IN_MODES[] = {
-    {IDM_UPD_EEP_FLASH, 0, EEP_FLASH_FILE, SIZE_FROM_FILE, {}, HANDSET_PACKAGE},
+    {.commandId = IDM_UPD_EEP_FLASH,
+     .flashOnly = 0,
+     .image = EEP_FLASH_FILE,
+     .sizeSource = SIZE_FROM_FILE,
+     .fixedSizeRecord = {},
+     .packageFiles = HANDSET_PACKAGE},
     // The fixed record is the value 4169728.
-    {IDM_UPD_FLASH_ONLY, 1, FLASH_ONLY_FILE, SIZE_FIXED, {0x3F, 0xA0, 0x00}, HANDSET_PACKAGE},
+    {.commandId = IDM_UPD_FLASH_ONLY,
+     .flashOnly = 1,
+     .image = FLASH_ONLY_FILE,
+     .sizeSource = SIZE_FIXED,
+     .fixedSizeRecord = {0x3F, 0xA0, 0x00},
+     .packageFiles = HANDSET_PACKAGE},
 };
 
 // Until a command chooses one, the mode that g_bFlashOnly's first value 0 names.
@@ -39,6 +49,8 @@ int SelectUpdateMode(WORD commandId) {
   return 1;
 }
 
+// Declared for the tests alone (their update_test_hooks.h): the program registers nothing.
+int RegisterUpdateMode(const UpdateMode& mode);
 int RegisterUpdateMode(const UpdateMode& mode) {
   if (FindUpdateMode(mode.commandId) != nullptr || s_registeredCount == std::size(s_registeredModes))
     return 0;

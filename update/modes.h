@@ -30,6 +30,3 @@ const UpdateMode* FindUpdateMode(WORD commandId);
 // Makes the mode of `commandId` the next run's (g_pUpdateMode and g_bFlashOnly). 0, changing
 // nothing, when no mode answers to it.
 int SelectUpdateMode(WORD commandId);
-// Adds a row after the program's own, for a mode only a test knows. 0 when its command id is
-// taken already or there is no room left.
-int RegisterUpdateMode(const UpdateMode& mode);

@@ -38,9 +38,11 @@ HANDLE OpenPackageFile(LPCWSTR name) {
 }
 
 // A chunk is answered with ACK_CHUNK before the next may go; a module silent past the bound, or a
-// port that went away, ends the stream.
+// port that went away, ends the stream. A break or line error without a byte counts as an
+// answer, as it did on the handset: only silence or a lost port stops the stream.
 static bool ChunkAnswered() {
-  return WaitForByte(ACK_CHUNK, g_UpdateBounds.chunkMs) || !(AnswerTimedOut() || UpdatePortLost());
+  const WaitEnd end = AwaitAnswer(ACK_CHUNK, g_UpdateBounds.chunkMs);
+  return end == WaitEnd::BYTE_CAME || end == WaitEnd::LINE_EVENT;
 }
 
 // Trace and star after one chunk of a stream that reports each chunk.

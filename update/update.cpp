@@ -82,7 +82,7 @@ static void LogMissingPackageFiles(HWND hwnd, const UpdateMode& mode) {
 // True while a run is under way, or while the latest update thread still holds COM1: and the
 // update port record (the success box is up). A thread that only shows its failure box holds
 // neither, and a new run may start beside it.
-static bool UpdateRunning() {
+static bool RunOrItsPortHeld() {
   if (g_bUpdateBusy.load(std::memory_order_relaxed)) return true;
   DWORD code = 0;
   return GetExitCodeThread(g_hUpdateThread.load(std::memory_order_relaxed), &code) && code == STILL_ACTIVE &&
@@ -101,8 +101,11 @@ static void StartUpdateThread(HWND hwnd) {
   g_hUpdateThread.store(CreateThread(nullptr, 0, UpdateThread, hwnd, 0, nullptr), std::memory_order_relaxed);
 }
 
+// Always 1, whatever happened, as the handset's handler returned: the value only becomes the
+// window procedure's answer to WM_COMMAND, which nobody reads. A run's outcome is told in the pane
+// and its boxes instead.
 int OnUpdateFirmware(HWND hwnd, WORD commandId, HWND, WORD) {
-  if (UpdateRunning()) {
+  if (RunOrItsPortHeld()) {
     LogPane(hwnd, L"Firmware update already running\r\n");
     return 1;
   }
@@ -122,7 +125,7 @@ int OnUpdateFirmware(HWND hwnd, WORD commandId, HWND, WORD) {
   return 1;
 }
 
-int UpdateUnderWay() {
+int ModuleMayLackFirmware() {
   return g_bUpdateBusy.load(std::memory_order_relaxed) ? 1 : 0;
 }
 
@@ -136,10 +139,17 @@ static HANDLE Caster() {
 
 // Waits until the boot ROM answers 0xA0. 0 when the port went away or the module stayed silent.
 static int AwaitRomReady() {
-  while (!WaitForByte(ROM_READY, g_UpdateBounds.romMs)) {
-    if (UpdatePortLost() || AnswerTimedOut()) return 0;
+  for (;;) {
+    switch (AwaitAnswer(ROM_READY, g_UpdateBounds.romMs)) {
+      case WaitEnd::BYTE_CAME:
+        return 1;
+      case WaitEnd::LINE_EVENT:
+        continue;  // a break or line error is no answer: wait again
+      case WaitEnd::SILENCE:
+      case WaitEnd::PORT_LOST:
+        return 0;
+    }
   }
-  return 1;
 }
 
 // Whether another handshake cycle may start after `cycle` cycles; says so in the pane.
@@ -229,6 +239,8 @@ static void CloseRun() {
   Trace(L" Communication Port Closed!!\r\n");
   EndThread(g_hCastThread);
   EndThread(s_hWatchThread);
+  // The same line a second time is the handset's own trace, kept on purpose: logs compared with
+  // its logs show it twice, once for the port and once for the threads.
   Trace(L" Communication Port Closed!!\r\n");
 }
 

@@ -22,7 +22,7 @@ int SendFirmware(HWND hwnd);
 
 // 1 while a run may still leave the module without firmware (from the command until the image is
 // accepted or the run has ended).
-int UpdateUnderWay();
+int ModuleMayLackFirmware();
 // Ends a run under way at once: the update thread, the port, the caster. The user-interface
 // thread, when the user quits anyway.
 void StopUpdate();

@@ -15,8 +15,6 @@ std::atomic<UpdatePort*> g_pUpdatePort{nullptr};
 
 // The record whose port went away under a wait; set by the update thread only.
 static std::atomic<const UpdatePort*> s_pLostPort{nullptr};
-// The last wait ended on its silence bound; the update thread only.
-static int s_bTimedOut = 0;
 
 static const WCHAR UPDATE_PORT_NAME[] = L"COM1:";
 static_assert(std::size(UPDATE_PORT_NAME) <= std::size(UpdatePort{}.szPort));
@@ -157,10 +155,9 @@ static int ReadOneByte(HANDLE handle, BYTE* byte) {
 }
 
 // Noted once per wait, whichever way its bound was found passed.
-static int BoundPassed() {
-  s_bTimedOut = 1;
+static WaitEnd BoundPassed() {
   Trace(L"No answer from the module in time\r\n");
-  return 0;
+  return WaitEnd::SILENCE;
 }
 
 // A babbling line restarts the silence bound with every byte, so a bounded wait also has an
@@ -187,22 +184,30 @@ static void ArmWithinAllowance(DWORD silenceMs) {
   ArmAnswerWatch(silenceMs == INFINITE ? INFINITE : std::min(silenceMs, AllowanceLeft()));
 }
 
-// One WaitCommEvent that ends on an event (1), or on the wait's bound or a lost port (0). A wake
-// the watch meant for an earlier wait brings no event and is waited through.
-static int WaitForEvent(HANDLE handle, DWORD* events) {
+// One WaitCommEvent: true on an event; false, with `*end` saying why, on the wait's bound or a
+// lost port. A wake the watch meant for an earlier wait brings no event and is waited through.
+static bool WaitForEvent(HANDLE handle, DWORD* events, WaitEnd* end) {
   for (;;) {
-    if (AnswerWatchFired()) return BoundPassed();
-    if (!WaitCommEvent(handle, events, nullptr)) return PortLost();
-    if (*events != 0) return 1;
+    if (AnswerWatchFired()) {
+      *end = BoundPassed();
+      return false;
+    }
+    if (!WaitCommEvent(handle, events, nullptr)) {
+      PortLost();
+      *end = WaitEnd::PORT_LOST;
+      return false;
+    }
+    if (*events != 0) return true;
   }
 }
 
 // Once a character event has come, bytes are consumed one at a time until the awaited one;
 // when none is there the thread blocks for the next event instead of polling. Bytes that keep
 // coming may never leave the loop for the watch's wake, so the allowance is looked at here too.
-static int AwaitByte(HANDLE handle, BYTE byte, DWORD silenceMs) {
+static WaitEnd AwaitByte(HANDLE handle, BYTE byte, DWORD silenceMs) {
   DWORD events = 0;
-  if (!WaitForEvent(handle, &events)) return 0;
+  WaitEnd end = WaitEnd::BYTE_CAME;
+  if (!WaitForEvent(handle, &events, &end)) return end;
   SetCommMask(handle, UPDATE_EVENT_MASK);
   if (events & ~EV_RXCHAR) {
     DWORD errors = 0;
@@ -211,38 +216,35 @@ static int AwaitByte(HANDLE handle, BYTE byte, DWORD silenceMs) {
   }
   if (!(events & EV_RXCHAR)) {
     Trace(L"None byte got from KOV01 !!\r\n");
-    return 0;
+    return WaitEnd::LINE_EVENT;
   }
   for (;;) {
     BYTE got = 0;
     if (ReadOneByte(handle, &got)) {
-      if (got == byte) return 1;
+      if (got == byte) return WaitEnd::BYTE_CAME;
       if (silenceMs != INFINITE && AllowanceLeft() == 0) return BoundPassed();
       ArmWithinAllowance(silenceMs);
       continue;
     }
-    if (!WaitForEvent(handle, &events)) return 0;
+    if (!WaitForEvent(handle, &events, &end)) return end;
   }
 }
 
-int WaitForByte(BYTE byte) {
-  return WaitForByte(byte, INFINITE);
+int WaitForByte(BYTE byte, DWORD silenceMs) {
+  return AwaitAnswer(byte, silenceMs) == WaitEnd::BYTE_CAME ? 1 : 0;
 }
 
-int WaitForByte(BYTE byte, DWORD silenceMs) {
+WaitEnd AwaitAnswer(BYTE byte, DWORD silenceMs) {
   HANDLE handle = UpdatePortHandle();
   Trace(L"Waiting for char -> %X h\r\n", static_cast<UINT>(byte));
-  s_bTimedOut = 0;
   SetCommMask(handle, UPDATE_EVENT_MASK);
   StartAllowance(silenceMs);
   ArmWithinAllowance(silenceMs);
-  const int result = AwaitByte(handle, byte, silenceMs);
+  WaitEnd result = AwaitByte(handle, byte, silenceMs);
   DisarmAnswerWatch();
+  // A write may have found the port gone while the line still gave an event: lost comes first.
+  if (result == WaitEnd::LINE_EVENT && UpdatePortLost()) result = WaitEnd::PORT_LOST;
   return result;
-}
-
-int AnswerTimedOut() {
-  return s_bTimedOut;
 }
 
 DWORD CasterThread(LPVOID) {

@@ -23,13 +23,21 @@ int OpenUpdatePort();
 HANDLE UpdatePortHandle();
 void CloseUpdatePort();
 void SendByte(BYTE byte);
-int WaitForByte(BYTE byte);
-// As above, but gives up once the line has been silent for `silenceMs` (INFINITE: never): any
-// byte received starts the count again. Other bytes cannot hold it open for ever, though: it
-// also gives up 4 x `silenceMs` after it began, however many came. A wait that ends on either
-// bound returns 0 and leaves AnswerTimedOut() at 1 until the next wait.
+// Waits for `byte`, consuming and tracing every byte before it. Gives up once the line has been
+// silent for `silenceMs` (INFINITE: never): any byte received starts the count again. Other
+// bytes cannot hold it open for ever, though: it also gives up 4 x `silenceMs` after it began,
+// however many came. A wait that ends on either
+// bound returns 0; AwaitAnswer says which way a wait ended.
 int WaitForByte(BYTE byte, DWORD silenceMs);
-int AnswerTimedOut();
+// Why a wait for a byte ended.
+enum class WaitEnd {
+  BYTE_CAME,   // the awaited byte was read
+  LINE_EVENT,  // a break or line error came without a byte
+  SILENCE,     // the silence bound, or the wait's whole allowance, passed
+  PORT_LOST,   // the update port went away
+};
+// WaitForByte for the stages that must tell the ways a wait ends apart.
+WaitEnd AwaitAnswer(BYTE byte, DWORD silenceMs);
 DWORD CasterThread(LPVOID parameter);
 // 1 once the update port has gone away under the run (the device was pulled or its far end
 // closed): the waits then fail at once, so the update thread ends its run instead of spinning.

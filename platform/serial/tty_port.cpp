@@ -52,6 +52,35 @@ DWORD error_code(int error) {
   return kernel::error_from_errno(error);
 }
 
+// Why an open failed, in the plain words a person reads in the log pane.
+std::string plain_reason(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+      return "no such device";
+    case EACCES:
+    case EPERM:
+      return "permission denied (add yourself to the dialout group)";
+    case EBUSY:
+      return "in use by another program";
+    default: {
+      std::string text = strerrordesc_np(error);
+      if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+      return text;
+    }
+  }
+}
+
+// Reports a call that just failed: errno is read once, before anything else can change it, the
+// failure is logged once, and the caller gets its code (and, when it asks, its plain reason).
+DWORD report_failed_call(const std::string& path, const char* call, std::string* reason = nullptr) {
+  const int error = errno;
+  log_failure(path, call, error);
+  if (reason) *reason = plain_reason(error);
+  return error_code(error);
+}
+
 // What an open tty holds besides its fd: its in-process claim, its lock file and the settings
 // it had when it was found, which it gets back when it is closed.
 struct Holding {
@@ -177,9 +206,7 @@ SerialPort::Pulled TtyPort::pull(std::deque<BYTE>& into, std::size_t room, short
 }
 
 DWORD TtyPort::fail_call(const char* call) {
-  const int error = errno;
-  log_failure(path_, call, error);
-  return error_code(error);
+  return report_failed_call(path_, call);
 }
 
 DWORD TtyPort::apply_state(const DCB& dcb) {
@@ -335,26 +362,6 @@ std::string claim_key(const struct stat& info) {
   return "file:" + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }
 
-// Why an open failed, in the plain words a person reads in the log pane.
-std::string plain_reason(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-      return "no such device";
-    case EACCES:
-    case EPERM:
-      return "permission denied (add yourself to the dialout group)";
-    case EBUSY:
-      return "in use by another program";
-    default: {
-      std::string text = strerrordesc_np(error);
-      if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-      return text;
-    }
-  }
-}
-
 // Refuses the port because `user` holds it, saying who once on stderr and in the debug output.
 DWORD refuse_busy(const std::string& path, const PortUser& user, std::string* reason) {
   *reason = "in use by " + user.name + (user.pid > 0 ? " (pid " + std::to_string(user.pid) + ")" : "");
@@ -369,11 +376,7 @@ DWORD refuse_busy(const std::string& path, const PortUser& user, std::string* re
 DWORD take_exclusively(int fd, const std::string& path, Holding* holding, std::string* reason) {
   struct stat info {};
   // fstat: 0, or -1 with errno.
-  if (::fstat(fd, &info) != 0) {
-    log_failure(path, "fstat", errno);
-    *reason = plain_reason(errno);
-    return error_code(errno);
-  }
+  if (::fstat(fd, &info) != 0) return report_failed_call(path, "fstat", reason);
   holding->claim = DeviceClaim::take(claim_key(info));
   if (!holding->claim) {
     *reason = "already open in this program";
@@ -403,18 +406,10 @@ DWORD take_exclusively(int fd, const std::string& path, Holding* holding, std::s
 // settings it then holds.
 DWORD set_baseline(int fd, const std::string& path, termios* found, DCB* initial, std::string* reason) {
   // tcgetattr / tcsetattr: 0, or -1 with errno.
-  if (::tcgetattr(fd, found) != 0) {
-    log_failure(path, "tcgetattr", errno);
-    *reason = plain_reason(errno);
-    return error_code(errno);
-  }
+  if (::tcgetattr(fd, found) != 0) return report_failed_call(path, "tcgetattr", reason);
   termios settings = *found;
   make_raw_baseline(settings);
-  if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
-    log_failure(path, "tcsetattr", errno);
-    *reason = plain_reason(errno);
-    return error_code(errno);
-  }
+  if (::tcsetattr(fd, TCSANOW, &settings) != 0) return report_failed_call(path, "tcsetattr", reason);
   *initial = dcb_from_termios(settings);
   return ERROR_SUCCESS;
 }
@@ -434,10 +429,7 @@ HANDLE open_tty(const std::string& path, std::string* reason) {
   // the tty with TIOCEXCL, EACCES without permission.
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    const int error = errno;
-    log_failure(path, "open", error);
-    *reason = plain_reason(error);
-    SetLastError(error_code(error));
+    SetLastError(report_failed_call(path, "open", reason));
     return INVALID_HANDLE_VALUE;
   }
   if (!::isatty(fd)) {

@@ -6,17 +6,17 @@
 // IDM_UPD_EEP_FLASH and IDM_UPD_FLASH_ONLY: the update owns the ids of the commands that key its
 // modes, so it needs nothing from the shell.
 #include "update/update.h"
+// IDM_SRC_BTUART, IDM_SRC_RAWIR and IDM_SRC_IRDA: the bridge owns the ids of the commands that
+// choose its side B, for the same reason.
+#include "bridge/bridge.h"
 
 inline constexpr WORD ID_MENU = 105;  // the menu, and the menu-bar record built on it
 
 inline constexpr WORD IDM_EXIT = 101;
-inline constexpr WORD IDM_SRC_BTUART = 110;
-inline constexpr WORD IDM_SRC_RAWIR = 111;
 inline constexpr WORD IDM_DBG_NONE = 112;
 inline constexpr WORD IDM_DBG_BT_TO_FF = 113;
 inline constexpr WORD IDM_DBG_FF_TO_BT = 114;
 inline constexpr WORD IDM_DBG_BOTH = 115;
-inline constexpr WORD IDM_SRC_IRDA = 116;
 inline constexpr WORD IDM_ABOUT = 120;
 inline constexpr WORD IDM_REBOOT = 150;
 inline constexpr WORD IDM_RESUME_RIL = 151;

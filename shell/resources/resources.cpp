@@ -1,8 +1,8 @@
 // The program's resources as data: the menu, the shell's menu-bar record, the string table,
 // the accelerator table and the About box.
 //
-// The menu's initial check marks must agree with the start values of g_nSource (3, IrDA) and
-// g_nDebugDir (3, both directions): nothing sets the marks at start.
+// The menu's initial check marks must agree with the start values of g_nSource (SOURCE_IRDA)
+// and g_nDebugDir (DEBUG_BOTH): nothing sets the marks at start.
 #include <iterator>
 
 #include "shell/resources/resource_ids.h"

@@ -50,9 +50,9 @@ TEST_F(BridgeLog, GetComsNamesEachOpenedPortThenTheSettingsAndEachReleaseSaysSo)
     int result;
     std::wstring text;
   } rows[] = {
-      {3, 0, L"COM1: opened\r\nIRDA(COM3:) opened\r\n" + kSettingsLine},
-      {1, 0, L"COM1: opened\r\nCOM2: opened\r\n" + kSettingsLine},
-      {2, 0, L"COM1: opened\r\nCOM5: (IR)opened\r\n" + kSettingsLine},
+      {SOURCE_IRDA, 0, L"COM1: opened\r\nIRDA(COM3:) opened\r\n" + kSettingsLine},
+      {SOURCE_BTUART, 0, L"COM1: opened\r\nCOM2: opened\r\n" + kSettingsLine},
+      {SOURCE_RAW_IR, 0, L"COM1: opened\r\nCOM5: (IR)opened\r\n" + kSettingsLine},
       {7, 1, L"COM1: opened\r\none of the handles is INVALID_HANDLE_VALUE\r\n"},  // no such source
   };
   Load();
@@ -97,7 +97,7 @@ TEST_F(BridgeLog, FailedSideBLeavesFfuartOpenWithoutPumpsAndSaysWhichHandleIsMis
   EXPECT_EQ(g_hThreadBTtoFF.load(), toA);
   EXPECT_FALSE(is_running(toB));
   EXPECT_FALSE(is_running(toA));
-  g_nSource.store(2);
+  g_nSource.store(SOURCE_RAW_IR);
   EXPECT_EQ(GetComs(hwnd()), 1);
   EXPECT_EQ(NewText(),
             L"Open FF(COM1:) failed.\r\nCOM1: is fake:b-ff: already open in this program\r\n"

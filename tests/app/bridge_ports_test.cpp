@@ -56,7 +56,7 @@ TEST_F(BridgePorts, UartsGetTheBridgeSettingsOnTopOfTheDriversAndIrdaOnlyTheTime
   expected.StopBits = ONESTOPBIT;
   expected.fParity = expected.fNull = expected.fOutX = expected.fInX = FALSE;
 
-  g_nSource.store(1);
+  g_nSource.store(SOURCE_BTUART);
   ASSERT_EQ(GetComs(nullptr), 0);
   for (const auto& uart : {ff_, bt_}) {
     const DCB dcb = uart->state();
@@ -65,7 +65,7 @@ TEST_F(BridgePorts, UartsGetTheBridgeSettingsOnTopOfTheDriversAndIrdaOnlyTheTime
   }
   ReleaseComs(nullptr);
 
-  g_nSource.store(3);
+  g_nSource.store(SOURCE_IRDA);
   ASSERT_EQ(GetComs(nullptr), 0);
   const DCB untouched = irda_->state();
   EXPECT_EQ(std::memcmp(&untouched, &irda, sizeof irda), 0);

@@ -10,6 +10,7 @@
 #include "update/modes.h"
 #include "update/package.h"
 #include "update/update.h"
+#include "update_test_hooks.h"
 #include "win_test_window.h"
 
 namespace {
@@ -24,11 +25,11 @@ class UpdateCommand : public ::testing::Test {
     rig.put("boot2_v3_KOV02A.bin", upd::pattern(1500, 2));
     rig.put("flash_only.bin", upd::pattern(4000, 3));
     rig.put("file_size.bin", {0x3F, 0xA0, 0x00});
-    g_nDebugDir = 3;
+    g_nDebugDir = DEBUG_BOTH;
     g_hUpdateThread = INVALID_HANDLE_VALUE;
   }
   void TearDown() override {
-    g_nDebugDir = 3;
+    g_nDebugDir = DEBUG_BOTH;
     HANDLE thread = g_hUpdateThread.load();
     if (thread == INVALID_HANDLE_VALUE) return;
     rig.port().hang_up();
@@ -65,10 +66,10 @@ TEST_F(UpdateCommand, AMissingPackageFileShowsTheDirectoryOnlyWhileDebugIsOnAndS
     rig.remove(missing);
     for (WORD command : {117, 118}) {
       SendMessageW(window->pane(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
-      g_nDebugDir = 3;
+      g_nDebugDir = DEBUG_BOTH;
       EXPECT_EQ(OnUpdateFirmware(window->hwnd(), command), 1);
       EXPECT_EQ(window->text(), line) << missing;
-      g_nDebugDir = 0;
+      g_nDebugDir = DEBUG_NONE;
       EXPECT_EQ(OnUpdateFirmware(window->hwnd(), command), 1);
       EXPECT_EQ(window->text(), line) << missing << " with debug messages off";
     }
@@ -103,7 +104,12 @@ TEST_F(UpdateCommand, ALongWorkingDirectoryIsCutToItsLineAndItsPathsCountAsMissi
 TEST_F(UpdateCommand, AModeAddedAsOneRowRunsAgainstTheSimulator) {
   constexpr WORD TEST_MODE = 0x7E57;
   static constexpr LPCWSTR TEST_PACKAGE[] = {L"boot1_v3.bin", L"boot2_v3_KOV02A.bin", L"test_image.bin"};
-  RegisterUpdateMode({TEST_MODE, 0, L"test_image.bin", SIZE_FIXED, {0x12, 0x34, 0x56}, TEST_PACKAGE});
+  RegisterUpdateMode({.commandId = TEST_MODE,
+                      .flashOnly = 0,
+                      .image = L"test_image.bin",
+                      .sizeSource = SIZE_FIXED,
+                      .fixedSizeRecord = {0x12, 0x34, 0x56},
+                      .packageFiles = TEST_PACKAGE});
   ASSERT_NE(FindUpdateMode(TEST_MODE), nullptr);
   const Bytes testImage = upd::pattern(2 * 4000 + 321, 9);
   rig.put("test_image.bin", testImage);
@@ -117,7 +123,7 @@ TEST_F(UpdateCommand, AModeAddedAsOneRowRunsAgainstTheSimulator) {
                                            &error))
       << error;
   window = std::make_unique<WinTestWindow>(DefWindowProcW, IDNO);
-  g_nDebugDir = 0;
+  g_nDebugDir = DEBUG_NONE;
   EXPECT_EQ(OnUpdateFirmware(window->hwnd(), TEST_MODE), 1);
   ASSERT_TRUE(RunEnded(60s));
   CloseHandle(g_hUpdateThread.exchange(INVALID_HANDLE_VALUE));

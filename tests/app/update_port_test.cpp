@@ -11,6 +11,7 @@
 #include "serial_probe.h"
 #include "serial_pty.h"
 #include "upd_rig.h"
+#include "update_test_hooks.h"
 
 namespace {
 

@@ -61,8 +61,8 @@ class BridgeTest : public ::testing::Test {
  protected:
   void TearDown() override {
     StopBridge();
-    g_nSource.store(3);
-    g_nDebugDir.store(3);
+    g_nSource.store(SOURCE_IRDA);
+    g_nDebugDir.store(DEBUG_BOTH);
     g_bRun.store(1);
     kov02::registry::clear();
   }

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "kernel/text.h"
+#include "windowing/virtual_keys.h"
 
 namespace kov02::ui::console {
 namespace {
@@ -33,30 +34,16 @@ std::optional<T> number(std::string_view text, T max) {
   return value;
 }
 
-struct NamedKey {
-  std::string_view name;
-  WORD vk;
-};
-
-constexpr NamedKey kNamedKeys[] = {
-    {"enter", 0x0D}, {"return", 0x0D},    {"escape", 0x1B}, {"esc", 0x1B},  {"space", 0x20},
-    {"tab", 0x09},   {"backspace", 0x08}, {"delete", 0x2E}, {"left", 0x25}, {"up", 0x26},
-    {"right", 0x27}, {"down", 0x28},      {"home", 0x24},   {"end", 0x23},
-};
-
 std::optional<WORD> key_code(const std::string& name) {
   if (name.size() == 1 && std::isalnum(static_cast<unsigned char>(name[0]))) {
     return static_cast<WORD>(std::toupper(static_cast<unsigned char>(name[0])));
   }
   // Function keys are spelled f1..f12 only: "f012" or "f+1" would be a typing slip, not F12.
   if (name.size() >= 2 && name[0] == 'f' && name[1] != '0') {
-    if (auto n = number<unsigned>(std::string_view(name).substr(1), 12); n && *n >= 1)
-      return static_cast<WORD>(0x6F + *n);
+    if (auto n = number<unsigned>(std::string_view(name).substr(1), windowing::FUNCTION_KEYS); n && *n >= 1)
+      return static_cast<WORD>(windowing::VK_F1 + *n - 1);
   }
-  for (const NamedKey& key : kNamedKeys) {
-    if (key.name == name) return key.vk;
-  }
-  return std::nullopt;
+  return windowing::named_virtual_key(name);
 }
 
 ParsedLine parse_menu(std::string_view args) {

@@ -9,14 +9,18 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "kernel/text.h"
 #include "registry/registry.h"
 #include "ui/gtk/gtk_menu_bar.h"
 #include "windowing/backend.h"
 #include "windowing/user_input.h"
+#include "windowing/virtual_keys.h"
 #include "windowing/windows.h"
 
 namespace kov02::ui::gtk {
@@ -47,35 +51,15 @@ WORD virtual_key(guint keyval) {
   if ((upper >= GDK_KEY_A && upper <= GDK_KEY_Z) || (upper >= GDK_KEY_0 && upper <= GDK_KEY_9)) {
     return static_cast<WORD>(upper);
   }
-  if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F12) return static_cast<WORD>(0x70 + (keyval - GDK_KEY_F1));
-  switch (keyval) {
-    case GDK_KEY_Return:
-      return 0x0D;
-    case GDK_KEY_Escape:
-      return 0x1B;
-    case GDK_KEY_space:
-      return 0x20;
-    case GDK_KEY_Tab:
-      return 0x09;
-    case GDK_KEY_BackSpace:
-      return 0x08;
-    case GDK_KEY_Delete:
-      return 0x2E;
-    case GDK_KEY_Left:
-      return 0x25;
-    case GDK_KEY_Up:
-      return 0x26;
-    case GDK_KEY_Right:
-      return 0x27;
-    case GDK_KEY_Down:
-      return 0x28;
-    case GDK_KEY_Home:
-      return 0x24;
-    case GDK_KEY_End:
-      return 0x23;
-    default:
-      return 0;
+  if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F12) {
+    return static_cast<WORD>(windowing::VK_F1 + (keyval - GDK_KEY_F1));
   }
+  const gchar* name = gdk_keyval_name(keyval);
+  if (name == nullptr) return 0;
+  std::string lower(name);
+  std::ranges::transform(lower, lower.begin(),
+                         [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return windowing::named_virtual_key(lower).value_or(0);
 }
 
 gboolean on_key_press(GtkWidget*, GdkEventKey* event, gpointer data) {
@@ -117,6 +101,18 @@ struct Pane {
   GtkTextView* view = nullptr;
   GtkTextBuffer* buffer = nullptr;
   bool applying = false;
+};
+
+// A menu bar shown in its frame.
+struct Bar {
+  HWND frame = nullptr;
+  std::unique_ptr<GtkMenuBarView> view;
+};
+
+// A status strip (a label or a progress bar) shown in its frame.
+struct Strip {
+  HWND frame = nullptr;
+  GtkWidget* widget = nullptr;
 };
 
 void on_mark_set(GtkTextBuffer* buffer, GtkTextIter*, GtkTextMark* mark, gpointer data) {
@@ -244,7 +240,7 @@ class GtkBackend final : public Backend {
 
   void window_changed(HWND hwnd) override {
     if (auto strip = strips_.find(hwnd); strip != strips_.end())
-      return strip_changed(hwnd, strip->second.second);
+      return strip_changed(hwnd, strip->second.widget);
     auto frame = frames_.find(hwnd);
     auto view = windowing::window_view(hwnd);
     if (frame == frames_.end() || !view) return;
@@ -262,11 +258,11 @@ class GtkBackend final : public Backend {
       gtk_widget_destroy(frame->second.window);
       frames_.erase(frame);
       std::erase_if(panes_, [hwnd](const auto& entry) { return entry.second->frame == hwnd; });
-      std::erase_if(bars_, [hwnd](const auto& entry) { return entry.second.first == hwnd; });
-      std::erase_if(strips_, [hwnd](const auto& entry) { return entry.second.first == hwnd; });
+      std::erase_if(bars_, [hwnd](const auto& entry) { return entry.second.frame == hwnd; });
+      std::erase_if(strips_, [hwnd](const auto& entry) { return entry.second.frame == hwnd; });
     }
     if (auto strip = strips_.find(hwnd); strip != strips_.end()) {
-      gtk_widget_destroy(strip->second.second);
+      gtk_widget_destroy(strip->second.widget);
       strips_.erase(strip);
     }
     if (auto pane = panes_.find(hwnd); pane != panes_.end()) {
@@ -274,7 +270,7 @@ class GtkBackend final : public Backend {
       panes_.erase(pane);
     }
     if (auto bar = bars_.find(hwnd); bar != bars_.end()) {
-      gtk_widget_destroy(bar->second.second->widget());
+      gtk_widget_destroy(bar->second.view->widget());
       bars_.erase(bar);
     }
   }
@@ -331,7 +327,7 @@ class GtkBackend final : public Backend {
     auto strip = strips_.find(hwnd);
     auto view = windowing::window_view(hwnd);
     if (strip == strips_.end() || !view || view->progress_range == 0) return;
-    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(strip->second.second),
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(strip->second.widget),
                                   static_cast<double>(view->progress_done) / view->progress_range);
   }
 
@@ -340,7 +336,7 @@ class GtkBackend final : public Backend {
     auto strip = strips_.find(hwnd);
     auto view = windowing::window_view(hwnd);
     if (strip == strips_.end() || !view) return;
-    gtk_widget_set_sensitive(strip->second.second, !view->progress_stopped);
+    gtk_widget_set_sensitive(strip->second.widget, !view->progress_stopped);
   }
 
  private:
@@ -412,7 +408,7 @@ class GtkBackend final : public Backend {
     gtk_box_pack_end(GTK_BOX(frame.body), bar->widget(), FALSE, FALSE, 0);
     bar->open_on_f10_in(frame.window);
     if (gtk_widget_get_visible(frame.window)) gtk_widget_show_all(bar->widget());
-    bars_[view.handle] = {view.parent, std::move(bar)};
+    bars_[view.handle] = Bar{.frame = view.parent, .view = std::move(bar)};
   }
 
   // Progress bars and labels of the top-level window stand in a strip above the menu bar, each
@@ -421,7 +417,7 @@ class GtkBackend final : public Backend {
     gtk_widget_set_no_show_all(widget, TRUE);
     if (GTK_IS_LABEL(widget)) fix_label_width(GTK_LABEL(widget));
     gtk_box_pack_end(GTK_BOX(frame.body), widget, FALSE, FALSE, 2);
-    strips_[view.handle] = {view.parent, widget};
+    strips_[view.handle] = Strip{.frame = view.parent, .widget = widget};
     strip_changed(view.handle, widget);
   }
 
@@ -490,9 +486,9 @@ class GtkBackend final : public Backend {
   std::vector<GdkEvent*> held_;  // input that came while a hook ran
   std::map<HWND, Frame> frames_;
   std::map<HWND, std::unique_ptr<Pane>> panes_;
-  std::map<HWND, std::pair<HWND, std::unique_ptr<GtkMenuBarView>>> bars_;
+  std::map<HWND, Bar> bars_;
   std::map<std::shared_ptr<Prompt>, GtkWidget*> prompts_;
-  std::map<HWND, std::pair<HWND, GtkWidget*>> strips_;  // widget and its frame
+  std::map<HWND, Strip> strips_;
 };
 
 }  // namespace
