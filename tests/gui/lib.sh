@@ -38,6 +38,23 @@ start_xvfb() {
 
 # Starts program $1 with the GTK front-end and registry file $2 and waits for its window, whose
 # id it leaves in $window (the program's pid in $app_pid).
+# Starts the simulator on a pty linked at $work/module, paced at 115200 bit/s, with any further
+# simulator options given, and writes $work/kov02tool.reg mapping COM1: and RIL1: to it with the
+# debug output in $work/debug.log; registry lines on stdin are added at its end.
+start_module_and_registry() {
+  "$sim" --link "$work/module" --control "$work/run/sim.sock" --baud 115200 "$@" >"$work/sim.out" 2>&1 &
+  sim_pid=$!
+  wait_for 20 grep -qx ready "$work/sim.out" || fail "the simulator did not start"
+  local control="$sim ctl --control $work/run/sim.sock"
+  {
+    printf 'REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n"COM1:"="%s"\n"RIL1:"="exec:%s ril"\n' \
+      "$work/module" "$control"
+    printf '[HKEY_LOCAL_MACHINE\\Platform\\Debug]\n"Output"="file:%s"\n' "$work/debug.log"
+    cat
+  } >"$work/kov02tool.reg"
+  chmod 600 "$work/kov02tool.reg"
+}
+
 start_program() {
   # Under AddressSanitizer, GTK's and fontconfig's caches that live as long as the process
   # would be reported as leaks at exit; these tests are about the window, so leak checking is

@@ -50,20 +50,7 @@ head -c 2500 /dev/urandom >"$work/prog/boot2_v3_KOV02A.bin"
 head -c 60000 /dev/urandom >"$work/prog/flash_only.bin"
 printf '\x3f\xa0\x00' >"$work/prog/file_size.bin"
 
-"$sim" --link "$work/module" --control "$work/run/sim.sock" --baud 115200 >"$work/sim.out" 2>&1 &
-sim_pid=$!
-wait_for 20 grep -qx ready "$work/sim.out" || fail "the simulator did not start"
-
-control="$sim ctl --control $work/run/sim.sock"
-cat >"$work/kov02tool.reg" <<REG
-REGEDIT4
-[HKEY_LOCAL_MACHINE\\Platform\\Devices]
-"COM1:"="$work/module"
-"RIL1:"="exec:$control ril"
-[HKEY_LOCAL_MACHINE\\Platform\\Debug]
-"Output"="file:$work/debug.log"
-REG
-chmod 600 "$work/kov02tool.reg"
+start_module_and_registry </dev/null
 
 start_program "$work/prog/kov02tool" "$work/kov02tool.reg"
 eval "$(xdotool getwindowgeometry --shell "$window")"

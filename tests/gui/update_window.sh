@@ -66,23 +66,10 @@ head -c 2500 /dev/urandom >"$work/prog/boot2_v3_KOV02A.bin"
 head -c "$image_bytes" /dev/urandom >"$work/prog/flash_only.bin"
 printf '\x3f\xa0\x00' >"$work/prog/file_size.bin"
 
-"$sim" --link "$work/module" --control "$work/run/sim.sock" --baud 115200 --silent-after "$silent_after" \
-  >"$work/sim.out" 2>&1 &
-sim_pid=$!
-wait_for 20 grep -qx ready "$work/sim.out" || fail "the simulator did not start"
-
-control="$sim ctl --control $work/run/sim.sock"
-cat >"$work/kov02tool.reg" <<REG
-REGEDIT4
-[HKEY_LOCAL_MACHINE\\Platform\\Devices]
-"COM1:"="$work/module"
-"RIL1:"="exec:$control ril"
-[HKEY_LOCAL_MACHINE\\Platform\\Debug]
-"Output"="file:$work/debug.log"
+start_module_and_registry --silent-after "$silent_after" <<REG
 [HKEY_LOCAL_MACHINE\\Platform\\Update]
 "ChunkTimeout"=dword:000007d0
 REG
-chmod 600 "$work/kov02tool.reg"
 
 start_program "$work/prog/kov02tool" "$work/kov02tool.reg"
 width() { xdotool getwindowgeometry --shell "$window" | sed -n 's/^WIDTH=//p'; }
