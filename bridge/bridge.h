@@ -13,7 +13,9 @@ inline constexpr WORD IDM_SRC_RAWIR = 111;
 inline constexpr WORD IDM_SRC_IRDA = 116;
 
 // One port the bridge can take as side B: the command that chooses it, the g_nSource value it
-// sets, and what opens it. A new side-B port is one row here plus its menu item.
+// sets, and what opens it. A new side-B port is one row of g_SideBSources (bridge/ports.cpp),
+// the two names that row uses (its command id above, its BridgeSource value), and its menu
+// item; the shell dispatches and checks the command from the row.
 struct SideBSource {
   WORD commandId;
   BridgeSource source;

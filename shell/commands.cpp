@@ -20,9 +20,8 @@ const CommandRow g_CmdTable[] = {
     {IDM_GET_COMS, GetComs},
     {IDM_RELEASE_COMS, ReleaseComs},
     {IDM_REBOOT, RebootDevice},
-    {IDM_SRC_BTUART, OnSelect},
-    {IDM_SRC_RAWIR, OnSelect},
-    {IDM_SRC_IRDA, OnSelect},
+    // The side-B ports' commands have no rows here: HandlerOfCommand finds them in
+    // g_SideBSources, so that a new port is one row there and its menu item.
     {IDM_DBG_NONE, OnSelect},
     {IDM_DBG_BT_TO_FF, OnSelect},
     {IDM_DBG_FF_TO_BT, OnSelect},
@@ -81,6 +80,13 @@ static const SideBSource* SourceRowOf(WORD id) {
     if (row.commandId == id) return &row;
   }
   return nullptr;
+}
+
+CommandHandler HandlerOfCommand(WORD id) {
+  for (const CommandRow& row : std::span(g_CmdTable, g_CmdTableSize)) {
+    if (row.id == id) return row.handler;
+  }
+  return SourceRowOf(id) != nullptr ? OnSelect : nullptr;
 }
 
 static DebugDirection DirectionOf(WORD id) {

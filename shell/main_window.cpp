@@ -86,10 +86,8 @@ LRESULT MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT OnCommand(HWND hwnd, UINT, WPARAM wParam, LPARAM lParam) {
   WORD id = LOWORD(wParam);
   WORD code = HIWORD(wParam);
-  for (std::size_t i = 0; i < g_CmdTableSize; ++i) {
-    if (g_CmdTable[i].id == id) return g_CmdTable[i].handler(hwnd, id, reinterpret_cast<HWND>(lParam), code);
-  }
-  return 0;
+  const CommandHandler handler = HandlerOfCommand(id);
+  return handler != nullptr ? handler(hwnd, id, reinterpret_cast<HWND>(lParam), code) : 0;
 }
 
 LRESULT OnCreate(HWND hwnd, UINT, WPARAM, LPARAM) {

@@ -27,6 +27,8 @@ extern const MessageRow g_MsgTable[];
 extern const std::size_t g_MsgTableSize;
 extern const CommandRow g_CmdTable[];
 extern const std::size_t g_CmdTableSize;
+// The handler a command runs: its g_CmdTable row's, OnSelect for a side-B port's command, or null.
+CommandHandler HandlerOfCommand(WORD id);
 extern SHACTIVATEINFO g_ShellActivate;  // the shell's activation state of the main window; UI thread
 
 int AppInit(HINSTANCE hInstance);
