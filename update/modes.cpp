@@ -1,8 +1,6 @@
 // The program's update modes and the look-up by command id.
 #include "update/modes.h"
 
-#include <iterator>
-
 #include "common/state.h"
 #include "update/package.h"
 #include "update/update.h"
@@ -30,14 +28,11 @@ static const UpdateMode BUILT_IN_MODES[] = {
 // Until a command chooses one, the mode that g_bFlashOnly's first value 0 names.
 std::atomic<const UpdateMode*> g_pUpdateMode{&BUILT_IN_MODES[0]};
 
-static UpdateMode s_registeredModes[4];
-static std::size_t s_registeredCount = 0;
+std::span<const UpdateMode> g_UpdateModes{BUILT_IN_MODES};
 
 const UpdateMode* FindUpdateMode(WORD commandId) {
-  for (const UpdateMode& mode : BUILT_IN_MODES)
+  for (const UpdateMode& mode : g_UpdateModes)
     if (mode.commandId == commandId) return &mode;
-  for (std::size_t i = 0; i < s_registeredCount; ++i)
-    if (s_registeredModes[i].commandId == commandId) return &s_registeredModes[i];
   return nullptr;
 }
 
@@ -46,14 +41,5 @@ int SelectUpdateMode(WORD commandId) {
   if (mode == nullptr) return 0;
   g_pUpdateMode.store(mode, std::memory_order_relaxed);
   g_bFlashOnly.store(mode->flashOnly, std::memory_order_relaxed);
-  return 1;
-}
-
-// Declared for the tests alone (their update_test_hooks.h): the program registers nothing.
-int RegisterUpdateMode(const UpdateMode& mode);
-int RegisterUpdateMode(const UpdateMode& mode) {
-  if (FindUpdateMode(mode.commandId) != nullptr || s_registeredCount == std::size(s_registeredModes))
-    return 0;
-  s_registeredModes[s_registeredCount++] = mode;
   return 1;
 }

@@ -25,6 +25,10 @@ struct UpdateMode {
 // The mode of the latest run; the user-interface thread, before it starts the update thread.
 extern std::atomic<const UpdateMode*> g_pUpdateMode;
 
+// The table the look-up reads: the program's own rows. A span rather than the array itself so
+// that a test can hand it a longer table with a mode of its own.
+extern std::span<const UpdateMode> g_UpdateModes;
+
 // The row of `commandId`, or null when no mode answers to it.
 const UpdateMode* FindUpdateMode(WORD commandId);
 // Makes the mode of `commandId` the next run's (g_pUpdateMode and g_bFlashOnly). 0, changing
