@@ -26,8 +26,8 @@ void SendByte(BYTE byte);
 // Waits for `byte`, consuming and tracing every byte before it. Gives up once the line has been
 // silent for `silenceMs` (INFINITE: never): any byte received starts the count again. Other
 // bytes cannot hold it open for ever, though: it also gives up 4 x `silenceMs` after it began,
-// however many came. A wait that ends on either
-// bound returns 0; AwaitAnswer says which way a wait ended.
+// however many came. A wait that ends on either bound returns 0; AwaitAnswer says which way a
+// wait ended.
 int WaitForByte(BYTE byte, DWORD silenceMs);
 // Why a wait for a byte ended.
 enum class WaitEnd {
