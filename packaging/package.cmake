@@ -13,7 +13,7 @@ else()
 endif()
 set(KOV02_EXAMPLES_DIR_RELATIVE ${CMAKE_INSTALL_DATADIR}/doc/kov02tool/examples)
 # The installed paths, as the configuration file, --help and the man pages name them.
-cmake_path(ABSOLUTE_PATH KOV02_CONFIG_DIR BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX} OUTPUT_VARIABLE KOV02_SAMPLE_DIR)
+cmake_path(ABSOLUTE_PATH KOV02_CONFIG_DIR BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX} OUTPUT_VARIABLE KOV02_CONFIG_FULL_DIR)
 cmake_path(ABSOLUTE_PATH KOV02_STATE_DIR BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX} OUTPUT_VARIABLE KOV02_STATE_FULL_DIR)
 cmake_path(ABSOLUTE_PATH KOV02_EXAMPLES_DIR_RELATIVE BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX}
            OUTPUT_VARIABLE KOV02_EXAMPLES_DIR)
@@ -97,6 +97,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Files under /etc are the administrator's once installed: an upgrade must not overwrite edits.
-file(WRITE ${CMAKE_BINARY_DIR}/debian-control/conffiles "${KOV02_SAMPLE_DIR}/kov02tool.reg\n")
+file(WRITE ${CMAKE_BINARY_DIR}/debian-control/conffiles "${KOV02_CONFIG_FULL_DIR}/kov02tool.reg\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian-control/conffiles)
 include(CPack)

@@ -18,7 +18,7 @@ packages=(
   lintian appstream                  # the package job: Debian's checks, the AppStream data's
   dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0  # GUI tests read the window's texts via AT-SPI
   socat                              # the benchmarks' reference bridge (checked in CI too)
-  dbus-daemon python3-dbusmock       # the radio and reboot drivers' tests: ModemManager and logind mocks
+  python3-dbusmock                   # the radio and reboot drivers' tests: ModemManager and logind mocks
   "$@"
 )
 
