@@ -15,24 +15,25 @@ void LogPaneIfDebug(HWND hwnd, LPCWSTR text) {
   if (g_nDebugDir.load(std::memory_order_relaxed) != DEBUG_NONE) LogPane(hwnd, text);
 }
 
-void LogDeviceFailure(HWND hwnd, void (*log)(HWND, LPCWSTR)) {
-  constexpr DWORD REASON_CHARS = 384;
-  WCHAR line[REASON_CHARS + 2];
-  const DWORD length = GetDeviceFailureW(line, REASON_CHARS);
-  if (length == 0) return;
+// A reason or notice line as the platform gives it (it stops at REASON_CHARS - 1 characters),
+// with room for the pane's line break after it.
+static constexpr DWORD REASON_CHARS = 384;
+using ReasonLine = WCHAR[REASON_CHARS + 2];
+
+static LPCWSTR WithLineBreak(ReasonLine& line, DWORD length) {
   line[length] = L'\r';
   line[length + 1] = L'\n';
   line[length + 2] = L'\0';
-  log(hwnd, line);
+  return line;
+}
+
+void LogDeviceFailure(HWND hwnd, void (*log)(HWND, LPCWSTR)) {
+  ReasonLine line;
+  const DWORD length = GetDeviceFailureW(line, REASON_CHARS);
+  if (length != 0) log(hwnd, WithLineBreak(line, length));
 }
 
 void LogDeviceNotices(HWND hwnd) {
-  constexpr DWORD NOTICE_CHARS = 384;
-  WCHAR line[NOTICE_CHARS + 2];
-  while (DWORD length = GetDeviceNoticeW(line, NOTICE_CHARS)) {
-    line[length] = L'\r';
-    line[length + 1] = L'\n';
-    line[length + 2] = L'\0';
-    LogPane(hwnd, line);
-  }
+  ReasonLine line;
+  while (DWORD length = GetDeviceNoticeW(line, REASON_CHARS)) LogPane(hwnd, WithLineBreak(line, length));
 }

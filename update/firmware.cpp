@@ -44,8 +44,7 @@ static int SendFileSizeRecord(const UpdateMode& mode, BYTE (&record)[3]) {
 // After the module accepted the image: the success lines and the Yes/No question. The module
 // holds its firmware now, so quitting, the bridge and the reboot are free again.
 static void OfferResetAndReboot(HWND hwnd) {
-  g_bUpdateBusy.store(0, std::memory_order_relaxed);
-  PowerPolicyNotify(PPN_UNATTENDEDMODE, FALSE);
+  ReleaseQuitGuard();
   Trace(L"Send firmware....ok");
   LogPaneIfDebug(hwnd, L"\r\nSend firmware....ok\r\n");
   Sleep(200);

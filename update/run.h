@@ -18,6 +18,10 @@ extern UpdateBounds g_UpdateBounds;
 // HKEY_LOCAL_MACHINE\Platform\Update's dword values; a value that is absent keeps its default.
 UpdateBounds ReadUpdateBounds();
 
+// The module holds firmware again, or never lost it: quitting, the radio requests and the
+// machine's sleep are free (g_bUpdateBusy 0, the sleep guard released).
+void ReleaseQuitGuard();
+
 // Why a run ended without the module's acceptance.
 enum UpdateFailure {
   UPDATE_NOT_FAILED,

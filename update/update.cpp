@@ -17,14 +17,20 @@
 // The missing-files line is formatted into a buffer of this many characters.
 static constexpr int MISSING_TEXT_CHARS = 100;
 
+// Whether the package file `name` is in the working directory; a path too long is not there.
+static bool PackageFilePresent(LPCWSTR name) {
+  WCHAR path[PACKAGE_PATH_CHARS];
+  if (!FormPackagePath(path, name)) return false;
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(path, &found);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  FindClose(find);
+  return true;
+}
+
 int CheckFirmwarePackage(const UpdateMode& mode) {
   for (LPCWSTR name : mode.packageFiles) {
-    WCHAR path[PACKAGE_PATH_CHARS];
-    if (!FormPackagePath(path, name)) return 0;
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW(path, &found);
-    if (find == INVALID_HANDLE_VALUE) return 0;
-    FindClose(find);
+    if (!PackageFilePresent(name)) return 0;
   }
   return 1;
 }
@@ -58,13 +64,7 @@ static void LogMissingPackageFiles(HWND hwnd, const UpdateMode& mode) {
   LinuxWorkDir(folder);
   WCHAR missing[PACKAGE_PATH_CHARS] = L"";
   for (LPCWSTR name : mode.packageFiles) {
-    WCHAR path[PACKAGE_PATH_CHARS];
-    WIN32_FIND_DATAW found;
-    HANDLE find = FormPackagePath(path, name) ? FindFirstFileW(path, &found) : INVALID_HANDLE_VALUE;
-    if (find != INVALID_HANDLE_VALUE) {
-      FindClose(find);
-      continue;
-    }
+    if (PackageFilePresent(name)) continue;
     const int used = static_cast<int>(std::wcslen(missing));
     wnsprintfW(missing + used, PACKAGE_PATH_CHARS - used, used == 0 ? L"%s" : L", %s", name);
   }
@@ -79,14 +79,11 @@ static void LogMissingPackageFiles(HWND hwnd, const UpdateMode& mode) {
   LogPaneIfDebug(hwnd, text);
 }
 
-// True while a run is under way, or while the latest update thread still holds COM1: and the
-// update port record (the success box is up). A thread that only shows its failure box holds
-// neither, and a new run may start beside it.
+// True while a run is under way, or while its thread still holds COM1: (the success box is up)
+// and has not yet settled the run. A thread that only shows its failure box holds neither, and a
+// new run may start beside it.
 static bool RunOrItsPortHeld() {
-  if (g_bUpdateBusy.load(std::memory_order_relaxed)) return true;
-  DWORD code = 0;
-  return GetExitCodeThread(g_hUpdateThread.load(std::memory_order_relaxed), &code) && code == STILL_ACTIVE &&
-         UpdatePortHandle() != 0;
+  return g_bUpdatePortHeld.load(std::memory_order_relaxed) != 0;
 }
 
 // The previous run's thread handle goes when the next run starts; the thread itself may still be
@@ -244,14 +241,18 @@ static void CloseRun() {
   Trace(L" Communication Port Closed!!\r\n");
 }
 
+void ReleaseQuitGuard() {
+  g_bUpdateBusy.store(0, std::memory_order_relaxed);
+  PowerPolicyNotify(PPN_UNATTENDEDMODE, FALSE);
+}
+
 // The run is over: nothing more can harm the module, the bar goes (a failed run's stays, greyed, to
 // show how far it got), and a failure is told.
 static void SettleRun(HWND hwnd, UpdateFailure failure) {
   if (failure != UPDATE_NOT_FAILED) StopProgress(hwnd);
   if (failure == UPDATE_NOT_FAILED) HideProgress(hwnd);
-  g_bUpdateBusy.store(0, std::memory_order_relaxed);
+  ReleaseQuitGuard();
   g_bUpdatePortHeld.store(0, std::memory_order_relaxed);
-  PowerPolicyNotify(PPN_UNATTENDEDMODE, FALSE);
   if (failure != UPDATE_NOT_FAILED) ReportUpdateFailure(hwnd, failure);
 }
 
@@ -284,7 +285,6 @@ void StopUpdate() {
   if (!g_bUpdateBusy.load(std::memory_order_relaxed)) return;
   TerminateThread(g_hUpdateThread.load(std::memory_order_relaxed), 1);
   CloseRun();
-  g_bUpdateBusy.store(0, std::memory_order_relaxed);
+  ReleaseQuitGuard();
   g_bUpdatePortHeld.store(0, std::memory_order_relaxed);
-  PowerPolicyNotify(PPN_UNATTENDEDMODE, FALSE);
 }
