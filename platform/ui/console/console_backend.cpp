@@ -117,8 +117,7 @@ class ConsoleBackend final : public Backend {
 
   // As wait(), with the player's lines in place of stdin's.
   void wait_for_player(int wake_fd, int timeout_ms) {
-    const bool box_holds_input =
-        std::any_of(prompts_.begin(), prompts_.end(), [](const auto& p) { return p->modal; });
+    const bool box_holds_input = modal_shown();
     const MenuLookup lookup = [this](std::string_view path) -> std::optional<WORD> {
       auto bar = windowing::menu_bar_of(newest_menu_bar());
       const ParsedLine parsed = parse_line("menu " + std::string(path));
@@ -176,9 +175,13 @@ class ConsoleBackend final : public Backend {
 
   // The main window takes no input while a modal box or dialog is up, as on the handset.
   bool refused_while_modal() {
-    const bool modal = std::any_of(prompts_.begin(), prompts_.end(), [](const auto& p) { return p->modal; });
+    const bool modal = modal_shown();
     if (modal) error("a box is shown: answer it first");
     return modal;
+  }
+
+  bool modal_shown() const {
+    return std::any_of(prompts_.begin(), prompts_.end(), [](const auto& p) { return p->modal; });
   }
 
   void run(const BlankLine&) {}
@@ -271,9 +274,9 @@ class ConsoleBackend final : public Backend {
   const std::shared_ptr<Player> player_;
   std::vector<HWND> windows_;
   std::vector<std::shared_ptr<Prompt>> prompts_;
-  std::optional<InputLine> held_;
-  std::wstring progress_title_;                        // the step of the last progress line
-  std::chrono::steady_clock::time_point progress_said_;  // when it was written  // taken while input was held, run first once it is not
+  std::optional<InputLine> held_;  // taken while input was held, run first once it is not
+  std::wstring progress_title_;    // the step of the last progress line
+  std::chrono::steady_clock::time_point progress_said_;  // when it was written
 };
 
 }  // namespace
