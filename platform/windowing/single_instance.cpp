@@ -143,12 +143,14 @@ int lock_within_wait(const std::string& path) {
   return fd;
 }
 
-// The process at the other end of a connected local socket, or 0 when it cannot be told.
-pid_t peer_pid(int fd) {
+// The process and user at the other end of a connected local socket, as the kernel recorded them
+// at connect(); none when they cannot be told.
+std::optional<ucred> peer_credentials(int fd) {
   ucred peer{};
   socklen_t size = sizeof peer;
   // getsockopt: 0, or -1 with errno.
-  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.pid : 0;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return std::nullopt;
+  return peer;
 }
 
 // Sends one request to the instance answering for `class_name`; true when it answered "yes".
@@ -164,13 +166,15 @@ bool ask_instance(const std::wstring& class_name, const std::string& request, pi
   path->copy(address.sun_path, sizeof address.sun_path - 1);
   bool yes = false;
   // connect: 0, or -1 with errno (ENOENT: nobody published; ECONNREFUSED: a stale file).
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && peer_is_same_user(fd)) {
+  const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  const std::optional<ucred> peer = connected ? peer_credentials(fd) : std::nullopt;
+  if (peer && peer->uid == ::getuid()) {
     const std::string line = request + "\n";
     // send: bytes sent or -1; a request this short goes in one piece or not at all.
     if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size())) {
       yes = read_line(fd, kReplyTimeoutMs, kReplyLimit) == "yes";
     }
-    if (yes && answered_by != nullptr) *answered_by = peer_pid(fd);
+    if (yes && answered_by != nullptr) *answered_by = peer->pid;
   }
   ::close(fd);
   return yes;
@@ -218,10 +222,8 @@ void drop_claim(const std::wstring& class_name) {
 }
 
 bool peer_is_same_user(int fd) {
-  ucred peer{};
-  socklen_t size = sizeof peer;
-  // getsockopt: 0, or -1 with errno.
-  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
+  const auto peer = peer_credentials(fd);
+  return peer && peer->uid == ::getuid();
 }
 
 std::optional<std::string> read_line(int fd, int timeout_ms, std::size_t limit) {
