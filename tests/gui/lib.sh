@@ -36,8 +36,6 @@ start_xvfb() {
   wait_for 10 xdpyinfo || fail "Xvfb did not start on $display"
 }
 
-# Starts program $1 with the GTK front-end and registry file $2 and waits for its window, whose
-# id it leaves in $window (the program's pid in $app_pid).
 # Starts the simulator on a pty linked at $work/module, paced at 115200 bit/s, with any further
 # simulator options given, and writes $work/kov02tool.reg mapping COM1: and RIL1: to it with the
 # debug output in $work/debug.log; registry lines on stdin are added at its end.
@@ -55,6 +53,8 @@ start_module_and_registry() {
   chmod 600 "$work/kov02tool.reg"
 }
 
+# Starts program $1 with the GTK front-end and registry file $2 and waits for its window, whose
+# id it leaves in $window (the program's pid in $app_pid).
 start_program() {
   # Under AddressSanitizer, GTK's and fontconfig's caches that live as long as the process
   # would be reported as leaks at exit; these tests are about the window, so leak checking is
