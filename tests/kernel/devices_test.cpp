@@ -19,6 +19,7 @@
 #include "kernel/threads.h"
 #include "registry/registry.h"
 #include "temp_dir.h"
+#include "test_objects.h"
 
 namespace kov02::devices {
 namespace {
@@ -74,11 +75,7 @@ class HookTest : public ::testing::Test {
     return CreateFileW(L"RIL1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   }
   // The calling thread's reason line, as UTF-8.
-  static std::string failure() {
-    WCHAR text[512];
-    GetDeviceFailureW(text, 512);
-    return kernel::native_bytes(text);
-  }
+  static std::string failure() { return kernel::native_bytes(kernel::testing::device_failure()); }
   TempDir dir_;
   std::string args_;
 };
