@@ -1,7 +1,6 @@
 // The radio: driver's reset pulses: a GPIO line through a recording stand-in for the kernel's
 // GPIO calls (this kernel has no GPIO chip), RTS on the fake port's modem lines, a pty that has
 // no modem lines, and the driver's answers through RIL1:.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/gpio.h>
 
