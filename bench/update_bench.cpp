@@ -196,15 +196,12 @@ std::vector<double> PtyEchoMs(int count) {
 RunFigures RunOnce(const Options& o) {
   ProgramFolder folder(o.tool);
   TempDir simDir("kov02-bench-sim");
-  folder.put("boot1_v3.bin", pattern_bytes(200, 1));
-  folder.put("boot2_v3_KOV02A.bin", pattern_bytes(9500, 2));
-  folder.put("flash_only.bin", pattern_bytes(o.image, 3));
-  folder.put("file_size.bin", std::string("\x3F\xA0\x00", 3));
+  folder.put_package(o.image, 9500);
   std::vector<std::string> simOptions;
   if (o.baud) simOptions = {"--baud", std::to_string(o.baud)};
   Sim sim(o.sim, simDir.path(), simOptions);
   Registry registry = folder.base_registry();
-  registry.key(REG_DEVICES).sz("COM1:", sim.module_pty()).sz("RIL1:", sim.ril_hook());
+  wire(registry, sim);
   auto tool = folder.start(registry);
   if (!ui_ready(*tool)) throw std::runtime_error("the tool did not start: " + tool->transcript());
 
@@ -289,13 +286,10 @@ double MsSince(Clock::time_point from) {
 void Silent(const Options& o) {
   ProgramFolder folder(o.tool);
   TempDir simDir("kov02-bench-sim");
-  folder.put("boot1_v3.bin", pattern_bytes(200, 1));
-  folder.put("boot2_v3_KOV02A.bin", pattern_bytes(9500, 2));
-  folder.put("flash_only.bin", pattern_bytes(200000, 3));
-  folder.put("file_size.bin", std::string("\x3F\xA0\x00", 3));
+  folder.put_package(200000, 9500);
   Sim sim(o.sim, simDir.path(), {"--silent-after", "5"});
   Registry registry = folder.base_registry();
-  registry.key(REG_DEVICES).sz("COM1:", sim.module_pty()).sz("RIL1:", sim.ril_hook());
+  wire(registry, sim);
   auto tool = folder.start(registry);
   if (!ui_ready(*tool)) throw std::runtime_error("the tool did not start: " + tool->transcript());
 
@@ -326,12 +320,9 @@ void Silent(const Options& o) {
 // A program folder with the package and a registry wired to a fresh simulator, for one run.
 struct Bench {
   explicit Bench(const Options& o) : folder(o.tool), sim(o.sim, simDir.path(), {}) {
-    folder.put("boot1_v3.bin", pattern_bytes(200, 1));
-    folder.put("boot2_v3_KOV02A.bin", pattern_bytes(9500, 2));
-    folder.put("flash_only.bin", pattern_bytes(o.image, 3));
-    folder.put("file_size.bin", std::string("\x3F\xA0\x00", 3));
+    folder.put_package(o.image, 9500);
     Registry registry = folder.base_registry();
-    registry.key(REG_DEVICES).sz("COM1:", sim.module_pty()).sz("RIL1:", sim.ril_hook());
+    wire(registry, sim);
     write_file(folder.registry_file(), registry.text());
   }
   bool Intact() { return read_file(sim.received_image()) == read_file(folder / "flash_only.bin"); }

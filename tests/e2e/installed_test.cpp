@@ -24,9 +24,8 @@ class ConfigurationPlaces : public ::testing::Test {
   }
   // Whether --help says `text`.
   bool HelpSays(const std::string& text) {
-    Child help(
-        Spawn{{folder.program().string(), "--help"}, Env(), folder.path(), folder / "help-stderr.txt"});
-    return help.wait_exit(20s) == 0 && help.transcript().find(text) != std::string::npos;
+    auto help = folder.spawn(Env(), 0, {"--help"});
+    return help->wait_exit(20s) == 0 && help->transcript().find(text) != std::string::npos;
   }
   // Starts the tool, chooses Suspend RIL, waits for `shown`, and exits.
   void SuspendShows(const std::string& shown) {

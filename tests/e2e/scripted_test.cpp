@@ -21,21 +21,12 @@ constexpr int STDERR_PIPE = 1 << 20;
 
 class ScriptedUpdate : public ::testing::Test {
  protected:
-  void PutPackage(const ProgramFolder& where, std::size_t imageSize) {
-    where.put("boot1_v3.bin", pattern_bytes(200, 1));
-    where.put("boot2_v3_KOV02A.bin", pattern_bytes(2500, 2));
-    where.put("flash_only.bin", pattern_bytes(imageSize, 3));
-    where.put("file_size.bin", std::string("\x3F\xA0\x00", 3));
-  }
   // The simulator (with `options`) and a registry file wired to it, with `bounds` in
   // Platform\Update.
   void Wire(std::vector<std::string> options = {}, std::map<std::string, std::uint32_t> bounds = {}) {
     sim = std::make_unique<Sim>(simDir.path(), std::move(options));
     Registry wired = folder.base_registry();
-    wired.key(REG_DEVICES).sz("COM1:", sim->module_pty()).sz("RIL1:", sim->ril_hook());
-    wired.key(REG_KERNEL).sz("Reboot", sim->reboot_hook());
-    wired.key("HKEY_LOCAL_MACHINE\\Platform\\Update");
-    for (const auto& [name, value] : bounds) wired.dword(name, value);
+    wire(wired, *sim, bounds);
     write_file(folder.registry_file(), wired.text());
   }
   std::unique_ptr<Child> Start(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
@@ -75,7 +66,7 @@ class ScriptedUpdate : public ::testing::Test {
 
 // Paced at 115200 baud: the image takes about five seconds, so the once-a-second reports show.
 TEST_F(ScriptedUpdate, FlashOnlyInJsonTakesTheImageAndReportsEveryStepOnStderr) {
-  PutPackage(folder, 60000);
+  folder.put_package(60000);
   Wire({"--baud", "115200"});
   auto run = Start({"--update", "flash-only", "--no-reboot", "--progress", "json"});
   ASSERT_EQ(Finish(*run), 0) << err << run->transcript();
@@ -103,7 +94,7 @@ TEST_F(ScriptedUpdate, FlashOnlyInJsonTakesTheImageAndReportsEveryStepOnStderr) 
 // Yes at the closing question: the module is reset and the device rebooted before the exit, and
 // an interactive window of the same user is neither asked nor raised.
 TEST_F(ScriptedUpdate, RebootAsksForTheRebootAfterTheAcceptanceAndLeavesAnOpenWindowAlone) {
-  PutPackage(folder, 8000);
+  folder.put_package(8000);
   Wire();
   ProgramFolder other;
   Registry empty;
@@ -124,7 +115,7 @@ TEST_F(ScriptedUpdate, RebootAsksForTheRebootAfterTheAcceptanceAndLeavesAnOpenWi
 }
 
 TEST_F(ScriptedUpdate, AModuleSilentInTheImageFailsWithItsReasonWithinTheBound) {
-  PutPackage(folder, 60000);
+  folder.put_package(60000);
   Wire({"--silent-after", "5"}, {{"ChunkTimeout", 1000}});
   auto run = Start({"--update", "flash-only", "--progress", "json"});
   ASSERT_TRUE(eventually([&] { return folder.count_debug_lines("Write 4000 bytes!") >= 6; }, 60s));
@@ -139,7 +130,7 @@ TEST_F(ScriptedUpdate, AModuleSilentInTheImageFailsWithItsReasonWithinTheBound) 
 
 // With debug output configured as stderr, its lines are left out of the JSON there.
 TEST_F(ScriptedUpdate, ARetryIsAnEventAndCountsInTheResult) {
-  PutPackage(folder, 8000);
+  folder.put_package(8000);
   Wire({"--withhold-ack", "stage1:once"}, {{"AnswerTimeout", 2000}});
   std::string registry = read_file(folder.registry_file());
   registry.replace(registry.find("file:"), folder.debug_log().string().size() + 5, "stderr");
@@ -154,7 +145,7 @@ TEST_F(ScriptedUpdate, ARetryIsAnEventAndCountsInTheResult) {
 
 // What keeps a run from starting is told by the run itself: its pane line, status 3.
 TEST_F(ScriptedUpdate, ABusyPortAnIncompletePackageAndABadOptionEachSayWhy) {
-  PutPackage(folder, 8000);
+  folder.put_package(8000);
   Wire();
   const std::string lock = serial_test::lock_file_path(sim->module_pty());
   if (!lock.empty()) {
@@ -194,7 +185,7 @@ TEST_F(ScriptedUpdate, ABusyPortAnIncompletePackageAndABadOptionEachSayWhy) {
 }
 
 TEST_F(ScriptedUpdate, SigintMidImageStopsTheRunAndLeavesTheTtyAsFound) {
-  PutPackage(folder, 120000);
+  folder.put_package(120000);
   Wire({"--baud", "115200"});
   termios before{}, after{};
   const auto settings = [&](termios* out) {
@@ -220,7 +211,7 @@ TEST_F(ScriptedUpdate, SigintMidImageStopsTheRunAndLeavesTheTtyAsFound) {
 // A shell loop of ten runs: ten acceptances, the simulator's descriptors as they were, and no
 // lock file left on its tty.
 TEST_F(ScriptedUpdate, TenRunsFromAShellLoopEachExitZeroAndLeaveNothingBehind) {
-  PutPackage(folder, 8000);
+  folder.put_package(8000);
   Wire();
   const auto fds = [&] {
     return std::distance(fs::directory_iterator("/proc/" + std::to_string(sim->process().pid()) + "/fd"),
@@ -246,7 +237,7 @@ TEST_F(ScriptedUpdate, TenRunsFromAShellLoopEachExitZeroAndLeaveNothingBehind) {
 // The package from another folder than the program's (its PackageDir for this run).
 TEST_F(ScriptedUpdate, PackageTakesTheFirmwareFromTheFolderGiven) {
   ProgramFolder elsewhere;
-  PutPackage(elsewhere, 8000);
+  elsewhere.put_package(8000);
   Wire();
   auto run = Start({"--update", "flash-only", "--package", elsewhere.path().string()});
   ASSERT_EQ(Finish(*run), 0) << err << run->transcript();

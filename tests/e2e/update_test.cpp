@@ -28,7 +28,7 @@ const char* const BOX = "box: Successful | Reboot device/Reset module ! | yes/no
 // A program folder with a firmware package, a simulator, and the tool wired to both.
 class UpdateEndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override { PutPackage(8000); }
+  void SetUp() override { folder.put_package(8000); }
   void TearDown() override {
     if (tool) {
       tool->send_line("command 101");  // Exit, queued behind any box still shown
@@ -36,22 +36,13 @@ class UpdateEndToEnd : public ::testing::Test {
     }
   }
 
-  void PutPackage(std::size_t imageSize) {
-    folder.put("boot1_v3.bin", pattern_bytes(200, 1));
-    folder.put("boot2_v3_KOV02A.bin", pattern_bytes(2500, 2));
-    folder.put("flash_only.bin", pattern_bytes(imageSize, 3));
-    folder.put("file_size.bin", std::string("\x3F\xA0\x00", 3));
-  }
   // Starts the simulator (with `options`) and the tool, and waits until the tool serves commands.
   // `registry` names the debug output; `stderrPipeBytes` as for ProgramFolder::start.
   void Start(std::vector<std::string> options = {}, std::optional<Registry> registry = {},
              int stderrPipeBytes = 0) {
     sim = std::make_unique<Sim>(simDir.path(), std::move(options));
     Registry wired = registry.value_or(folder.base_registry());
-    wired.key(REG_DEVICES).sz("COM1:", sim->module_pty()).sz("RIL1:", sim->ril_hook());
-    wired.key(REG_KERNEL).sz("Reboot", sim->reboot_hook());
-    wired.key("HKEY_LOCAL_MACHINE\\Platform\\Update");
-    for (const auto& [name, value] : bounds) wired.dword(name, value);
+    wire(wired, *sim, bounds);
     if (!packageDir.empty()) wired.sz("PackageDir", packageDir);
     tool = folder.start(wired, {}, stderrPipeBytes);
     ASSERT_TRUE(ui_ready(*tool)) << tool->transcript();
@@ -104,7 +95,7 @@ std::vector<std::string> LinesBetween(const Child& tool, const std::string& afte
 }
 
 TEST_F(UpdateEndToEnd, FlashOnlySendsTheWholeImageAndNoLeavesTheModuleAsItIs) {
-  PutPackage(FULL_IMAGE);
+  folder.put_package(FULL_IMAGE);
   Start();
   tool->send_line("menu Tools/Update Firmware/Flash only");
   tool->send_line("command 118");  // while the first run is under way
@@ -147,7 +138,7 @@ TEST_F(UpdateEndToEnd, FlashOnlyTakesThePackageFromPackageDirAndNeverTheOneBesid
 
 // Menu radio requests during the image do nothing; Get COMs waits until the run closes its port.
 TEST_F(UpdateEndToEnd, RadioRequestsDuringTheImageAreRefusedAndTheRunSucceeds) {
-  PutPackage(FULL_IMAGE);
+  folder.put_package(FULL_IMAGE);
   Start();
   tool->send_line("menu Tools/Update Firmware/Flash only");
   ASSERT_TRUE(tool->wait_for("Sending Bootload2 succeed!!", 60s)) << tool->transcript();
@@ -256,7 +247,7 @@ TEST_F(UpdateEndToEnd, APortThatHangsUpWhileWaitingForTheBootRomEndsTheRun) {
 }
 
 TEST_F(UpdateEndToEnd, APortThatHangsUpDuringTheImageEndsTheRun) {
-  PutPackage(200000);
+  folder.put_package(200000);
   Start({"--drop-after", "50000"});
   tool->send_line("command 118");
   ASSERT_TRUE(tool->wait_for("Update port lost, firmware update stopped", 60s)) << tool->transcript();
@@ -269,7 +260,7 @@ TEST_F(UpdateEndToEnd, APortThatHangsUpDuringTheImageEndsTheRun) {
 // speed, and once stderr is read again the lines it missed are one counted gap. The run traces
 // more than a small pipe and the output queue hold, with the sanitizers' smaller image too.
 TEST_F(UpdateEndToEnd, AnUnreadStderrStallsNoRunAndItsGapIsReportedOnceReadAgain) {
-  PutPackage(FULL_IMAGE);
+  folder.put_package(FULL_IMAGE);
   Registry registry;
   registry.key(REG_DEBUG).sz("Output", "stderr");
   Start({}, registry, 4096);
@@ -343,7 +334,7 @@ TEST_F(UpdateEndToEnd, AWithheldStageOneAnswerStartsAgainOnceAndTheRetryShowsIts
 
 TEST_F(UpdateEndToEnd, AModuleSilentInTheImageFailsWithinItsBoundAndTheNextRunPasses) {
   bounds = {{"ChunkTimeout", 1000}};
-  PutPackage(60000);
+  folder.put_package(60000);
   Start({"--silent-after", "5"});
   tool->send_line("command 118");
   ASSERT_TRUE(eventually([&] { return folder.count_debug_lines("Write 4000 bytes!") >= 6; }, 60s));
@@ -408,7 +399,7 @@ TEST_F(UpdateEndToEnd, ALateRomReadyBeforeEveryResetIsDiscardedAndTheRunSucceeds
 
 TEST_F(UpdateEndToEnd, AnExtraRecordAnswerDoesNotPassForTheImagesAcceptance) {
   bounds = {{"ChunkTimeout", 1000}};
-  PutPackage(3000);
+  folder.put_package(3000);
   Start({"--extra-ack", "record", "--withhold-ack", "image:always"});
   tool->send_line("command 118");
   ASSERT_TRUE(tool->wait_for(FailureBox("no answer to the image"), 60s)) << tool->transcript();
@@ -418,7 +409,7 @@ TEST_F(UpdateEndToEnd, AnExtraRecordAnswerDoesNotPassForTheImagesAcceptance) {
 }
 
 TEST_F(UpdateEndToEnd, QuittingDuringTheImageAsksFirstAndOtherCommandsWait) {
-  PutPackage(120000);
+  folder.put_package(120000);
   Start({"--baud", "115200"});  // about ten seconds of image
   tool->send_line("command 118");
   ASSERT_TRUE(tool->wait_for("progress: image 0/120000", 60s)) << tool->transcript();
@@ -525,7 +516,7 @@ TEST(UpdateProgramFolder, APackageDirOfOneHundredCharactersIsNoWorkingDirectory)
     folder.put(name, "package");
   const std::string tooLong = "/" + std::string(99, 'x');
   Registry registry = folder.base_registry();
-  registry.key("HKEY_LOCAL_MACHINE\\Platform\\Update").sz("PackageDir", tooLong);
+  registry.key(REG_UPDATE).sz("PackageDir", tooLong);
   auto tool = folder.start(registry);
   ASSERT_TRUE(tool->wait_for("box: WorkDir Error | " + tooLong, 20s)) << tool->transcript();
   tool->send_line("answer ok");

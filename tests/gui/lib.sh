@@ -36,8 +36,18 @@ start_xvfb() {
   wait_for 10 xdpyinfo || fail "Xvfb did not start on $display"
 }
 
-# Starts program $1 with the GTK front-end and registry file $2 and waits for its window, whose
-# id it leaves in $window (the program's pid in $app_pid).
+# Lays out the program folder $work/prog: a copy of program $1 beside a firmware package whose
+# image is $2 random bytes; and $work/run, the program's private XDG_RUNTIME_DIR.
+make_program_folder() {
+  mkdir -p "$work/prog" "$work/run"
+  chmod 700 "$work/run"
+  cp "$1" "$work/prog/kov02tool"
+  head -c 200 /dev/urandom >"$work/prog/boot1_v3.bin"
+  head -c 2500 /dev/urandom >"$work/prog/boot2_v3_KOV02A.bin"
+  head -c "$2" /dev/urandom >"$work/prog/flash_only.bin"
+  printf '\x3f\xa0\x00' >"$work/prog/file_size.bin"
+}
+
 # Starts the simulator on a pty linked at $work/module, paced at 115200 bit/s, with any further
 # simulator options given, and writes $work/kov02tool.reg mapping COM1: and RIL1: to it with the
 # debug output in $work/debug.log; registry lines on stdin are added at its end.
@@ -55,6 +65,8 @@ start_module_and_registry() {
   chmod 600 "$work/kov02tool.reg"
 }
 
+# Starts program $1 with the GTK front-end and registry file $2 and waits for its window, whose
+# id it leaves in $window (the program's pid in $app_pid).
 start_program() {
   # Under AddressSanitizer, GTK's and fontconfig's caches that live as long as the process
   # would be reported as leaks at exit; these tests are about the window, so leak checking is
@@ -66,4 +78,17 @@ start_program() {
   window=$(timeout 20 xdotool search --sync --onlyvisible --name '^KOV02Tool$' 2>/dev/null | head -n 1)
   [ -n "$window" ] || fail "no window titled KOV02Tool appeared"
   sleep 1
+}
+
+# Field $1 (X, Y, WIDTH or HEIGHT) of $window's geometry, in pixels.
+window_geometry() { xdotool getwindowgeometry --shell "$window" | sed -n "s/^$1=//p"; }
+
+# Chooses Tools > Update Firmware > Flash only in $window. Tools is the second menu-bar button at
+# the bottom left; its menu is walked with the keyboard: Select Source, Debug Message, Update
+# Firmware > EEP+Flash (grayed, skipped), Flash only.
+choose_flash_only() {
+  xdotool windowfocus --sync "$window"
+  xdotool mousemove --window "$window" 70 $(($(window_geometry HEIGHT) - 12)) click 1
+  sleep 0.5
+  xdotool key Down Down Down Right Down Return
 }

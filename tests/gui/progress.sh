@@ -42,13 +42,7 @@ need_tools Xvfb xdotool import compare xdpyinfo
 start_xvfb 141 180
 
 # The program folder: the tool beside its package (an image of about five seconds at 115200).
-mkdir -p "$work/prog" "$work/run"
-chmod 700 "$work/run"
-cp "$program" "$work/prog/kov02tool"
-head -c 200 /dev/urandom >"$work/prog/boot1_v3.bin"
-head -c 2500 /dev/urandom >"$work/prog/boot2_v3_KOV02A.bin"
-head -c 60000 /dev/urandom >"$work/prog/flash_only.bin"
-printf '\x3f\xa0\x00' >"$work/prog/file_size.bin"
+make_program_folder "$program" 60000
 
 start_module_and_registry </dev/null
 
@@ -59,17 +53,12 @@ strip() { convert "$1" -crop "${WIDTH}x40+${X}+$((Y + HEIGHT - 80))" +repage "$2
 import -window root "$work/before.png" || fail "no screenshot"
 strip "$work/before.png" "$work/strip-before.png"
 
-# Tools is the second menu-bar button at the bottom left; its menu is walked with the keyboard:
-# Select Source, Debug Message, Update Firmware > EEP+Flash (grayed, skipped), Flash only.
-xdotool windowfocus --sync "$window"
-xdotool mousemove --window "$window" 70 $((HEIGHT - 12)) click 1
-sleep 0.5
-xdotool key Down Down Down Right Down Return
+choose_flash_only
 wait_for 30 grep -q "Download.bin open succeed" "$work/debug.log" || fail "the update did not reach the image"
 sleep 2
 import -window root "$shot" || fail "could not save the screenshot to $shot"
 strip "$shot" "$work/strip-during.png"
-same_width() { [ "$(xdotool getwindowgeometry --shell "$window" | sed -n 's/^WIDTH=//p')" = "$WIDTH" ]; }
+same_width() { [ "$(window_geometry WIDTH)" = "$WIDTH" ]; }
 same_width || fail "the window's width changed while the image went out"
 
 wait_for 60 grep -q "Send firmware....ok" "$work/debug.log" || fail "the image was not accepted"

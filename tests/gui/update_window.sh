@@ -58,13 +58,7 @@ window_text() { /usr/bin/python3 "$here/window_text.py" "$app_pid" "$@"; }
 # Succeeds when a label shown matches the extended regular expression $1.
 label_matches() { window_text labels >"$work/labels" && grep -qE "$1" "$work/labels"; }
 
-mkdir -p "$work/prog" "$work/run"
-chmod 700 "$work/run"
-cp "$program" "$work/prog/kov02tool"
-head -c 200 /dev/urandom >"$work/prog/boot1_v3.bin"
-head -c 2500 /dev/urandom >"$work/prog/boot2_v3_KOV02A.bin"
-head -c "$image_bytes" /dev/urandom >"$work/prog/flash_only.bin"
-printf '\x3f\xa0\x00' >"$work/prog/file_size.bin"
+make_program_folder "$program" "$image_bytes"
 
 start_module_and_registry --silent-after "$silent_after" <<REG
 [HKEY_LOCAL_MACHINE\\Platform\\Update]
@@ -72,21 +66,12 @@ start_module_and_registry --silent-after "$silent_after" <<REG
 REG
 
 start_program "$work/prog/kov02tool" "$work/kov02tool.reg"
-width() { xdotool getwindowgeometry --shell "$window" | sed -n 's/^WIDTH=//p'; }
-first_width=$(width)
+first_width=$(window_geometry WIDTH)
 # The window's width, four times a second, for the whole run.
-(while sleep 0.25; do width; done) >"$work/widths" 2>/dev/null &
+(while sleep 0.25; do window_geometry WIDTH; done) >"$work/widths" 2>/dev/null &
 sampler_pid=$!
 
-# Tools > Update Firmware > Flash only, as progress.sh chooses it.
-start_update() {
-  xdotool windowfocus --sync "$window"
-  xdotool mousemove --window "$window" 70 $(($(xdotool getwindowgeometry --shell "$window" |
-    sed -n 's/^HEIGHT=//p') - 12)) click 1
-  sleep 0.5
-  xdotool key Down Down Down Right Down Return
-}
-start_update
+choose_flash_only
 wait_for 30 grep -q "Download.bin open succeed" "$work/debug.log" || fail "the update did not reach the image"
 total=$(echo "$image_bytes" | awk '{ printf($1 < 999950 ? "%.1f kB" : "%.2f MB", $1 < 999950 ? $1 / 1000 : $1 / 1e6) }')
 wait_for 10 label_matches "^Firmware: [0-9.]+ (B|kB|MB) of $total \\([0-9]+ %\\)" ||
@@ -117,7 +102,7 @@ widths=$(sort -u "$work/widths" | tr '\n' ' ')
 [ "$widths" = "$first_width " ] || fail "the window's width changed during the run: $first_width, then $widths"
 ok "the window stayed $first_width px wide"
 
-start_update
+choose_flash_only
 wait_for 30 bash -c "[ \$(grep -c 'Download.bin open succeed' '$work/debug.log') -ge 2 ]" ||
   fail "the next update did not reach the image"
 label_matches "^Stopped at " && fail "the stopped line outlived the next run's start"

@@ -1,7 +1,6 @@
 // The radio: driver's reset pulses: a GPIO line through a recording stand-in for the kernel's
 // GPIO calls (this kernel has no GPIO chip), RTS on the fake port's modem lines, a pty that has
 // no modem lines, and the driver's answers through RIL1:.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/gpio.h>
 
@@ -15,6 +14,7 @@
 #include "registry/registry.h"
 #include "serial/fake_port.h"
 #include "serial_pty.h"
+#include "test_objects.h"
 
 namespace kov02::devices {
 namespace {
@@ -176,12 +176,6 @@ BOOL Control(DWORD code) {
   return done;
 }
 
-std::wstring ReasonLine() {
-  WCHAR text[256];
-  GetDeviceFailureW(text, 256);
-  return text;
-}
-
 TEST_F(ResetTest, RadioDriverAnswersTheThreeCodesFromItsRegistryValues) {
   Load("[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"RIL1:\"=\"radio:\"\n");
   for (DWORD code : {0x03001F80u, 0x03001F84u, 0x03001F88u}) EXPECT_TRUE(Control(code)) << code;
@@ -198,7 +192,7 @@ TEST_F(ResetTest, RadioDriverAnswersTheThreeCodesFromItsRegistryValues) {
   gpio_.busy = true;
   EXPECT_FALSE(Control(0x03001F88u));
   EXPECT_EQ(GetLastError(), ERROR_BUSY);
-  EXPECT_EQ(ReasonLine(),
+  EXPECT_EQ(kernel::testing::device_failure(),
             L"RIL1: reset by gpio:gpiochip0:MODEM_RST failed: /dev/gpiochip0 line 5 is busy (used by "
             L"\"modem-power\")");
   EXPECT_FALSE(Control(0x03001F80u));

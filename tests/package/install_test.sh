@@ -74,7 +74,7 @@ check "installed kov02tool --help names the installed sample registry" \
   grep -q "/usr/share/doc/kov02tool/examples/kov02tool.reg.sample" <<<"$("$root/usr/bin/kov02tool" --help)"
 check "installed console updates the installed simulator to Successful" \
   env KOV02_TEST_TOOL="$root/usr/bin/kov02tool" KOV02_TEST_SIM="$root/usr/bin/kov02a-sim" \
-  "$e2e" --gtest_filter='UpdateEndToEnd.FlashOnly*'
+  "$e2e" --gtest_filter='UpdateEndToEnd.FlashOnlySendsTheWholeImageAndNoLeavesTheModuleAsItIs'
 check "desktop-file-validate" desktop-file-validate "$root/usr/share/applications/kov02tool.desktop"
 check "appstreamcli validate --no-net" appstreamcli validate --no-net "$root/$metainfo"
 check "man -l kov02tool.1" renders "$root/usr/share/man/man1/kov02tool.1.gz" "KOV02_REGISTRY"

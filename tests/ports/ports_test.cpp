@@ -14,6 +14,7 @@
 #include "ports/port_watch.h"
 #include "registry/registry.h"
 #include "temp_dir.h"
+#include "test_objects.h"
 
 namespace {
 
@@ -162,8 +163,7 @@ TEST_F(PortsTest, FailedOpenNamesThePortsPresent) {
       "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"COM1:\"=\"/dev/ttyUSB5\"\n", &error));
   EXPECT_EQ(CreateFileW(L"COM1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
-  WCHAR reason[512];
-  const std::wstring text(reason, GetDeviceFailureW(reason, 512));
+  const std::wstring text = kov02::kernel::testing::device_failure();
   EXPECT_NE(text.find(L"; ports present: /dev/ttyUSB0 (FT232R USB UART)"), std::wstring::npos);
   kov02::registry::clear();
 }

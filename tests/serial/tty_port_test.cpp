@@ -27,11 +27,13 @@
 #include "serial/low_latency.h"
 #include "serial/port_users.h"
 #include "temp_dir.h"
+#include "test_objects.h"
 
 namespace serial_test {
 namespace {
 
 using namespace std::chrono_literals;
+using kov02::kernel::testing::device_failure;
 
 class TtyPort : public ::testing::Test {
  protected:
@@ -442,12 +444,6 @@ TEST_F(TtyPort, OtherHoldersAreFoundInProcButAPtysPeerDoesNotKeepItsPortAway) {
   kov02::serial::set_proc_root("/proc");
 }
 
-std::wstring open_failure() {
-  WCHAR text[256];
-  const DWORD length = GetDeviceFailureW(text, 256);
-  return std::wstring(text, length);
-}
-
 HANDLE open_device(LPCWSTR name) {
   return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
@@ -461,7 +457,7 @@ bool child_without_access_sees(const std::string& tty, const std::wstring& expec
   const pid_t child = fork();
   if (child == 0) {
     if (drop_user && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-    _exit(open_device(L"COM1:") == INVALID_HANDLE_VALUE && open_failure() == expected ? 0 : 1);
+    _exit(open_device(L"COM1:") == INVALID_HANDLE_VALUE && device_failure() == expected ? 0 : 1);
   }
   int status = 0;
   const bool seen = waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -493,17 +489,17 @@ TEST_F(TtyPort, AFailedDeviceOpenSaysWhyInPlainWords) {
     EXPECT_EQ(open_device(row.device), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << row.reason;
     // A missing device is followed by the ports this machine has, when it has any.
-    const std::wstring failure = open_failure();
+    const std::wstring failure = device_failure();
     EXPECT_EQ(failure.substr(0, failure.find(L"; ports present: ")), row.reason);
   }
   EXPECT_TRUE(child_without_access_sees(
       pty_.path(), L"COM1: is " + tty + L": permission denied (add yourself to the dialout group)"));
   HANDLE port = open_device(L"COM1:");
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(open_failure(), L"") << "an open that succeeded leaves nothing to explain";
+  EXPECT_EQ(device_failure(), L"") << "an open that succeeded leaves nothing to explain";
   std::thread other([] { EXPECT_EQ(open_device(L"COM4:"), INVALID_HANDLE_VALUE); });
   other.join();
-  EXPECT_EQ(open_failure(), L"") << "another thread's failure is its own";
+  EXPECT_EQ(device_failure(), L"") << "another thread's failure is its own";
   CloseHandle(port);
   kov02::registry::clear();
 }

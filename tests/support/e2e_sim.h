@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "child_process.h"
+#include "e2e_tool.h"
 #include "temp_dir.h"
 
 namespace e2e {
@@ -85,6 +86,17 @@ class Sim {
   std::unique_ptr<Child> child_;
   std::string module_pty_;
 };
+
+// `registry` with the tool's COM1: and RIL1: on `sim`, its reboot service the simulator's, and
+// `bounds` in Platform\Update; that key is left open for further values.
+inline Registry& wire(Registry& registry, const Sim& sim,
+                      const std::map<std::string, std::uint32_t>& bounds = {}) {
+  registry.key(REG_DEVICES).sz("COM1:", sim.module_pty()).sz("RIL1:", sim.ril_hook());
+  registry.key(REG_KERNEL).sz("Reboot", sim.reboot_hook());
+  registry.key(REG_UPDATE);
+  for (const auto& [name, value] : bounds) registry.dword(name, value);
+  return registry;
+}
 
 // Field `field` of each entry of the summary's list `list`, in order; `absent` while there is no
 // whole summary to read (none written yet, or one being rewritten).

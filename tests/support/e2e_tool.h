@@ -61,6 +61,7 @@ class Registry {
 // The registry keys the tool reads.
 inline constexpr std::string_view REG_DEVICES = "HKEY_LOCAL_MACHINE\\Platform\\Devices";
 inline constexpr std::string_view REG_KERNEL = "HKEY_LOCAL_MACHINE\\Platform\\Kernel";
+inline constexpr std::string_view REG_UPDATE = "HKEY_LOCAL_MACHINE\\Platform\\Update";
 inline constexpr std::string_view REG_DEBUG = "HKEY_LOCAL_MACHINE\\Platform\\Debug";
 inline constexpr std::string_view REG_SERIAL = "HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial";
 inline constexpr std::string_view REG_SERIAL2 = "HKEY_LOCAL_MACHINE\\Drivers\\BuiltIn\\Serial2";
@@ -109,6 +110,14 @@ class ProgramFolder {
   }
   void remove(std::string_view name) const {
     fs::remove(dir_ / name);
+  }
+  // The firmware package beside the program: both boot loaders, an image of `image_bytes` and
+  // the record of a two-byte file size.
+  void put_package(std::size_t image_bytes, std::size_t boot2_bytes = 2500) const {
+    put("boot1_v3.bin", pattern_bytes(200, 1));
+    put("boot2_v3_KOV02A.bin", pattern_bytes(boot2_bytes, 2));
+    put("flash_only.bin", pattern_bytes(image_bytes, 3));
+    put("file_size.bin", std::string("\x3F\xA0\x00", 3));
   }
 
   // A registry whose debug output goes to debug_log(); add the devices the test needs.

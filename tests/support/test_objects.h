@@ -1,8 +1,10 @@
-// A small kernel object the kernel tests drive through the generic handle calls.
+// A small kernel object the kernel tests drive through the generic handle calls, and the reason
+// line a failed device call leaves.
 #pragma once
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 #include "kernel/handles.h"
 
@@ -18,5 +20,11 @@ class CountingSink : public KernelObject {
   }
   std::atomic<long> bytes{0};
 };
+
+// Why the calling thread's last device open or control failed; empty when it did not.
+inline std::wstring device_failure() {
+  WCHAR text[512];
+  return std::wstring(text, GetDeviceFailureW(text, 512));
+}
 
 }  // namespace kov02::kernel::testing
