@@ -112,7 +112,7 @@ class ProgramFolder {
     fs::remove(dir_ / name);
   }
   // The firmware package beside the program: both boot loaders, an image of `image_bytes` and
-  // the record of a two-byte file size.
+  // the Flash-only file-size record.
   void put_package(std::size_t image_bytes, std::size_t boot2_bytes = 2500) const {
     put("boot1_v3.bin", pattern_bytes(200, 1));
     put("boot2_v3_KOV02A.bin", pattern_bytes(boot2_bytes, 2));
