@@ -39,6 +39,10 @@ std::vector<std::string> split_command(std::string_view command);
 // 3", "hook /usr/sbin/x timed out after 30 s").
 BOOL run_hook(const std::vector<std::string>& argv, DWORD code, std::string* reason = nullptr);
 
+// hook_refusal() and run_hook() in one, with one trust check of the program: for a hook run as
+// soon as the registry names it.
+BOOL run_allowed_hook(const std::vector<std::string>& argv, DWORD code, std::string* reason = nullptr);
+
 // Whether a hook may run: ERROR_SUCCESS, or ERROR_ACCESS_DENIED while the registry file is not
 // trusted or when the program or a folder above it is not (registry/trust.h; one warning on
 // stderr, "hook PATH refused: REASON"), or ERROR_FILE_NOT_FOUND for an empty command. A refusal

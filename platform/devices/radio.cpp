@@ -143,9 +143,8 @@ BOOL reset_module(const std::wstring& value) {
 
 BOOL run_exec(const std::wstring& value, const std::wstring& name, DWORD code) {
   const std::vector<std::string> argv = split_command(kernel::native_bytes(value.substr(5)));
-  DWORD error = hook_refusal(argv);
-  if (error == ERROR_SUCCESS && run_hook(argv, code)) return TRUE;
-  if (error == ERROR_SUCCESS) error = GetLastError();
+  if (run_allowed_hook(argv, code)) return TRUE;
+  const DWORD error = GetLastError();
   return refuse(error, "the " + kernel::to_utf8(name) + " hook " + (argv.empty() ? "" : argv.front()) +
                            " failed (error " + std::to_string(error) + ")");
 }
