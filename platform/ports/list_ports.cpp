@@ -79,7 +79,8 @@ std::string json_of(const Listed& listed) {
   const std::string user = listed.user ? "{\"name\":" + json_string(listed.user->name) +
                                              ",\"pid\":" + std::to_string(listed.user->pid) + "}"
                                        : "null";
-  return "{\"device\":" + json_string(port.device) + ",\"stable_name\":" + json_text_or_null(port.stable_name) +
+  return "{\"device\":" + json_string(port.device) +
+         ",\"stable_name\":" + json_text_or_null(port.stable_name) +
          ",\"vendor_id\":" + json_text_or_null(port.vendor_id) +
          ",\"product_id\":" + json_text_or_null(port.product_id) +
          ",\"manufacturer\":" + json_text_or_null(port.manufacturer) +
@@ -98,7 +99,7 @@ int list_ports(bool json) {
     entry.user = serial::current_user(entry.port.device);
     listed.push_back(std::move(entry));
   }
-  if (listed.empty()) std::fprintf(stderr, "kov02tool: no serial ports found\n");
+  if (listed.empty()) kernel::stderr_notice("no serial ports found");
   if (json) {
     std::string array = "[";
     for (std::size_t i = 0; i < listed.size(); ++i) {
