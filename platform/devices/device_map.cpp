@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cwctype>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -62,12 +61,6 @@ HANDLE open_exec_device(std::wstring_view name, std::string_view command, std::s
   return handle ? handle : INVALID_HANDLE_VALUE;
 }
 
-std::wstring upper(std::wstring_view name) {
-  std::wstring out(name);
-  for (wchar_t& c : out) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-  return out;
-}
-
 // The serial ports open now, by the device name they were opened under: a reset by RTS or DTR
 // drives the port the program already holds, since a tty cannot be opened twice.
 struct HeldPorts {
@@ -86,7 +79,7 @@ void note_held(std::wstring_view name, HANDLE handle, const std::string& target)
   note_radio_port(*port, target);
   HeldPorts& held = held_ports();
   std::lock_guard lock(held.mutex);
-  held.ports[upper(name)] = port;
+  held.ports[kernel::upper_case(name)] = port;
 }
 
 // What a device map value names.
@@ -186,7 +179,7 @@ std::wstring registry_file_phrase() {
 std::shared_ptr<kernel::KernelObject> held_device(std::wstring_view name) {
   HeldPorts& held = held_ports();
   std::lock_guard lock(held.mutex);
-  auto found = held.ports.find(upper(name));
+  auto found = held.ports.find(kernel::upper_case(name));
   if (found == held.ports.end()) return nullptr;
   auto object = found->second.lock();
   if (!object || object->closed()) {

@@ -11,13 +11,13 @@
 // program, having opened the inhibited tty, has closed it again: the update run that needed the
 // modem let go is over, whether it succeeded or not, and ModemManager may have the modem back.
 #include <climits>
-#include <cstdlib>
 #include <mutex>
 #include <optional>
 
 #include "devices/devices.h"
 #include "devices/modem_manager.h"
 #include "devices/reset_line.h"
+#include "kernel/files.h"
 #include "kernel/text.h"
 #include "registry/registry.h"
 #include "serial/port.h"
@@ -57,21 +57,14 @@ BOOL refuse(DWORD error, const std::string& line) {
   return FALSE;
 }
 
-std::string real_path(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (!resolved) return path;
-  std::string out(resolved);
-  std::free(resolved);
-  return out;
-}
-
 // The tty a "modemmanager:" value is about: the one after the colon, or the one COM1: maps to.
 // Its real path; nullopt when COM1: maps to something other than a tty.
 std::optional<std::string> modem_tty(std::wstring_view rest) {
   std::wstring path(rest);
   if (path.empty()) path = registry::lookup_string(L"Platform\\Devices", L"COM1:").value_or(L"");
   if (!path.starts_with(L"/")) return std::nullopt;
-  return real_path(kernel::native_bytes(path));
+  const std::string bytes = kernel::native_bytes(path);
+  return kernel::real_path(bytes).value_or(bytes);
 }
 
 BOOL suspend_modem(std::wstring_view rest) {
@@ -187,7 +180,7 @@ void note_radio_port(kernel::KernelObject& object, const std::string& path) {
   Suspension& held = suspension();
   {
     std::lock_guard lock(held.mutex);
-    if (!held.inhibition || held.tty != real_path(path)) return;
+    if (!held.inhibition || held.tty != kernel::real_path(path).value_or(path)) return;
   }
   port->call_when_gone([] { resume_modem("the program closed the port"); });
 }

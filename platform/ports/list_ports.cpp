@@ -5,7 +5,6 @@
 #include "ports/list_ports.h"
 
 #include <cstdio>
-#include <cwctype>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,9 +28,8 @@ struct Listed {
 
 // Device names are compared without regard to case and kept folded; they are shown as the
 // handset writes them, in capitals.
-std::string shown_name(std::wstring name) {
-  for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-  return kernel::to_utf8(name);
+std::string shown_name(std::wstring_view name) {
+  return kernel::to_utf8(kernel::upper_case(name));
 }
 
 std::vector<std::string> mapped_names(const PresentPort& port) {
