@@ -171,6 +171,10 @@ void set_device_failure(std::wstring line) {
   t_device_failure = std::move(line);
 }
 
+const std::wstring& device_failure() {
+  return t_device_failure;
+}
+
 std::wstring registry_file_phrase() {
   const std::string file = registry::file_in_use();
   return file.empty() ? L"no registry file" : kernel::from_utf8(file);

@@ -84,6 +84,8 @@ std::string format_control_code(DWORD code);
 // line for the user in Linux words ("RIL1: not mapped in /etc/kov02tool/kov02tool.reg"); read
 // through GetDeviceFailureW. Each open and control clears it as it starts; a failure sets it.
 void set_device_failure(std::wstring line);
+// The calling thread's reason line as it stands, whole (GetDeviceFailureW copies what fits).
+const std::wstring& device_failure();
 
 // The registry file in use for reason lines: its path, or "no registry file".
 std::wstring registry_file_phrase();
