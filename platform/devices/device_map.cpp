@@ -175,6 +175,13 @@ const std::wstring& device_failure() {
   return t_device_failure;
 }
 
+BOOL refuse(std::wstring_view who, DWORD error, const std::string& why) {
+  t_device_failure = std::wstring(who) + L": " + kernel::from_utf8(why);
+  OutputDebugStringW((t_device_failure + L"\r\n").c_str());
+  SetLastError(error);
+  return FALSE;
+}
+
 std::wstring registry_file_phrase() {
   const std::string file = registry::file_in_use();
   return file.empty() ? L"no registry file" : kernel::from_utf8(file);

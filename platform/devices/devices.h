@@ -87,6 +87,10 @@ void set_device_failure(std::wstring line);
 // The calling thread's reason line as it stands, whole (GetDeviceFailureW copies what fits).
 const std::wstring& device_failure();
 
+// Refuses a control of `who` ("RIL1", "Reboot"): the reason line "WHO: WHY", the same line as
+// debug output, and `error` as the last error. FALSE, for the control to return.
+BOOL refuse(std::wstring_view who, DWORD error, const std::string& why);
+
 // The registry file in use for reason lines: its path, or "no registry file".
 std::wstring registry_file_phrase();
 

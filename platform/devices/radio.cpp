@@ -50,13 +50,6 @@ void debug_line(const std::string& text) {
   OutputDebugStringW((L"RIL1: " + kernel::from_utf8(text) + L"\r\n").c_str());
 }
 
-BOOL refuse(DWORD error, const std::string& line) {
-  set_device_failure(L"RIL1: " + kernel::from_utf8(line));
-  debug_line(line);
-  SetLastError(error);
-  return FALSE;
-}
-
 // The tty a "modemmanager:" value is about: the one after the colon, or the one COM1: maps to.
 // Its real path; nullopt when COM1: maps to something other than a tty.
 std::optional<std::string> modem_tty(std::wstring_view rest) {
@@ -83,7 +76,7 @@ BOOL suspend_modem(std::wstring_view rest) {
   const std::string name = tty->starts_with("/dev/") ? tty->substr(5) : *tty;
   const DWORD error = ModemInhibition::take(name, &held.inhibition, &note, &reason);
   if (error != ERROR_SUCCESS)
-    return refuse(error, "ModemManager refused to let go of " + *tty + ": " + reason);
+    return refuse(L"RIL1", error, "ModemManager refused to let go of " + *tty + ": " + reason);
   if (!held.inhibition) {
     debug_line(note + ": nothing to suspend");
     return TRUE;
@@ -105,7 +98,7 @@ BOOL resume_modem(const char* why) {
   std::string reason;
   const DWORD error = inhibition->lift(&reason);
   if (error != ERROR_SUCCESS)
-    return refuse(error, "ModemManager did not take back " + held.tty + ": " + reason);
+    return refuse(L"RIL1", error, "ModemManager did not take back " + held.tty + ": " + reason);
   debug_line("ModemManager has " + held.tty + " back (" + why + ")");
   return TRUE;
 }
@@ -131,15 +124,16 @@ BOOL reset_module(const std::wstring& value) {
     reason = "not a reset this driver knows";
   }
   if (error == ERROR_SUCCESS) return TRUE;
-  return refuse(error, "reset by " + kernel::to_utf8(value) + " failed: " + reason);
+  return refuse(L"RIL1", error, "reset by " + kernel::to_utf8(value) + " failed: " + reason);
 }
 
 BOOL run_exec(const std::wstring& value, const std::wstring& name, DWORD code) {
   const std::vector<std::string> argv = split_command(kernel::native_bytes(value.substr(5)));
   if (run_allowed_hook(argv, code)) return TRUE;
   const DWORD error = GetLastError();
-  return refuse(error, "the " + kernel::to_utf8(name) + " hook " + (argv.empty() ? "" : argv.front()) +
-                           " failed (error " + std::to_string(error) + ")");
+  return refuse(L"RIL1", error,
+                "the " + kernel::to_utf8(name) + " hook " + (argv.empty() ? "" : argv.front()) +
+                    " failed (error " + std::to_string(error) + ")");
 }
 
 }  // namespace
@@ -170,7 +164,7 @@ BOOL radio_control(DWORD code) {
   if (value.starts_with(L"modemmanager:")) {
     return code == kSuspend ? suspend_modem(std::wstring_view(value).substr(13)) : resume_modem("resumed");
   }
-  return refuse(ERROR_INVALID_PARAMETER,
+  return refuse(L"RIL1", ERROR_INVALID_PARAMETER,
                 "\"Suspend\"=\"" + kernel::to_utf8(value) + "\" is not a suspension this driver knows");
 }
 
