@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <mutex>
-#include <string_view>
 
 #include "devices/devices.h"
 #include "devices/system_bus.h"

@@ -10,7 +10,6 @@
 // inhibition) lives here, process-wide. An inhibition is lifted by the resume, or as soon as the
 // program, having opened the inhibited tty, has closed it again: the update run that needed the
 // modem let go is over, whether it succeeded or not, and ModemManager may have the modem back.
-#include <climits>
 #include <mutex>
 #include <optional>
 
