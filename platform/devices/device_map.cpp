@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cwctype>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -62,12 +61,6 @@ HANDLE open_exec_device(std::wstring_view name, std::string_view command, std::s
   return handle ? handle : INVALID_HANDLE_VALUE;
 }
 
-std::wstring upper(std::wstring_view name) {
-  std::wstring out(name);
-  for (wchar_t& c : out) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-  return out;
-}
-
 // The serial ports open now, by the device name they were opened under: a reset by RTS or DTR
 // drives the port the program already holds, since a tty cannot be opened twice.
 struct HeldPorts {
@@ -86,12 +79,22 @@ void note_held(std::wstring_view name, HANDLE handle, const std::string& target)
   note_radio_port(*port, target);
   HeldPorts& held = held_ports();
   std::lock_guard lock(held.mutex);
-  held.ports[upper(name)] = port;
+  held.ports[kernel::upper_case(name)] = port;
+}
+
+// What a device map value names.
+enum class TargetKind { exec, radio, fake, tty };
+
+TargetKind kind_of(std::string_view target) {
+  if (target.starts_with("exec:")) return TargetKind::exec;
+  if (target == "radio:") return TargetKind::radio;
+  if (target.starts_with("fake:")) return TargetKind::fake;
+  return TargetKind::tty;
 }
 
 // The plain words for a refused exec: or fake: device (a tty says its own).
 std::string plain_reason(std::string_view target, DWORD error) {
-  const bool hook = target.starts_with("exec:");
+  const bool hook = kind_of(target) == TargetKind::exec;
   switch (error) {
     case ERROR_ACCESS_DENIED:
       return hook ? "refused: the hook is not trusted" : "already open in this program";
@@ -100,10 +103,6 @@ std::string plain_reason(std::string_view target, DWORD error) {
     default:
       return "error " + std::to_string(error);
   }
-}
-
-bool tty_target(const std::string& target) {
-  return !target.starts_with("exec:") && !target.starts_with("fake:");
 }
 
 // While the program holds a tty, its adapter is watched for being pulled and put back.
@@ -123,9 +122,16 @@ std::string with_ports_present(std::string reason) {
 
 HANDLE open_mapped(std::wstring_view name, const std::string& target, std::string* reason,
                    std::string* refusal) {
-  if (target.starts_with("exec:")) return open_exec_device(name, std::string_view(target).substr(5), refusal);
-  if (target == "radio:") return open_radio_device();
-  if (target.starts_with("fake:")) return serial::open_fake(target.substr(5));
+  switch (kind_of(target)) {
+    case TargetKind::exec:
+      return open_exec_device(name, std::string_view(target).substr(5), refusal);
+    case TargetKind::radio:
+      return open_radio_device();
+    case TargetKind::fake:
+      return serial::open_fake(target.substr(5));
+    case TargetKind::tty:
+      break;
+  }
   return serial::open_tty(target, reason);
 }
 
@@ -139,11 +145,12 @@ HANDLE open_device(std::wstring_view name, bool hold = true) {
     return INVALID_HANDLE_VALUE;
   }
   const std::string text = kernel::native_bytes(*target);
+  const bool tty = kind_of(text) == TargetKind::tty;
   std::string reason, refusal;
   HANDLE handle = open_mapped(name, text, &reason, &refusal);
   if (handle != INVALID_HANDLE_VALUE) {
     if (hold) note_held(name, handle, text);
-    if (hold && tty_target(text)) watch_held_tty(handle, name, text);
+    if (hold && tty) watch_held_tty(handle, name, text);
     return handle;
   }
   const DWORD error = GetLastError();
@@ -151,7 +158,7 @@ HANDLE open_device(std::wstring_view name, bool hold = true) {
     t_device_failure = std::wstring(name) + L" " + kernel::from_utf8(refusal);
   } else {
     if (reason.empty()) reason = plain_reason(text, error);
-    if (tty_target(text)) reason = with_ports_present(std::move(reason));
+    if (tty) reason = with_ports_present(std::move(reason));
     t_device_failure = std::wstring(name) + L" is " + *target + L": " + kernel::from_utf8(reason);
   }
   SetLastError(error);
@@ -164,6 +171,17 @@ void set_device_failure(std::wstring line) {
   t_device_failure = std::move(line);
 }
 
+const std::wstring& device_failure() {
+  return t_device_failure;
+}
+
+BOOL refuse(std::wstring_view who, DWORD error, const std::string& why) {
+  t_device_failure = std::wstring(who) + L": " + kernel::from_utf8(why);
+  OutputDebugStringW((t_device_failure + L"\r\n").c_str());
+  SetLastError(error);
+  return FALSE;
+}
+
 std::wstring registry_file_phrase() {
   const std::string file = registry::file_in_use();
   return file.empty() ? L"no registry file" : kernel::from_utf8(file);
@@ -172,7 +190,7 @@ std::wstring registry_file_phrase() {
 std::shared_ptr<kernel::KernelObject> held_device(std::wstring_view name) {
   HeldPorts& held = held_ports();
   std::lock_guard lock(held.mutex);
-  auto found = held.ports.find(upper(name));
+  auto found = held.ports.find(kernel::upper_case(name));
   if (found == held.ports.end()) return nullptr;
   auto object = found->second.lock();
   if (!object || object->closed()) {

@@ -39,6 +39,10 @@ std::vector<std::string> split_command(std::string_view command);
 // 3", "hook /usr/sbin/x timed out after 30 s").
 BOOL run_hook(const std::vector<std::string>& argv, DWORD code, std::string* reason = nullptr);
 
+// hook_refusal() and run_hook() in one, with one trust check of the program: for a hook run as
+// soon as the registry names it.
+BOOL run_allowed_hook(const std::vector<std::string>& argv, DWORD code, std::string* reason = nullptr);
+
 // Whether a hook may run: ERROR_SUCCESS, or ERROR_ACCESS_DENIED while the registry file is not
 // trusted or when the program or a folder above it is not (registry/trust.h; one warning on
 // stderr, "hook PATH refused: REASON"), or ERROR_FILE_NOT_FOUND for an empty command. A refusal
@@ -80,6 +84,12 @@ std::string format_control_code(DWORD code);
 // line for the user in Linux words ("RIL1: not mapped in /etc/kov02tool/kov02tool.reg"); read
 // through GetDeviceFailureW. Each open and control clears it as it starts; a failure sets it.
 void set_device_failure(std::wstring line);
+// The calling thread's reason line as it stands, whole (GetDeviceFailureW copies what fits).
+const std::wstring& device_failure();
+
+// Refuses a control of `who` ("RIL1", "Reboot"): the reason line "WHO: WHY", the same line as
+// debug output, and `error` as the last error. FALSE, for the control to return.
+BOOL refuse(std::wstring_view who, DWORD error, const std::string& why);
 
 // The registry file in use for reason lines: its path, or "no registry file".
 std::wstring registry_file_phrase();

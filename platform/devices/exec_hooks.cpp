@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -136,7 +135,8 @@ class Child {
 }
 
 // Starts the hook; 0, or the errno why it could not be run.
-int spawn(int program, const std::vector<std::string>& args, const std::string& mark, int output, pid_t* pid) {
+int spawn(int program, const std::vector<std::string>& args, const std::string& mark, int output,
+          pid_t* pid) {
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -208,15 +208,27 @@ DWORD refusal_of(const registry::TrustedFile& program, const std::string& path, 
   return ERROR_ACCESS_DENIED;
 }
 
+// ERROR_SUCCESS, or ERROR_ACCESS_DENIED (and `reason`, when wanted) while the registry file is not
+// trusted to name the hook `path`.
+DWORD registry_refusal(const std::string& path, std::string* reason) {
+  if (registry::hooks_allowed()) return ERROR_SUCCESS;
+  if (reason) *reason = "hook " + path + " refused: " + registry::hooks_refused_reason();
+  return ERROR_ACCESS_DENIED;
+}
+
 }  // namespace
 
 DWORD hook_refusal(const std::vector<std::string>& argv, std::string* reason) {
   if (argv.empty()) return ERROR_FILE_NOT_FOUND;
-  if (!registry::hooks_allowed()) {
-    if (reason) *reason = "hook " + argv.front() + " refused: " + registry::hooks_refused_reason();
-    return ERROR_ACCESS_DENIED;
-  }
+  if (const DWORD refused = registry_refusal(argv.front(), reason); refused != ERROR_SUCCESS) return refused;
   return refusal_of(registry::TrustedFile(argv.front()), argv.front(), reason);
+}
+
+BOOL run_allowed_hook(const std::vector<std::string>& argv, DWORD code, std::string* reason) {
+  const DWORD refused = argv.empty() ? ERROR_SUCCESS : registry_refusal(argv.front(), reason);
+  if (refused == ERROR_SUCCESS) return run_hook(argv, code, reason);
+  SetLastError(refused);
+  return FALSE;
 }
 
 void set_hook_time_limit(std::chrono::milliseconds limit) {
@@ -235,8 +247,12 @@ BOOL run_hook(const std::vector<std::string>& argv, DWORD code, std::string* rea
   // Checked once more here, through the descriptor the hook then starts from: the folders on
   // its path may have changed since the device was opened, and may change again meanwhile.
   const registry::TrustedFile program(argv.front());
-  const DWORD refused = program.found() ? refusal_of(program, argv.front(), reason) : ERROR_FILE_NOT_FOUND;
-  if (refused != ERROR_SUCCESS) {
+  if (!program.found()) {
+    say("could not be started: " + program.reason());
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  if (const DWORD refused = refusal_of(program, argv.front(), reason); refused != ERROR_SUCCESS) {
     SetLastError(refused);
     return FALSE;
   }

@@ -34,15 +34,9 @@ void take_role(int change) {
   if (was != (g_running_hooks > 0)) ::prctl(PR_SET_CHILD_SUBREAPER, g_running_hooks > 0 ? 1 : 0, 0, 0, 0);
 }
 
-struct Stat {
-  pid_t parent, group, session;
-  unsigned long long start;
-  char state;
-};
-
 // /proc/PID/stat: "pid (name) state ppid pgrp session ..." with the start time as field 22. The
 // name may hold anything, so the fields are read after its last ')'.
-std::optional<Stat> read_stat(pid_t pid) {
+std::optional<HookDescendants::Process> read_stat(pid_t pid) {
   char path[32], line[1024];
   std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
   FILE* file = std::fopen(path, "re");
@@ -50,12 +44,14 @@ std::optional<Stat> read_stat(pid_t pid) {
   const bool read = std::fgets(line, sizeof line, file) != nullptr;
   std::fclose(file);
   const char* after_name = read ? std::strrchr(line, ')') : nullptr;
-  Stat stat{};
+  HookDescendants::Process process;
   // Fields 3 to 6, then 7 to 21 skipped, then 22.
-  if (!after_name || std::sscanf(after_name + 1, " %c %d %d %d %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu",
-                                 &stat.state, &stat.parent, &stat.group, &stat.session, &stat.start) != 5)
+  if (!after_name ||
+      std::sscanf(after_name + 1,
+                  " %c %d %d %d %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu",
+                  &process.state, &process.parent, &process.group, &process.session, &process.start) != 5)
     return std::nullopt;
-  return stat;
+  return process;
 }
 
 // SIGKILL to the process `pid` that started at `start`: through a pidfd, so a pid that was
@@ -63,7 +59,7 @@ std::optional<Stat> read_stat(pid_t pid) {
 void kill_process(pid_t pid, unsigned long long start) {
   const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   if (pidfd < 0) return;
-  const std::optional<Stat> now = read_stat(pid);
+  const std::optional<HookDescendants::Process> now = read_stat(pid);
   if (now && now->start == start) ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
   ::close(pidfd);
 }
@@ -86,8 +82,8 @@ HookDescendants::Table HookDescendants::read_table() {
     char* end = nullptr;
     const long pid = std::strtol(entry->d_name, &end, 10);
     if (pid <= 0 || *end != '\0') continue;
-    if (std::optional<Stat> stat = read_stat(static_cast<pid_t>(pid)))
-      table[static_cast<pid_t>(pid)] = {stat->parent, stat->group, stat->session, stat->start, stat->state};
+    if (std::optional<Process> process = read_stat(static_cast<pid_t>(pid)))
+      table[static_cast<pid_t>(pid)] = *process;
   }
   ::closedir(proc);
   return table;
@@ -115,24 +111,22 @@ bool HookDescendants::marked(pid_t pid) const {
 bool HookDescendants::belongs(pid_t pid, const Process& process, const Table& table) const {
   if (pid == hook_) return true;
   if (process.parent == ::getpid() && marked(pid)) return true;
-  if (auto parent = members_.find(process.parent); parent != members_.end() && parent->second <= process.start)
+  if (auto parent = members_.find(process.parent);
+      parent != members_.end() && parent->second <= process.start)
     return true;
   // A group or session started by a member, and still held by a live member.
   for (const pid_t id : {process.group, process.session}) {
     if (!ever_.contains(id)) continue;
     for (const auto& [member, start] : members_) {
       const auto row = table.find(member);
-      if (row != table.end() && (member == id || row->second.group == id || row->second.session == id)) return true;
+      if (row != table.end() && (member == id || row->second.group == id || row->second.session == id))
+        return true;
     }
   }
   return false;
 }
 
-void HookDescendants::scan() {
-  refresh();
-}
-
-HookDescendants::Table HookDescendants::refresh() {
+HookDescendants::Table HookDescendants::scan() {
   Table table = read_table();
   // Members that ended are forgotten: their pids may come back as other processes.
   std::erase_if(members_, [&](const auto& member) {
@@ -170,7 +164,7 @@ void HookDescendants::end_all() {
   // process stuck in the kernel (an uninterruptible wait) holding the caller for ever.
   const Clock::time_point give_up = Clock::now() + std::chrono::seconds(5);
   for (;;) {
-    const Table table = refresh();
+    const Table table = scan();
     if (hook_ < 0 || members_.size() == members_.count(hook_) || Clock::now() >= give_up) return;
     kill_and_reap(table);
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

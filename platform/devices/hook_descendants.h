@@ -34,23 +34,7 @@ class SubreaperRole {
 // an orphan handed to us (so below us, not from elsewhere) that carries this hook's mark is its.
 class HookDescendants {
  public:
-  HookDescendants();
-
-  // "KOV02_HOOK=PID.N", for the hook's environment: this process and a count, one per hook.
-  const std::string& mark() const { return mark_; }
-  // The hook has been started as `hook`.
-  void started(pid_t hook);
-  HookDescendants(const HookDescendants&) = delete;
-  HookDescendants& operator=(const HookDescendants&) = delete;
-
-  // Reads the process table and adds what belongs to the hook now.
-  void scan();
-  // Kills every process that belongs to the hook except the hook itself, and reaps those that
-  // were handed to us, until none is left. Call while the hook is not yet reaped (its pid keeps
-  // its group's id from being reused).
-  void end_all();
-
- private:
+  // A row of the process table.
   struct Process {
     pid_t parent = 0;
     pid_t group = 0;
@@ -60,8 +44,24 @@ class HookDescendants {
   };
   using Table = std::map<pid_t, Process>;
 
+  HookDescendants();
+
+  // "KOV02_HOOK=PID.N", for the hook's environment: this process and a count, one per hook.
+  const std::string& mark() const { return mark_; }
+  // The hook has been started as `hook`.
+  void started(pid_t hook);
+  HookDescendants(const HookDescendants&) = delete;
+  HookDescendants& operator=(const HookDescendants&) = delete;
+
+  // Reads the process table and adds what belongs to the hook now; gives the table read.
+  Table scan();
+  // Kills every process that belongs to the hook except the hook itself, and reaps those that
+  // were handed to us, until none is left. Call while the hook is not yet reaped (its pid keeps
+  // its group's id from being reused).
+  void end_all();
+
+ private:
   static Table read_table();
-  Table refresh();  // scan(), giving the table read
   bool belongs(pid_t pid, const Process& process, const Table& table) const;
   void kill_and_reap(const Table& table);
 

@@ -73,7 +73,8 @@ std::wstring missing_reboot_hook(const std::optional<std::wstring>& hook) {
   const std::wstring where =
       L"under [HKEY_LOCAL_MACHINE\\Platform\\Kernel] in " + kov02::devices::registry_file_phrase();
   if (!hook) return L"Reboot: no \"Reboot\" value " + where;
-  if (!hook->starts_with(L"exec:")) return L"Reboot: the \"Reboot\" value " + where + L" is neither logind: nor an exec: command";
+  if (!hook->starts_with(L"exec:"))
+    return L"Reboot: the \"Reboot\" value " + where + L" is neither logind: nor an exec: command";
   return {};
 }
 
@@ -96,12 +97,7 @@ BOOL KernelIoControl(DWORD code, LPVOID, DWORD, LPVOID, DWORD, LPDWORD returned)
   const std::vector<std::string> argv =
       kov02::devices::split_command(kov02::kernel::native_bytes(hook->substr(5)));
   std::string reason;
-  if (const DWORD refused = kov02::devices::hook_refusal(argv, &reason); refused != ERROR_SUCCESS) {
-    set_reboot_failure(reason.empty() ? "no hook program named" : reason);
-    SetLastError(refused);
-    return FALSE;
-  }
-  const BOOL done = kov02::devices::run_hook(argv, code, &reason);
+  const BOOL done = kov02::devices::run_allowed_hook(argv, code, &reason);
   if (!done) set_reboot_failure(reason);
   return done;
 }

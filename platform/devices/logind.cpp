@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <mutex>
-#include <string_view>
 
 #include "devices/devices.h"
 #include "devices/system_bus.h"
@@ -24,18 +23,12 @@ constexpr int kGuardTimeoutMs = 5000;
 
 std::atomic<bool> g_agent_can_ask{false};
 
-BOOL refuse(DWORD error, const std::string& why) {
-  const std::wstring line = L"Reboot: " + kernel::from_utf8(why);
-  set_device_failure(line);
-  OutputDebugStringW((line + L"\r\n").c_str());
-  SetLastError(error);
-  return FALSE;
-}
-
 BOOL refuse(const bus::Failure& failure, const std::string& what) {
   const bus::Refusal refusal = bus::classify(failure);
-  if (refusal == bus::Refusal::absent) return refuse(ERROR_NOT_SUPPORTED, "logind is not running");
-  return refuse(bus::error_for(refusal), what + ": " + failure.name + ": " + failure.message);
+  if (refusal == bus::Refusal::absent)
+    return devices::refuse(L"Reboot", ERROR_NOT_SUPPORTED, "logind is not running");
+  return devices::refuse(L"Reboot", bus::error_for(refusal),
+                         what + ": " + failure.name + ": " + failure.message);
 }
 
 // The sleep and shutdown guard held while an update runs: logind's block inhibitor lasts while
@@ -59,7 +52,8 @@ void set_interactive_authorisation(bool agent_can_ask) {
 BOOL logind_reboot() {
   bus::Failure failure;
   std::unique_ptr<bus::Connection> connection = bus::Connection::open(&failure);
-  if (!connection) return refuse(ERROR_NOT_SUPPORTED, "no system bus, so no logind to reboot through");
+  if (!connection)
+    return refuse(L"Reboot", ERROR_NOT_SUPPORTED, "no system bus, so no logind to reboot through");
   bus::Variant answer = connection->call({kService, kPath, kManager, "CanReboot", nullptr, "(s)"}, &failure);
   if (!answer) return refuse(failure, "logind's CanReboot failed");
   const gchar* answered = nullptr;
@@ -67,10 +61,11 @@ BOOL logind_reboot() {
   const std::string can(answered);
   const bool challenge = can == "challenge";
   if (can != "yes" && !challenge) {
-    return refuse(ERROR_ACCESS_DENIED, "logind says this user may not reboot (CanReboot: " + can + ")");
+    return refuse(L"Reboot", ERROR_ACCESS_DENIED,
+                  "logind says this user may not reboot (CanReboot: " + can + ")");
   }
   if (challenge && !g_agent_can_ask) {
-    return refuse(ERROR_ACCESS_DENIED,
+    return refuse(L"Reboot", ERROR_ACCESS_DENIED,
                   "rebooting needs an administrator's password, which the console cannot ask for; "
                   "reboot from the desktop front-end or allow it with a polkit rule");
   }

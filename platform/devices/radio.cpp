@@ -10,14 +10,13 @@
 // inhibition) lives here, process-wide. An inhibition is lifted by the resume, or as soon as the
 // program, having opened the inhibited tty, has closed it again: the update run that needed the
 // modem let go is over, whether it succeeded or not, and ModemManager may have the modem back.
-#include <climits>
-#include <cstdlib>
 #include <mutex>
 #include <optional>
 
 #include "devices/devices.h"
 #include "devices/modem_manager.h"
 #include "devices/reset_line.h"
+#include "kernel/files.h"
 #include "kernel/text.h"
 #include "registry/registry.h"
 #include "serial/port.h"
@@ -50,28 +49,14 @@ void debug_line(const std::string& text) {
   OutputDebugStringW((L"RIL1: " + kernel::from_utf8(text) + L"\r\n").c_str());
 }
 
-BOOL refuse(DWORD error, const std::string& line) {
-  set_device_failure(L"RIL1: " + kernel::from_utf8(line));
-  debug_line(line);
-  SetLastError(error);
-  return FALSE;
-}
-
-std::string real_path(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (!resolved) return path;
-  std::string out(resolved);
-  std::free(resolved);
-  return out;
-}
-
 // The tty a "modemmanager:" value is about: the one after the colon, or the one COM1: maps to.
 // Its real path; nullopt when COM1: maps to something other than a tty.
 std::optional<std::string> modem_tty(std::wstring_view rest) {
   std::wstring path(rest);
   if (path.empty()) path = registry::lookup_string(L"Platform\\Devices", L"COM1:").value_or(L"");
   if (!path.starts_with(L"/")) return std::nullopt;
-  return real_path(kernel::native_bytes(path));
+  const std::string bytes = kernel::native_bytes(path);
+  return kernel::real_path(bytes).value_or(bytes);
 }
 
 BOOL suspend_modem(std::wstring_view rest) {
@@ -90,7 +75,7 @@ BOOL suspend_modem(std::wstring_view rest) {
   const std::string name = tty->starts_with("/dev/") ? tty->substr(5) : *tty;
   const DWORD error = ModemInhibition::take(name, &held.inhibition, &note, &reason);
   if (error != ERROR_SUCCESS)
-    return refuse(error, "ModemManager refused to let go of " + *tty + ": " + reason);
+    return refuse(L"RIL1", error, "ModemManager refused to let go of " + *tty + ": " + reason);
   if (!held.inhibition) {
     debug_line(note + ": nothing to suspend");
     return TRUE;
@@ -112,7 +97,7 @@ BOOL resume_modem(const char* why) {
   std::string reason;
   const DWORD error = inhibition->lift(&reason);
   if (error != ERROR_SUCCESS)
-    return refuse(error, "ModemManager did not take back " + held.tty + ": " + reason);
+    return refuse(L"RIL1", error, "ModemManager did not take back " + held.tty + ": " + reason);
   debug_line("ModemManager has " + held.tty + " back (" + why + ")");
   return TRUE;
 }
@@ -138,16 +123,16 @@ BOOL reset_module(const std::wstring& value) {
     reason = "not a reset this driver knows";
   }
   if (error == ERROR_SUCCESS) return TRUE;
-  return refuse(error, "reset by " + kernel::to_utf8(value) + " failed: " + reason);
+  return refuse(L"RIL1", error, "reset by " + kernel::to_utf8(value) + " failed: " + reason);
 }
 
 BOOL run_exec(const std::wstring& value, const std::wstring& name, DWORD code) {
   const std::vector<std::string> argv = split_command(kernel::native_bytes(value.substr(5)));
-  DWORD error = hook_refusal(argv);
-  if (error == ERROR_SUCCESS && run_hook(argv, code)) return TRUE;
-  if (error == ERROR_SUCCESS) error = GetLastError();
-  return refuse(error, "the " + kernel::to_utf8(name) + " hook " + (argv.empty() ? "" : argv.front()) +
-                           " failed (error " + std::to_string(error) + ")");
+  if (run_allowed_hook(argv, code)) return TRUE;
+  const DWORD error = GetLastError();
+  return refuse(L"RIL1", error,
+                "the " + kernel::to_utf8(name) + " hook " + (argv.empty() ? "" : argv.front()) +
+                    " failed (error " + std::to_string(error) + ")");
 }
 
 }  // namespace
@@ -178,7 +163,7 @@ BOOL radio_control(DWORD code) {
   if (value.starts_with(L"modemmanager:")) {
     return code == kSuspend ? suspend_modem(std::wstring_view(value).substr(13)) : resume_modem("resumed");
   }
-  return refuse(ERROR_INVALID_PARAMETER,
+  return refuse(L"RIL1", ERROR_INVALID_PARAMETER,
                 "\"Suspend\"=\"" + kernel::to_utf8(value) + "\" is not a suspension this driver knows");
 }
 
@@ -188,7 +173,7 @@ void note_radio_port(kernel::KernelObject& object, const std::string& path) {
   Suspension& held = suspension();
   {
     std::lock_guard lock(held.mutex);
-    if (!held.inhibition || held.tty != real_path(path)) return;
+    if (!held.inhibition || held.tty != kernel::real_path(path).value_or(path)) return;
   }
   port->call_when_gone([] { resume_modem("the program closed the port"); });
 }

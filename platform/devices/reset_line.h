@@ -10,7 +10,6 @@
 #include <kov02/ce.h>
 
 #include <chrono>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -37,9 +36,10 @@ struct PulseShape {
   bool active_low = false;
 };
 
-// Pulses the line that `target` names (the Reset value without its kind: "gpiochip0:MODEM_RST",
-// "COM1:"). `kind` is "gpio", "rts" or "dtr". ERROR_SUCCESS, or the error with `reason` set in
-// plain words ("gpiochip0 line 7 is busy (used by \"modem-power\")").
+// Pulses a reset line: pulse_gpio the GPIO line `target` names (the Reset value without its
+// "gpio:": "gpiochip0:MODEM_RST"), pulse_modem_signal DTR (`dtr`) or else RTS of the port the
+// device map names `port` ("COM1:"). ERROR_SUCCESS, or the error with `reason` set in plain words
+// ("gpiochip0 line 7 is busy (used by \"modem-power\")").
 DWORD pulse_gpio(std::string_view target, const PulseShape& shape, std::string* reason);
 DWORD pulse_modem_signal(bool dtr, std::wstring_view port, const PulseShape& shape, std::string* reason);
 

@@ -17,9 +17,8 @@ std::shared_ptr<serial::SerialPort> find_port(std::wstring_view name, HANDLE* op
   const std::wstring text(name);
   *opened = open_for_pulse(name);
   if (*opened == INVALID_HANDLE_VALUE) {
-    WCHAR why[256];
-    *reason =
-        GetDeviceFailureW(why, 256) ? kernel::to_utf8(why) : kernel::to_utf8(text) + " cannot be opened";
+    const std::wstring& why = device_failure();
+    *reason = !why.empty() ? kernel::to_utf8(why) : kernel::to_utf8(text) + " cannot be opened";
     return nullptr;
   }
   auto port = kernel::lookup_as<serial::SerialPort>(*opened);

@@ -227,8 +227,7 @@ class LogFileSink final : public OutputSink {
   // Once: with a small cap in a folder that refuses the move, every start afresh would warn.
   void report(const std::string& what) {
     if (std::exchange(warned_, true)) return;
-    fd_output(STDERR_FILENO)
-        ->push("kov02tool: warning: debug output: " + what + "\n", OutputQueue::Kind::line);
+    stderr_line("warning: debug output: " + what);
   }
 
   const std::string path_;
@@ -257,10 +256,7 @@ std::shared_ptr<OutputQueue> open_destination(const std::wstring& setting, std::
     case Opened::file:
       return OutputQueue::make(std::make_unique<LogFileSink>(path, fd, max_bytes));
     case Opened::unfit:
-      fd_output(STDERR_FILENO)
-          ->push(
-              "kov02tool: warning: debug output " + path + " " + why + "; writing debug output to stderr\n",
-              OutputQueue::Kind::line);
+      stderr_line("warning: debug output " + path + " " + why + "; writing debug output to stderr");
       return debug_stderr();
     case Opened::failed:
       break;

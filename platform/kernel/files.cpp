@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -191,6 +192,15 @@ HANDLE open_file(const std::string& path, DWORD access, DWORD share) {
   }
   HANDLE handle = insert_handle(std::move(object));
   return handle ? handle : INVALID_HANDLE_VALUE;
+}
+
+std::optional<std::string> real_path(const std::string& path) {
+  // realpath: a path it allocated, or nullptr with errno.
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return std::nullopt;
+  std::string out(resolved);
+  std::free(resolved);
+  return out;
 }
 
 HMODULE program_module() {

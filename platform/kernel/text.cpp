@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cwctype>
 
 #include "kernel/paths.h"
 
@@ -128,6 +129,12 @@ std::string printable(std::string_view text) {
       out += kHex[byte & 0xF];
     }
   }
+  return out;
+}
+
+std::wstring upper_case(std::wstring_view text) {
+  std::wstring out(text);
+  for (wchar_t& c : out) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
   return out;
 }
 

@@ -23,4 +23,7 @@ std::string native_bytes(std::wstring_view text);
 // not UTF-8 are written as \xNN, one escape per byte; the rest is kept.
 std::string printable(std::string_view text);
 
+// `text` with every character in upper case (towupper): device names are compared and shown so.
+std::wstring upper_case(std::wstring_view text);
+
 }  // namespace kov02::kernel

@@ -7,7 +7,8 @@
 namespace kov02 {
 namespace {
 
-constexpr std::array<std::string_view, 4> kValueOptions = {"--update", "--package", "--registry", "--progress"};
+constexpr std::array<std::string_view, 4> kValueOptions = {"--update", "--package", "--registry",
+                                                           "--progress"};
 constexpr std::array<std::string_view, 2> kFlags = {"--reboot", "--no-reboot"};
 
 bool is_scripted_option(std::string_view argument) {
@@ -42,26 +43,30 @@ CommandLine informational(const std::vector<std::string_view>& arguments) {
   return usage("one option at a time");
 }
 
-// Stores option `name`'s value; false (with the reason) when it came before.
-bool take_value(CommandLine& line, std::string_view name, std::string value, std::string* error) {
+// Stores option `name`'s value, or sets `error` when the option came before or the value is not
+// one it takes.
+void take_value(CommandLine& line, std::string_view name, std::string value, std::string* error) {
   if (name == "--update") {
-    if (!line.mode.empty()) return *error = "--update given twice", false;
-    if (value != "flash-only" && value != "eep-flash")
-      return *error = "--update takes flash-only or eep-flash, not \"" + value + "\"", false;
-    line.mode = value;
-    return true;
+    if (!line.mode.empty())
+      *error = "--update given twice";
+    else if (value != "flash-only" && value != "eep-flash")
+      *error = "--update takes flash-only or eep-flash, not \"" + value + "\"";
+    else
+      line.mode = value;
+    return;
   }
   if (name == "--progress") {
     if (value == "json") line.json = true;
-    if (value != "text" && value != "json")
-      return *error = "--progress takes text or json, not \"" + value + "\"", false;
-    return true;
+    if (value != "text" && value != "json") *error = "--progress takes text or json, not \"" + value + "\"";
+    return;
   }
   std::optional<std::string>* slot = name == "--package" ? &line.package : &line.registry;
-  if (*slot) return *error = std::string(name) + " given twice", false;
-  if (value.empty()) return *error = std::string(name) + " needs a non-empty value", false;
-  *slot = std::move(value);
-  return true;
+  if (*slot)
+    *error = std::string(name) + " given twice";
+  else if (value.empty())
+    *error = std::string(name) + " needs a non-empty value";
+  else
+    *slot = std::move(value);
 }
 
 }  // namespace

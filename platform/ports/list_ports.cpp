@@ -5,7 +5,6 @@
 #include "ports/list_ports.h"
 
 #include <cstdio>
-#include <cwctype>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,9 +28,8 @@ struct Listed {
 
 // Device names are compared without regard to case and kept folded; they are shown as the
 // handset writes them, in capitals.
-std::string shown_name(std::wstring name) {
-  for (wchar_t& c : name) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-  return kernel::to_utf8(name);
+std::string shown_name(std::wstring_view name) {
+  return kernel::to_utf8(kernel::upper_case(name));
 }
 
 std::vector<std::string> mapped_names(const PresentPort& port) {
@@ -79,7 +77,8 @@ std::string json_of(const Listed& listed) {
   const std::string user = listed.user ? "{\"name\":" + json_string(listed.user->name) +
                                              ",\"pid\":" + std::to_string(listed.user->pid) + "}"
                                        : "null";
-  return "{\"device\":" + json_string(port.device) + ",\"stable_name\":" + json_text_or_null(port.stable_name) +
+  return "{\"device\":" + json_string(port.device) +
+         ",\"stable_name\":" + json_text_or_null(port.stable_name) +
          ",\"vendor_id\":" + json_text_or_null(port.vendor_id) +
          ",\"product_id\":" + json_text_or_null(port.product_id) +
          ",\"manufacturer\":" + json_text_or_null(port.manufacturer) +
@@ -98,7 +97,7 @@ int list_ports(bool json) {
     entry.user = serial::current_user(entry.port.device);
     listed.push_back(std::move(entry));
   }
-  if (listed.empty()) std::fprintf(stderr, "kov02tool: no serial ports found\n");
+  if (listed.empty()) kernel::stderr_notice("no serial ports found");
   if (json) {
     std::string array = "[";
     for (std::size_t i = 0; i < listed.size(); ++i) {

@@ -4,13 +4,12 @@
 #include "ports/present_ports.h"
 
 #include <dirent.h>
-#include <limits.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <memory>
 
+#include "kernel/files.h"
 #include "ports/udev_device.h"
 
 namespace kov02::ports {
@@ -42,7 +41,8 @@ std::string attribute(GUdevDevice* device, const char* name) {
 std::string decode_escaped(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(text[i + 2])) &&
+    if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2])) &&
         std::isxdigit(static_cast<unsigned char>(text[i + 3]))) {
       out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
       i += 3;
@@ -59,21 +59,16 @@ std::string first_of(std::initializer_list<std::string> candidates) {
   return {};
 }
 
-std::string resolved(const std::string& path) {
-  char buffer[PATH_MAX];
-  return ::realpath(path.c_str(), buffer) ? std::string(buffer) : path;
-}
-
 // A link in /dev/serial/by-id or by-path that leads to `device`; empty when none does.
 std::string link_in_folders(const std::string& device) {
-  const std::string target = resolved(device);
+  const std::string target = kernel::real_path(device).value_or(device);
   for (const char* folder : {"/dev/serial/by-id", "/dev/serial/by-path"}) {
     std::unique_ptr<DIR, int (*)(DIR*)> entries(::opendir(folder), ::closedir);
     if (!entries) continue;
     while (const dirent* entry = ::readdir(entries.get())) {
       if (entry->d_name[0] == '.') continue;
       const std::string link = std::string(folder) + "/" + entry->d_name;
-      if (resolved(link) == target) return link;
+      if (kernel::real_path(link).value_or(link) == target) return link;
     }
   }
   return {};
@@ -101,12 +96,14 @@ void read_usb_labels(GUdevDevice* device, PresentPort* port) {
   Owned<GUdevDevice> usb_interface(g_udev_device_get_parent_with_subsystem(device, "usb", "usb_interface"));
   port->vendor_id = first_of({property(device, "ID_VENDOR_ID"), attribute(usb.get(), "idVendor")});
   port->product_id = first_of({property(device, "ID_MODEL_ID"), attribute(usb.get(), "idProduct")});
-  port->manufacturer = first_of({property(device, "ID_VENDOR_FROM_DATABASE"),
-                                 decode_escaped(property(device, "ID_VENDOR_ENC")), attribute(usb.get(), "manufacturer")});
+  port->manufacturer =
+      first_of({property(device, "ID_VENDOR_FROM_DATABASE"),
+                decode_escaped(property(device, "ID_VENDOR_ENC")), attribute(usb.get(), "manufacturer")});
   port->product = first_of({decode_escaped(property(device, "ID_MODEL_ENC")), attribute(usb.get(), "product"),
                             property(device, "ID_MODEL_FROM_DATABASE")});
   port->serial = first_of({property(device, "ID_SERIAL_SHORT"), attribute(usb.get(), "serial")});
-  port->interface = first_of({property(device, "ID_USB_INTERFACE_NUM"), attribute(usb_interface.get(), "bInterfaceNumber")});
+  port->interface = first_of(
+      {property(device, "ID_USB_INTERFACE_NUM"), attribute(usb_interface.get(), "bInterfaceNumber")});
 }
 
 Owned<GUdevClient> query_client() {
@@ -146,7 +143,8 @@ bool PresentPort::same_adapter(const PresentPort& other) const {
 }
 
 bool PresentPort::is_at(const std::string& path) const {
-  return path == device || resolved(path) == resolved(device);
+  return path == device ||
+         kernel::real_path(path).value_or(path) == kernel::real_path(device).value_or(device);
 }
 
 std::vector<PresentPort> present_ports() {

@@ -12,7 +12,6 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "kernel/files.h"
 #include "kernel/stderr_lines.h"
 
 namespace kov02::serial {
@@ -186,10 +186,10 @@ std::optional<PortUser> live_owner(const std::string& path, bool* usable) {
   if (alive(lock.pid)) return PortUser{lock.pid, process_name(proc_path(), lock.pid)};
   if (lock.being_written) return PortUser{0, "the program writing " + path};
   if (!lock.ours_to_remove) {
-    kernel::stderr_notice("warning: " + path + " " +
-                          (lock.regular ? "belongs to another user and names no running program"
-                                        : "is not a regular file") +
-                          "; it is left alone and no lock file is written there");
+    kernel::stderr_notice(
+        "warning: " + path + " " +
+        (lock.regular ? "belongs to another user and names no running program" : "is not a regular file") +
+        "; it is left alone and no lock file is written there");
     *usable = false;
     return std::nullopt;
   }
@@ -223,9 +223,9 @@ void set_proc_root(std::string root) {
 }
 
 std::string lock_file_name(const std::string& device_path) {
-  char resolved[PATH_MAX];
-  if (!::realpath(device_path.c_str(), resolved)) return {};
-  std::string below(resolved);
+  const std::optional<std::string> resolved = kernel::real_path(device_path);
+  if (!resolved) return {};
+  std::string below = *resolved;
   if (!below.starts_with("/dev/") || below.size() == 5) return {};
   below.erase(0, 5);
   for (char& c : below)

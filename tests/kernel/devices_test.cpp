@@ -1,7 +1,7 @@
 #include "devices/devices.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdio.h>
 
@@ -9,8 +9,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "eventually.h"
@@ -175,7 +175,8 @@ TEST_F(HookTest, HooksAreRefusedUnlessTheRegistryAndTheProgramAreTrusted) {
       {dir_.file("ok.sh"), 0664, 0, shared + "writable by group or others"},
       {dir_.file("shared.sh"), 0600, 0, "it is writable by group or others"},
       {dir_.file("open/ok.sh"), 0600, 0, "its folder is writable by others"},
-      {dir_.file("open/sub/ok.sh"), 0600, 0, "the folder " + dir_.file("open") + " above it is writable by others"},
+      {dir_.file("open/sub/ok.sh"), 0600, 0,
+       "the folder " + dir_.file("open") + " above it is writable by others"},
   };
   if (::geteuid() == 0) rows.push_back({dir_.file("ok.sh"), 0644, 4242, shared + "owned by uid 4242"});
   for (const Row& row : rows) {
@@ -250,7 +251,8 @@ TEST_F(HookTest, WhatAHookStartedInASessionOfItsOwnEndsWithIt) {
   const std::string pid_file = dir_.file("escaped");
   dir_.write("escape.sh",
              "#!/bin/sh\nsetsid sh -c 'echo $$ > " + pid_file + ".new; mv " + pid_file + ".new " + pid_file +
-                 "; exec sleep 100' &\nwhile [ ! -s " + pid_file + " ]; do sleep 0.01; done\n"
+                 "; exec sleep 100' &\nwhile [ ! -s " + pid_file +
+                 " ]; do sleep 0.01; done\n"
                  "[ \"$1\" = hang ] && sleep 100\nexit 0\n",
              0700);
   for (const bool hang : {true, false}) {
@@ -271,8 +273,9 @@ TEST_F(HookTest, WhatAHookStartedInASessionOfItsOwnEndsWithIt) {
   }
 }
 
-// A hung hook and a reboot without its value leave reason lines (the pane tests show the rest).
-TEST_F(HookTest, AHungHookAndAMissingRebootValueLeaveReasonLines) {
+// A hung hook and a reboot without its value or its program leave reason lines (the pane tests
+// show the rest).
+TEST_F(HookTest, AHungHookAndAMissingRebootValueOrProgramLeaveReasonLines) {
   const std::string file = dir_.write(
       "kov02tool.reg",
       "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Platform\\Devices]\n\"RIL1:\"=\"exec:" + dir_.file("hang.sh") + "\"\n");
@@ -285,6 +288,10 @@ TEST_F(HookTest, AHungHookAndAMissingRebootValueLeaveReasonLines) {
   CloseHandle(ril);
   EXPECT_FALSE(KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr));
   EXPECT_EQ(failure(), "Reboot: no \"Reboot\" value under [HKEY_LOCAL_MACHINE\\Platform\\Kernel] in " + file);
+  load("[HKEY_LOCAL_MACHINE\\Platform\\Kernel]\n\"Reboot\"=\"exec:" + dir_.file("absent.sh") + "\"\n");
+  EXPECT_FALSE(KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr));
+  EXPECT_EQ(failure(),
+            "Reboot: hook " + dir_.file("absent.sh") + " could not be started: No such file or directory");
   registry::clear();
   EXPECT_EQ(open_ril(), INVALID_HANDLE_VALUE);
   EXPECT_EQ(failure(), "RIL1: not mapped in no registry file");
