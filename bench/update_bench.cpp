@@ -362,9 +362,10 @@ void Scripted(const Options& o) {
     interactive.push_back(InteractiveMs(o));
     scripted.push_back(ScriptedMs(o));
   }
-  std::printf("update scripted over interactive: %zu-byte image, scripted %.0f ms, interactive %.0f ms, start to "
-              "exit = %.3f (median of %d each)\n",
-              o.image, Median(scripted), Median(interactive), Median(scripted) / Median(interactive), o.runs);
+  std::printf(
+      "update scripted over interactive: %zu-byte image, scripted %.0f ms, interactive %.0f ms, start to "
+      "exit = %.3f (median of %d each)\n",
+      o.image, Median(scripted), Median(interactive), Median(scripted) / Median(interactive), o.runs);
 }
 
 }  // namespace

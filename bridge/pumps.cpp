@@ -16,10 +16,10 @@ struct PumpRoute {
   std::atomic<HANDLE>* destination;
   std::atomic<LPCWSTR>* sourceName;
   std::atomic<LPCWSTR>* destinationName;
-  LPCWSTR failText;     // the write-failure box, text and caption alike
+  LPCWSTR failText;         // the write-failure box, text and caption alike
   DebugDirection debugDir;  // the choice that logs this direction (besides "both")
-  LPCWSTR lineFormat;   // the traffic line
-  bool lineCountsRead;  // the line shows the count read rather than the count written
+  LPCWSTR lineFormat;       // the traffic line
+  bool lineCountsRead;      // the line shows the count read rather than the count written
 };
 }  // namespace
 

@@ -76,7 +76,8 @@ LPCWSTR FormatByteSize(WCHAR (&text)[BYTE_SIZE_CHARS], DWORD bytes) {
     wnsprintfW(text, size, L"%u.%u kB", tenths / 10, tenths % 10);
   } else {
     const unsigned long long hundredths = (static_cast<unsigned long long>(bytes) + 5000) / 10000;
-    wnsprintfW(text, size, L"%u.%02u MB", static_cast<UINT>(hundredths / 100), static_cast<UINT>(hundredths % 100));
+    wnsprintfW(text, size, L"%u.%02u MB", static_cast<UINT>(hundredths / 100),
+               static_cast<UINT>(hundredths % 100));
   }
   return text;
 }

@@ -169,8 +169,8 @@ static constexpr DWORD LONGEST_ALLOWANCE_MS = 0x7FFFFFFF;
 static DWORD s_allowanceEnd = 0;
 
 static void StartAllowance(DWORD silenceMs) {
-  const auto allowance = std::min<std::uint64_t>(std::uint64_t{WAIT_ALLOWANCE_FACTOR} * silenceMs,
-                                                 LONGEST_ALLOWANCE_MS);
+  const auto allowance =
+      std::min<std::uint64_t>(std::uint64_t{WAIT_ALLOWANCE_FACTOR} * silenceMs, LONGEST_ALLOWANCE_MS);
   s_allowanceEnd = GetTickCount() + static_cast<DWORD>(allowance);
 }
 

@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <climits>
+#include <cstdint>
 #include <memory>
 
 #include "kernel/thread_state.h"

@@ -18,11 +18,11 @@
 #include "kernel/text.h"
 #include "main/command_line.h"
 #include "main/startup.h"
+#include "ports/list_ports.h"
 #include "registry/registry.h"
 #include "ui/console/scripted_run.h"
 #include "windowing/backend.h"
 #include "windowing/single_instance.h"
-#include "ports/list_ports.h"
 
 namespace {
 
@@ -132,7 +132,8 @@ int run_update(const kov02::CommandLine& line) {
   if (line.registry) ::setenv("KOV02_REGISTRY", line.registry->c_str(), 1);
   windowing::keep_windows_private();
   ui::console::ScriptedOptions options;
-  options.command = line.mode == "eep-flash" ? "Tools/Update Firmware/EEP+Flash" : "Tools/Update Firmware/Flash only";
+  options.command =
+      line.mode == "eep-flash" ? "Tools/Update Firmware/EEP+Flash" : "Tools/Update Firmware/Flash only";
   options.reboot = line.reboot;
   options.json = line.json;
   auto run = std::make_shared<ScriptedRun>(options);
@@ -158,7 +159,8 @@ int run_update(const kov02::CommandLine& line) {
 int main(int argc, char** argv) {
   // Before the platform starts, so help is printed even when the registry file is broken or
   // another instance is running.
-  const kov02::CommandLine line = kov02::parse_command_line(std::vector<std::string_view>(argv + 1, argv + argc));
+  const kov02::CommandLine line =
+      kov02::parse_command_line(std::vector<std::string_view>(argv + 1, argv + argc));
   switch (line.kind) {
     case kov02::CommandLine::Kind::help:
       print_help(stdout);

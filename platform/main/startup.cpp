@@ -66,7 +66,8 @@ bool start_platform(std::string* error) {
   hold_standard_descriptors();
   if (!load_registry(error)) return false;
   if (registry::file_in_use().empty()) {
-    const std::string notice = "notice: no configuration found (looked in " + registry::registry_places_text() + ")";
+    const std::string notice =
+        "notice: no configuration found (looked in " + registry::registry_places_text() + ")";
     // Without the program's prefix as plain text; a scripted run's JSON stderr wraps it as any line.
     if (kernel::json_on_stderr()) {
       kernel::stderr_line(notice);

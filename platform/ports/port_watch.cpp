@@ -133,14 +133,15 @@ std::vector<std::string> Watcher::lines_for(const std::string& action, GUdevDevi
                         (!gone.sysfs_path.empty() && gone.sysfs_path == watched.port.sysfs_path);
       if (!watched.present || !same) continue;
       watched.present = false;
-      lines.push_back(watched.name + " " + watched.port.device + " (" + watched.port.label() + ") was unplugged");
+      lines.push_back(watched.name + " " + watched.port.device + " (" + watched.port.label() +
+                      ") was unplugged");
     }
   } else if (action == "add") {
     const std::optional<PresentPort> back = read_port(device);
     for (auto& [id, watched] : watched_) {
       if (!back || watched.present || !watched.port.same_adapter(*back)) continue;
-      lines.push_back(watched.name + " " + watched.port.device + " (" + watched.port.label() + ") is back as " +
-                      back->device);
+      lines.push_back(watched.name + " " + watched.port.device + " (" + watched.port.label() +
+                      ") is back as " + back->device);
       watched.port = *back;
       watched.present = true;
     }

@@ -11,9 +11,9 @@
 namespace kov02::ports {
 
 struct PresentPort {
-  std::string device;        // the device file: "/dev/ttyUSB0"
-  std::string stable_name;   // "/dev/serial/by-id/…", else "/dev/serial/by-path/…", else empty
-  std::string vendor_id;     // USB ids as four hex digits ("0403", "6001"); empty off USB
+  std::string device;       // the device file: "/dev/ttyUSB0"
+  std::string stable_name;  // "/dev/serial/by-id/…", else "/dev/serial/by-path/…", else empty
+  std::string vendor_id;    // USB ids as four hex digits ("0403", "6001"); empty off USB
   std::string product_id;
   std::string manufacturer;  // "FTDI"
   std::string product;       // "FT232R USB UART"

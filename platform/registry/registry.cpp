@@ -130,8 +130,7 @@ bool load_file(const std::string& path, std::string* error) {
   const std::string why = untrusted_reason(path);
   const std::string distrust = why.empty() ? "" : "the registry file " + path + ": " + why;
   if (!install(content, path, path, distrust, error)) return false;
-  if (!distrust.empty())
-    kernel::stderr_notice("warning: " + distrust + "; exec: hooks are refused");
+  if (!distrust.empty()) kernel::stderr_notice("warning: " + distrust + "; exec: hooks are refused");
   return true;
 }
 

@@ -1,7 +1,7 @@
 // Who else uses a tty: UUCP lock files, which terminal programs write while they hold a port,
 // the flocks /proc/locks lists, and, for ttys other than pseudo-terminals, the open files of
-// other processes as /proc shows them. This program takes a port only when neither names a live user, and writes its own lock
-// file while it holds one so that those programs see it too.
+// other processes as /proc shows them. This program takes a port only when neither names a live user, and
+// writes its own lock file while it holds one so that those programs see it too.
 #pragma once
 
 #include <sys/stat.h>

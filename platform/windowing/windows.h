@@ -63,8 +63,8 @@ struct WindowView {
   LONG height = 0;
   bool visible = false;
   bool ok_button = false;
-  DWORD progress_done = 0;   // a progress bar's position above its low end
-  DWORD progress_range = 0;  // and the span of its range
+  DWORD progress_done = 0;        // a progress bar's position above its low end
+  DWORD progress_range = 0;       // and the span of its range
   bool progress_stopped = false;  // a bar in the error or paused state, shown greyed
 };
 // On the window's owner thread; nullopt for a dead handle.

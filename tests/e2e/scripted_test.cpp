@@ -166,13 +166,15 @@ TEST_F(ScriptedUpdate, ABusyPortAnIncompletePackageAndABadOptionEachSayWhy) {
   EXPECT_EQ(Finish(*incomplete), 3) << err << incomplete->transcript();
   EXPECT_TRUE(incomplete->wait_for("Cannot get firmware files from", 0s)) << incomplete->transcript();
   // The reason is the pane's last line: the one that says what is missing where.
-  EXPECT_NE(err.find("result: failed: firmware package folder " + folder.path().string() + ": missing boot2_v3_KOV02A.bin"),
+  EXPECT_NE(err.find("result: failed: firmware package folder " + folder.path().string() +
+                     ": missing boot2_v3_KOV02A.bin"),
             std::string::npos)
       << err;
 
-  for (const auto& args : std::vector<std::vector<std::string>>{{"--update", "flash"},
-                                                                {"--update", "flash-only", "--reboot", "--no-reboot"},
-                                                                {"--update", "eep-flash", "--verbose"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--update", "flash"},
+                                             {"--update", "flash-only", "--reboot", "--no-reboot"},
+                                             {"--update", "eep-flash", "--verbose"}}) {
     auto bad = Start(args);
     EXPECT_EQ(Finish(*bad, 10s), 2) << args.back();
     EXPECT_NE(err.find("kov02tool: "), std::string::npos) << err;
@@ -196,7 +198,8 @@ TEST_F(ScriptedUpdate, SigintMidImageStopsTheRunAndLeavesTheTtyAsFound) {
   };
   ASSERT_TRUE(settings(&before));
   auto run = Start({"--update", "flash-only"});
-  ASSERT_NE(run->read_stderr("progress: image 0/120000", 60s).find("progress: image 0/120000"), std::string::npos);
+  ASSERT_NE(run->read_stderr("progress: image 0/120000", 60s).find("progress: image 0/120000"),
+            std::string::npos);
   ::kill(run->pid(), SIGINT);
   ASSERT_EQ(Finish(*run, 20s), 4) << err << run->transcript();
   EXPECT_NE(err.find("result: failed: interrupted"), std::string::npos) << err;
@@ -220,11 +223,11 @@ TEST_F(ScriptedUpdate, TenRunsFromAShellLoopEachExitZeroAndLeaveNothingBehind) {
   const auto fds_before = fds();
   const std::string loop = "for i in 1 2 3 4 5 6 7 8 9 10; do '" + folder.program().string() +
                            "' --update flash-only >/dev/null 2>&1; echo \"status $?\"; done";
-  Child shell(Spawn{{"/bin/sh", "-c", loop},
-                    {{"KOV02_REGISTRY", folder.registry_file().string()},
-                     {"XDG_RUNTIME_DIR", (folder / "run").string()}},
-                    folder.path(),
-                    {}});
+  Child shell(Spawn{
+      {"/bin/sh", "-c", loop},
+      {{"KOV02_REGISTRY", folder.registry_file().string()}, {"XDG_RUNTIME_DIR", (folder / "run").string()}},
+      folder.path(),
+      {}});
   ASSERT_EQ(shell.wait_exit(300s), 0) << shell.transcript();
   std::string ten_zeros;
   for (int i = 0; i < 10; ++i) ten_zeros += "status 0\n";

@@ -18,7 +18,8 @@ using namespace e2e;
 // An executable hook script in the program folder that exits with `status`.
 std::string hook(const ProgramFolder& folder, std::string_view name, int status) {
   fs::path path = folder / name;
-  write_file(path, "#!/bin/sh\necho \"$@\" >> '" + path.string() + ".calls'\nexit " + std::to_string(status) + "\n");
+  write_file(
+      path, "#!/bin/sh\necho \"$@\" >> '" + path.string() + ".calls'\nexit " + std::to_string(status) + "\n");
   ::chmod(path.c_str(), 0755);
   return path.string();
 }
@@ -289,7 +290,8 @@ TEST(ShellEndToEnd, WhileASlowHookRunsTheWindowAnswersAndHoldsInput) {
   folder.put("ril-slow", "#!/bin/sh\necho \"$@\" >> '" + calls.string() +
                              "'\n[ \"$1\" = 0x03001F80 ] && sleep 5\nexit 0\n");
   ::chmod((folder / "ril-slow").c_str(), 0755);
-  auto tool = folder.start(folder.base_registry().key(REG_DEVICES).sz("RIL1:", "exec:" + (folder / "ril-slow").string()));
+  auto tool = folder.start(
+      folder.base_registry().key(REG_DEVICES).sz("RIL1:", "exec:" + (folder / "ril-slow").string()));
   wait_ready(*tool);
   tool->send_line("menu System/Suspend RIL");
   ASSERT_TRUE(test_support::eventually([&] { return !read_file(calls).empty(); }));

@@ -1,8 +1,9 @@
 // The command line's grammar, and the JSON strings stderr carries for a program to read.
+#include "main/command_line.h"
+
 #include <gtest/gtest.h>
 
 #include "kernel/stderr_lines.h"
-#include "main/command_line.h"
 
 namespace {
 
@@ -14,8 +15,8 @@ CommandLine Parse(std::vector<std::string_view> args) {
 }
 
 TEST(CommandLine, AScriptedUpdateTakesItsOptionsInEitherSpelling) {
-  const CommandLine line = Parse({"--progress=json", "--update", "eep-flash", "--reboot", "--package", "/pkg",
-                                  "--registry=/etc/x.reg"});
+  const CommandLine line = Parse(
+      {"--progress=json", "--update", "eep-flash", "--reboot", "--package", "/pkg", "--registry=/etc/x.reg"});
   ASSERT_EQ(line.kind, Kind::update) << line.error;
   EXPECT_EQ(line.mode, "eep-flash");
   EXPECT_TRUE(line.reboot);
@@ -57,7 +58,8 @@ TEST(JsonString, EscapesWhatJsonMustAndReplacesBytesThatAreNotUtf8) {
   EXPECT_EQ(kov02::kernel::json_string("a \"b\" \\ c"), R"("a \"b\" \\ c")");
   EXPECT_EQ(kov02::kernel::json_string("tab\there\x01\x7f"), R"("tab\u0009here\u0001\u007f")");
   EXPECT_EQ(kov02::kernel::json_string("caf\xc3\xa9 \xe2\x82\xac"), "\"caf\xc3\xa9 \xe2\x82\xac\"");
-  EXPECT_EQ(kov02::kernel::json_string("bad \xff \xc3 \xed\xa0\x80"), R"("bad \ufffd \ufffd \ufffd\ufffd\ufffd")");
+  EXPECT_EQ(kov02::kernel::json_string("bad \xff \xc3 \xed\xa0\x80"),
+            R"("bad \ufffd \ufffd \ufffd\ufffd\ufffd")");
 }
 
 }  // namespace

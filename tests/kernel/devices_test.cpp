@@ -260,7 +260,8 @@ TEST_F(HookTest, WhatAHookStartedInASessionOfItsOwnEndsWithIt) {
     ::unlink(pid_file.c_str());
     map_ril(dir_.file("escape.sh") + (hang ? " hang" : ""));
     HANDLE ril = open_ril();
-    EXPECT_EQ(DeviceIoControl(ril, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr), hang ? FALSE : TRUE);
+    EXPECT_EQ(DeviceIoControl(ril, kResetModule, nullptr, 0, nullptr, 0, nullptr, nullptr),
+              hang ? FALSE : TRUE);
     if (hang) {
       EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
     }

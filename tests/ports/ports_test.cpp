@@ -40,25 +40,27 @@ class PortsTest : public ::testing::Test {
     if (bed_) g_object_unref(bed_);
   }
 
-  std::string add(const char* subsystem, const char* name, const std::string& parent, const char* const* attributes,
-                  const char* const* properties) {
-    gchar* path = umockdev_testbed_add_devicev(bed_, subsystem, name, parent.empty() ? nullptr : parent.c_str(),
-                                              const_cast<gchar**>(attributes), const_cast<gchar**>(properties));
+  std::string add(const char* subsystem, const char* name, const std::string& parent,
+                  const char* const* attributes, const char* const* properties) {
+    gchar* path =
+        umockdev_testbed_add_devicev(bed_, subsystem, name, parent.empty() ? nullptr : parent.c_str(),
+                                     const_cast<gchar**>(attributes), const_cast<gchar**>(properties));
     std::string text = path ? path : "";
     g_free(path);
     return text;
   }
 
   Adapter plug(const char* usb_name, const char* serial, const char* tty) {
-    const char* usb_attributes[] = {"idVendor", "0403", "idProduct", "6001", "manufacturer", "FTDI",
-                                    "product", "FT232R USB UART", "serial", serial, nullptr};
+    const char* usb_attributes[] = {"idVendor",     "0403", "idProduct", "6001",
+                                    "manufacturer", "FTDI", "product",   "FT232R USB UART",
+                                    "serial",       serial, nullptr};
     const char* usb_properties[] = {"DEVTYPE", "usb_device", nullptr};
     Adapter adapter;
     adapter.usb = add("usb", usb_name, "", usb_attributes, usb_properties);
     const char* interface_attributes[] = {"bInterfaceNumber", "00", nullptr};
     const char* interface_properties[] = {"DEVTYPE", "usb_interface", nullptr};
-    adapter.interface = add("usb", (std::string(usb_name) + ":1.0").c_str(), adapter.usb, interface_attributes,
-                            interface_properties);
+    adapter.interface = add("usb", (std::string(usb_name) + ":1.0").c_str(), adapter.usb,
+                            interface_attributes, interface_properties);
     adapter.tty = add_tty(tty, adapter.interface, nullptr);
     return adapter;
   }
@@ -108,10 +110,11 @@ TEST_F(PortsTest, ListPortsShowsAdaptersWithTheirLabelsAndNames) {
 
   const std::string json = run_tool({"--list-ports", "--json"}, registry, &status, &errors);
   EXPECT_EQ(status, 0);
-  EXPECT_NE(json.find("{\"device\":\"/dev/ttyUSB0\",\"stable_name\":null,\"vendor_id\":\"0403\",\"product_id\":"
-                      "\"6001\",\"manufacturer\":\"FTDI\",\"product\":\"FT232R USB UART\",\"serial\":\"A50285BI\","
-                      "\"interface\":\"00\",\"registry_names\":[\"COM1:\"],\"in_use_by\":null}"),
-            std::string::npos)
+  EXPECT_NE(
+      json.find("{\"device\":\"/dev/ttyUSB0\",\"stable_name\":null,\"vendor_id\":\"0403\",\"product_id\":"
+                "\"6001\",\"manufacturer\":\"FTDI\",\"product\":\"FT232R USB UART\",\"serial\":\"A50285BI\","
+                "\"interface\":\"00\",\"registry_names\":[\"COM1:\"],\"in_use_by\":null}"),
+      std::string::npos)
       << json;
 }
 

@@ -296,7 +296,8 @@ TEST_F(TtyPort, AnotherUsersFilesAtTheLockAndItsTemporaryNameAreNeitherFollowedN
     for (const std::string& plant : plants) {
       SCOPED_TRACE(plant + at);
       ASSERT_EQ(std::system((as_nobody + plant + at + "'").c_str()), 0);
-      struct stat planted {}, now {};
+      struct stat planted {
+      }, now{};
       ASSERT_EQ(::lstat(at.c_str(), &planted), 0);
       testing::internal::CaptureStderr();
       EXPECT_TRUE(opens_without_waiting(&port_, pty_.path(), at));
@@ -305,7 +306,8 @@ TEST_F(TtyPort, AnotherUsersFilesAtTheLockAndItsTemporaryNameAreNeitherFollowedN
       EXPECT_TRUE(::lstat(at.c_str(), &now) == 0 && now.st_ino == planted.st_ino && now.st_uid == 65534);
       // At the lock's name: a warning; beside it: the lock made anew is ours.
       EXPECT_TRUE(at == lock ? warned.find(lock + " ") != std::string::npos
-                             : ::lstat(lock.c_str(), &now) == 0 && now.st_uid == 0) << warned;
+                             : ::lstat(lock.c_str(), &now) == 0 && now.st_uid == 0)
+          << warned;
       CloseHandle(std::exchange(port_, INVALID_HANDLE_VALUE));
       ::unlink(at.c_str());
     }

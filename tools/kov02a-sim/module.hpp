@@ -30,15 +30,15 @@ struct ModuleOptions {
   bool fail_ril = false;                      // refuse every RIL request
   std::optional<std::uint64_t> drop_after;    // leave the line after this many image bytes, once
   std::optional<std::uint64_t> silent_after;  // answer nothing after this many image chunks, once
-  bool babble = false;       // after each reset, noise for ever instead of the boot ROM's answer
-  bool late_answer = false;  // in normal mode, a 0x55 stream gets one 0xA0, again after each reset
-  Micros babble_every{5000};                  // one noise byte this often while babbling
-  std::uint32_t late_after_sync = 10;         // consecutive 0x55 in normal mode before the late 0xA0
-  std::uint32_t sync_needed = 3;              // consecutive 0x55 after a reset that catch the boot ROM
-  Micros tolerance{2000};                     // accepted shortfall on the required pauses
-  Micros boot_window{2'000'000};              // a reset seeing no sync stream this long boots normally
-  Micros stall_after{1'000'000};              // silence inside a frame that makes it a short frame
-  Micros burst_gap{5000};                     // a lone 0x55 followed by this much silence is a stray
+  bool babble = false;                 // after each reset, noise for ever instead of the boot ROM's answer
+  bool late_answer = false;            // in normal mode, a 0x55 stream gets one 0xA0, again after each reset
+  Micros babble_every{5000};           // one noise byte this often while babbling
+  std::uint32_t late_after_sync = 10;  // consecutive 0x55 in normal mode before the late 0xA0
+  std::uint32_t sync_needed = 3;       // consecutive 0x55 after a reset that catch the boot ROM
+  Micros tolerance{2000};              // accepted shortfall on the required pauses
+  Micros boot_window{2'000'000};       // a reset seeing no sync stream this long boots normally
+  Micros stall_after{1'000'000};       // silence inside a frame that makes it a short frame
+  Micros burst_gap{5000};              // a lone 0x55 followed by this much silence is a stray
 };
 
 enum class Phase {
@@ -185,9 +185,9 @@ class Module {
   std::uint32_t sync_streak_ = 0;
   std::uint32_t sync_seen_ = 0;
   std::uint32_t noise_state_ = 0x2545F491;
-  Micros babble_next_{};            // when a babbling module sends its next noise byte
-  std::uint32_t normal_sync_ = 0;   // consecutive 0x55 in normal mode
-  bool late_answered_ = false;      // the late 0xA0 went out since the last reset
+  Micros babble_next_{};           // when a babbling module sends its next noise byte
+  std::uint32_t normal_sync_ = 0;  // consecutive 0x55 in normal mode
+  bool late_answered_ = false;     // the late 0xA0 went out since the last reset
   bool run_active_ = false;
   bool run_ended_ = false;
   bool drop_requested_ = false;

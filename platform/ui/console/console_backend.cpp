@@ -88,8 +88,8 @@ class ConsoleBackend final : public Backend {
     if (!view) return;
     const bool report = progress_line_due(*view);
     if (report) {
-      out_.line_between("progress: " + kernel::to_utf8(view->title) + " " + std::to_string(view->progress_done) +
-                        "/" + std::to_string(view->progress_range));
+      out_.line_between("progress: " + kernel::to_utf8(view->title) + " " +
+                        std::to_string(view->progress_done) + "/" + std::to_string(view->progress_range));
     }
     if (player_) player_->progress_moved(*view, report);
   }
@@ -97,7 +97,8 @@ class ConsoleBackend final : public Backend {
  private:
   bool progress_line_due(const windowing::WindowView& bar) {
     const auto now = std::chrono::steady_clock::now();
-    const bool edge = bar.title != progress_title_ || bar.progress_done == 0 || bar.progress_done >= bar.progress_range;
+    const bool edge =
+        bar.title != progress_title_ || bar.progress_done == 0 || bar.progress_done >= bar.progress_range;
     if (!edge && now - progress_said_ < std::chrono::seconds(1)) return false;
     progress_title_ = bar.title;
     progress_said_ = now;

@@ -15,7 +15,8 @@ namespace kov02::ui::console {
 // reason: no such item, a drop-down rather than an item, or a grayed item (unless
 // `grayed_too`).
 std::variant<WORD, std::string> resolve_menu_path(const windowing::MenuBarState& bar,
-                                                  const std::vector<std::wstring>& path, bool grayed_too = false);
+                                                  const std::vector<std::wstring>& path,
+                                                  bool grayed_too = false);
 
 // The bar's menus as indented lines: "Caption = id", then " [checked]" and " [grayed]" as they
 // apply; a separator is "-"; each level is indented two more spaces.

@@ -57,11 +57,11 @@ double seconds_since(std::chrono::steady_clock::time_point from) {
 
 }  // namespace
 
-std::string progress_report(const std::string& step, DWORD sent, DWORD total, std::chrono::milliseconds elapsed,
-                            bool json) {
+std::string progress_report(const std::string& step, DWORD sent, DWORD total,
+                            std::chrono::milliseconds elapsed, bool json) {
   if (json)
-    return "{\"event\":\"progress\",\"step\":" + kernel::json_string(step) + ",\"sent\":" + std::to_string(sent) +
-           ",\"total\":" + std::to_string(total) + "}";
+    return "{\"event\":\"progress\",\"step\":" + kernel::json_string(step) +
+           ",\"sent\":" + std::to_string(sent) + ",\"total\":" + std::to_string(total) + "}";
   const unsigned long long percent = total == 0 ? 100 : static_cast<unsigned long long>(sent) * 100 / total;
   std::string left = "-:--";
   if (sent >= total) {
@@ -120,7 +120,8 @@ void ScriptedRun::pane_line(const std::string& line) {
   last_line_ = line;
   if (!line.starts_with(kRetryPrefix)) return;
   attempts_ = std::atoi(line.c_str() + kRetryPrefix.size());
-  if (options_.json) kernel::stderr_record("{\"event\":\"retry\",\"attempt\":" + std::to_string(attempts_) + "}");
+  if (options_.json)
+    kernel::stderr_record("{\"event\":\"retry\",\"attempt\":" + std::to_string(attempts_) + "}");
 }
 
 void ScriptedRun::prompt_opened(const Prompt& prompt) {
@@ -156,7 +157,8 @@ void ScriptedRun::progress_moved(const windowing::WindowView& bar, bool due) {
   if (step == "image") image_sent_ = bar.progress_done;
   if (!due) return;
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - step_started_);
-  const std::string report = progress_report(step, bar.progress_done, bar.progress_range, elapsed, options_.json);
+  const std::string report =
+      progress_report(step, bar.progress_done, bar.progress_range, elapsed, options_.json);
   kernel::stderr_record(report);
 }
 
@@ -179,7 +181,8 @@ std::optional<std::string> ScriptedRun::next_line(bool box_holds_input, const Me
     }
     case Stage::commanded:
       // The command has been handled: without its progress bar no run began.
-      if (!bar_shown_) return finish(SCRIPTED_NOT_STARTED, last_line_.empty() ? "the update did not start" : last_line_);
+      if (!bar_shown_)
+        return finish(SCRIPTED_NOT_STARTED, last_line_.empty() ? "the update did not start" : last_line_);
       stage_ = Stage::running;
       return run_under_way();
     case Stage::running:
@@ -194,7 +197,8 @@ std::optional<std::string> ScriptedRun::next_line(bool box_holds_input, const Me
 // the answer's reset and reboot done). A signal before the acceptance stops it as the quit guard's
 // Yes does; after it, the run is let finish.
 std::optional<std::string> ScriptedRun::run_under_way() {
-  if (failure_) return finish(*failure_ == kPortNotOpened ? SCRIPTED_NOT_STARTED : SCRIPTED_FAILED, *failure_);
+  if (failure_)
+    return finish(*failure_ == kPortNotOpened ? SCRIPTED_NOT_STARTED : SCRIPTED_FAILED, *failure_);
   if (accepted_ && bar_hidden_) return finish(interrupted_ ? SCRIPTED_INTERRUPTED : SCRIPTED_ACCEPTED, "");
   if (interrupted_ && !accepted_) return finish(SCRIPTED_INTERRUPTED, "interrupted");
   return std::nullopt;
@@ -212,10 +216,11 @@ std::string ScriptedRun::finish(int status, const std::string& reason) {
   const int attempts = began ? std::max(attempts_, 1) : 0;
   const double seconds = command_sent_ == Clock::time_point{} ? 0 : seconds_since(command_sent_);
   char figures[96];
-  std::snprintf(figures, sizeof figures, ",\"attempts\":%d,\"seconds\":%.3f,\"bytes\":%lu}", attempts, seconds,
-                static_cast<unsigned long>(image_sent_));
+  std::snprintf(figures, sizeof figures, ",\"attempts\":%d,\"seconds\":%.3f,\"bytes\":%lu}", attempts,
+                seconds, static_cast<unsigned long>(image_sent_));
   if (options_.json) {
-    kernel::stderr_record(std::string("{\"event\":\"result\",\"status\":\"") + (accepted ? "accepted" : "failed") +
+    kernel::stderr_record(std::string("{\"event\":\"result\",\"status\":\"") +
+                          (accepted ? "accepted" : "failed") +
                           "\",\"reason\":" + (accepted ? "null" : kernel::json_string(reason)) + figures);
   } else {
     kernel::stderr_record(accepted ? "result: accepted" : "result: failed: " + reason);

@@ -25,8 +25,8 @@ enum ScriptedStatus : int {
 
 struct ScriptedOptions {
   std::string command;  // the menu item that starts the run: "Tools/Update Firmware/Flash only"
-  bool reboot = false;   // the answer to "Successful": Yes (reset and reboot) or No
-  bool json = false;     // progress and result as JSON objects, else text lines
+  bool reboot = false;  // the answer to "Successful": Yes (reset and reboot) or No
+  bool json = false;    // progress and result as JSON objects, else text lines
 };
 
 // One progress report: "progress: image 1200000/4169728 28% 4:12" (the time left once it can be
@@ -72,9 +72,9 @@ class ScriptedRun final : public Player {
   Stage stage_ = Stage::start;
   std::deque<std::string> answers_;  // lines that answer the boxes shown, oldest first
   bool interrupted_ = false;
-  bool accepted_ = false;    // the "Successful" box came
-  bool bar_shown_ = false;   // the run's progress bar was shown: the run began
-  bool bar_hidden_ = false;  // and hidden again: the run is over
+  bool accepted_ = false;               // the "Successful" box came
+  bool bar_shown_ = false;              // the run's progress bar was shown: the run began
+  bool bar_hidden_ = false;             // and hidden again: the run is over
   std::optional<std::string> failure_;  // the REASON of "Firmware update failed: REASON"
   std::wstring partial_line_;           // pane text since its last line break
   std::string last_line_;               // the pane's latest line that is not progress stars

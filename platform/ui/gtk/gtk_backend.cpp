@@ -384,8 +384,7 @@ class GtkBackend final : public Backend {
     pane->scroller = gtk_scrolled_window_new(nullptr, nullptr);
     // Long lines wrap at word boundaries: on a desktop the pane is read, not scrolled sideways
     // without a scroll bar, and nothing a line says is cut at the window's edge.
-    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(pane->scroller), GTK_POLICY_NEVER,
-                                   GTK_POLICY_ALWAYS);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(pane->scroller), GTK_POLICY_NEVER, GTK_POLICY_ALWAYS);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(pane->scroller), GTK_SHADOW_IN);
     GtkWidget* text = gtk_text_view_new();
     pane->view = GTK_TEXT_VIEW(text);
