@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -243,12 +242,8 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID, DWORD, LPVOID, DWORD, LP
 namespace {
 
 // Copies at most `size` - 1 characters of `from` and a terminator; the count copied.
-DWORD copy_text(const std::wstring& from, LPWSTR text, DWORD size) {
-  if (!text || size == 0) return 0;
-  const std::size_t count = std::min<std::size_t>(from.size(), size - 1);
-  from.copy(text, count);
-  text[count] = L'\0';
-  return static_cast<DWORD>(count);
+DWORD copy_text(std::wstring_view from, LPWSTR text, DWORD size) {
+  return static_cast<DWORD>(kov02::kernel::copy_out(from, text, size));
 }
 
 }  // namespace

@@ -138,6 +138,14 @@ std::wstring upper_case(std::wstring_view text) {
   return out;
 }
 
+std::size_t copy_out(std::wstring_view from, wchar_t* out, std::size_t capacity) {
+  if (out == nullptr || capacity == 0) return 0;
+  const std::size_t count = std::min(from.size(), capacity - 1);
+  from.copy(out, count);
+  out[count] = L'\0';
+  return count;
+}
+
 std::string linux_path(std::wstring_view handset) {
   std::string path = native_bytes(handset);
   std::replace(path.begin(), path.end(), '\\', '/');

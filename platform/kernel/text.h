@@ -26,4 +26,8 @@ std::string printable(std::string_view text);
 // `text` with every character in upper case (towupper): device names are compared and shown so.
 std::wstring upper_case(std::wstring_view text);
 
+// Gives text out as the Win32 calls do: what fits of `from` into `out`, `capacity` characters
+// with the terminator, and the number of characters copied. Nothing without a buffer or room.
+std::size_t copy_out(std::wstring_view from, wchar_t* out, std::size_t capacity);
+
 }  // namespace kov02::kernel

@@ -3,7 +3,6 @@
 // the watch thread and the watch never waits for the UI.
 #include <kov02/ce.h>
 
-#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -41,7 +40,7 @@ void RequestDeviceNotices(HWND hwnd) {
 }
 
 DWORD GetDeviceNoticeW(LPWSTR text, DWORD size) {
-  if (!text || size == 0) return 0;
+  if (text == nullptr || size == 0) return 0;  // a notice is taken only when it can be given out
   std::wstring line;
   {
     std::lock_guard lock(notices().mutex);
@@ -49,8 +48,5 @@ DWORD GetDeviceNoticeW(LPWSTR text, DWORD size) {
     line = std::move(notices().lines.front());
     notices().lines.pop_front();
   }
-  const std::size_t count = std::min<std::size_t>(line.size(), size - 1);
-  line.copy(text, count);
-  text[count] = L'\0';
-  return static_cast<DWORD>(count);
+  return static_cast<DWORD>(kov02::kernel::copy_out(line, text, size));
 }

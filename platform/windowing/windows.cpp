@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "kernel/text.h"
 #include "windowing/backend.h"
 #include "windowing/edit_text.h"
 #include "windowing/single_instance.h"
@@ -156,12 +157,7 @@ BOOL post_message(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, KeyModi
 }
 
 LRESULT copy_text_out(std::wstring_view text, WPARAM capacity, LPARAM buffer) {
-  auto* out = reinterpret_cast<wchar_t*>(buffer);
-  if (out == nullptr || capacity == 0) return 0;
-  const std::size_t count = std::min<std::size_t>(text.size(), capacity - 1);
-  std::copy_n(text.data(), count, out);
-  out[count] = L'\0';
-  return static_cast<LRESULT>(count);
+  return static_cast<LRESULT>(kernel::copy_out(text, reinterpret_cast<wchar_t*>(buffer), capacity));
 }
 
 std::optional<WindowView> window_view(HWND hwnd) {
