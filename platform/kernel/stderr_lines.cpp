@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "kernel/output_queue.h"
+#include "kernel/text.h"
 
 namespace kov02::kernel {
 namespace {
@@ -57,25 +58,6 @@ std::shared_ptr<OutputQueue> records() {
   return *queue;
 }
 
-// The length of the UTF-8 sequence at the start of `text`, or 0 when it is not one.
-std::size_t utf8_length(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  const std::size_t length = lead < 0x80                   ? 1
-                             : lead >= 0xC2 && lead < 0xE0 ? 2
-                             : lead >= 0xE0 && lead < 0xF0 ? 3
-                             : lead >= 0xF0 && lead < 0xF5 ? 4
-                                                           : 0;
-  if (length == 0 || length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i)
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-  // Overlong forms, surrogates and code points past U+10FFFF.
-  if ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) >= 0xA0) ||
-      (lead == 0xF0 && byte(1) < 0x90) || (lead == 0xF4 && byte(1) >= 0x90))
-    return 0;
-  return length;
-}
-
 }  // namespace
 
 void stderr_line(std::string_view line) {
@@ -103,29 +85,6 @@ void stderr_record(std::string_view text) {
   std::string line(text);
   line += '\n';
   (g_json ? records() : fd_output(STDERR_FILENO))->push(line, OutputQueue::Kind::line);
-}
-
-std::string json_string(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  while (!text.empty()) {
-    const unsigned char c = static_cast<unsigned char>(text[0]);
-    const std::size_t length = utf8_length(text);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
-      out += "\\u00";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    } else if (length == 0) {
-      out += "\\ufffd";
-    } else {
-      out.append(text.substr(0, length));
-    }
-    text.remove_prefix(length == 0 ? 1 : length);
-  }
-  return out + "\"";
 }
 
 }  // namespace kov02::kernel

@@ -24,8 +24,4 @@ bool json_on_stderr();
 // queued; while stderr carries JSON it must be one JSON object.
 void stderr_record(std::string_view line);
 
-// `text` (UTF-8, any bytes) as a JSON string literal: quotes, backslashes and control characters
-// escaped, bytes that are not UTF-8 written as U+FFFD.
-std::string json_string(std::string_view text);
-
 }  // namespace kov02::kernel

@@ -132,6 +132,28 @@ std::string printable(std::string_view text) {
   return out;
 }
 
+std::string json_string(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t start = i;
+    const char32_t c = decode_one(text, i);
+    if (c == U'"' || c == U'\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F) {
+      out += "\\u00";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else if (escaped_byte(c)) {
+      out += "\\ufffd";
+    } else {
+      out.append(text.substr(start, i - start));
+    }
+  }
+  return out + "\"";
+}
+
 std::wstring upper_case(std::wstring_view text) {
   std::wstring out(text);
   for (wchar_t& c : out) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));

@@ -23,6 +23,10 @@ std::string native_bytes(std::wstring_view text);
 // not UTF-8 are written as \xNN, one escape per byte; the rest is kept.
 std::string printable(std::string_view text);
 
+// `text` (UTF-8, any bytes) as a JSON string literal: quotes, backslashes and control characters
+// escaped, bytes that are not UTF-8 written as U+FFFD.
+std::string json_string(std::string_view text);
+
 // `text` with every character in upper case (towupper): device names are compared and shown so.
 std::wstring upper_case(std::wstring_view text);
 

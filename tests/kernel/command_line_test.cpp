@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "kernel/stderr_lines.h"
+#include "kernel/text.h"
 
 namespace {
 
