@@ -100,7 +100,7 @@ class Rig(dbusmock.DBusTestCase):
         if self.tool:
             killed = self.tool.child.poll() == -signal.SIGKILL
             status = self.tool.quit()
-            self.assertEqual(status, -signal.SIGKILL if killed else 0, open(self.stderr_file).read())
+            self.assertEqual(status, -signal.SIGKILL if killed else 0, self.stderr_text())
         if getattr(self, 'sim', None):
             self.sim.stop(signal.SIGTERM)
         for mock in self.mocks:
@@ -156,6 +156,10 @@ class Rig(dbusmock.DBusTestCase):
         except FileNotFoundError:
             return []
 
+    def stderr_text(self):
+        with open(self.stderr_file, encoding='utf-8', errors='replace') as err:
+            return err.read()
+
     def debug_index(self, text):
         '''The number of the first debug line holding `text`, waiting for it.'''
         self.assertTrue(eventually(lambda: any(text in line for line in self.debug_lines())),
@@ -164,9 +168,14 @@ class Rig(dbusmock.DBusTestCase):
 
 
 class ModemManagerSuspension(Rig):
+    # The simulator's behaviour for each test: the first image unanswered, unless a test names
+    # its own (one simulator per test, started once).
+    SIM_OPTIONS = {'test_killing_the_tool_mid_image_drops_the_inhibition': ('--silent-after', '1')}
+
     def setUp(self):
         super().setUp()
-        self.reset = self.start_sim('--withhold-ack', 'image:once')
+        options = self.SIM_OPTIONS.get(self._testMethodName, ('--withhold-ack', 'image:once'))
+        self.reset = self.start_sim(*options)
 
     def start_mm(self):
         self.mm = self.start_mock(MM_TEMPLATE)
@@ -195,8 +204,6 @@ class ModemManagerSuspension(Rig):
         self.debug_index('RIL1: ModemManager has ' + self.pty + ' back')
 
     def test_killing_the_tool_mid_image_drops_the_inhibition(self):
-        self.sim.stop(signal.SIGTERM)
-        self.reset = self.start_sim('--silent-after', '1')
         self.start_mm()
         self.start_tool({'Suspend': 'modemmanager:', 'Reset': self.reset}, update={'ChunkTimeout': 60000})
         self.run_update()
@@ -255,7 +262,7 @@ class LogindReboot(Rig):
                     mock = self.mocks.pop()
                     mock.terminate()
                     mock.wait()
-                self.assertEqual(self.tool.quit(), 0, open(self.stderr_file).read())
+                self.assertEqual(self.tool.quit(), 0, self.stderr_text())
 
     def test_update_holds_the_sleep_inhibitor_while_it_runs(self):
         logind = self.start_mock('logind')
